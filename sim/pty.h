@@ -1,0 +1,31 @@
+// A pseudo-terminal the simulator serves: the tools open its slave side as a serial port.
+#pragma once
+
+#include <string>
+
+namespace sim {
+
+class Pty {
+ public:
+  // Creates the pair, puts the slave side in raw mode and keeps it open (so that a
+  // tool closing the port does not hang the line up). When link_path is not empty a
+  // symbolic link to the slave is made there (removed again by the destructor).
+  explicit Pty(const std::string& link_path = "");
+  ~Pty();
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
+
+  bool ok() const { return master_ >= 0; }
+  int master_fd() const { return master_; }
+  const std::string& slave_path() const { return slave_path_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  std::string slave_path_;
+  std::string link_path_;
+  std::string error_;
+};
+
+}  // namespace sim

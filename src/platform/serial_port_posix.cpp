@@ -1,0 +1,208 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/serial_port.h"
+#include "platform/serial_rate_posix.h"
+
+namespace platform {
+namespace {
+
+int64_t now_ms() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int remaining_ms(int64_t deadline) {
+  const int64_t left = deadline - now_ms();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Sleeps in the kernel for ms milliseconds, resuming after signals.
+void pause_ms(int ms) {
+  const int64_t deadline = now_ms() + ms;
+  for (int left = ms; left > 0; left = remaining_ms(deadline)) poll(nullptr, 0, left);
+}
+
+// "COMn", any letter case, n a decimal number from 1: the device the port stands for.
+// ZR90_COMn names it explicitly (a USB adapter, a pseudo-terminal); otherwise the
+// n-th built-in UART.
+bool device_path(const std::string& name, std::string& path) {
+  if (name.size() < 4 || name.size() > 8) return false;
+  for (int i = 0; i < 3; ++i) {
+    const char c = static_cast<char>(name[static_cast<std::size_t>(i)] & ~0x20);
+    if (c != "COM"[i]) return false;
+  }
+  long number = 0;
+  for (std::size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+    number = number * 10 + (name[i] - '0');
+  }
+  if (number < 1) return false;
+  const std::string variable = "ZR90_COM" + std::to_string(number);
+  const char* chosen = std::getenv(variable.c_str());
+  if (chosen != nullptr && *chosen != '\0') {
+    path = chosen;
+  } else {
+    path = "/dev/ttyS" + std::to_string(number - 1);
+  }
+  return true;
+}
+
+class PosixSerialDevice final : public SerialDevice {
+ public:
+  ~PosixSerialDevice() override {
+    if (fd_ < 0) return;
+    // The exclusive flag outlives this descriptor while anyone else (a simulator
+    // keeping its pseudo-terminal alive) holds the line: give it back.
+    ioctl(fd_, TIOCNXCL);
+    close(fd_);
+  }
+
+  bool open(const std::string& name) override {
+    std::string path;
+    if (fd_ >= 0 || !device_path(name, path)) {
+      errno_ = fd_ >= 0 ? EBUSY : ENOENT;
+      return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return fail();
+    // TIOCEXCL alone does not stop root; the lock stops every other opener that asks.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || !make_raw(fd)) {
+      errno_ = errno;
+      close(fd);
+      return false;
+    }
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIS, &lines);  // a pseudo-terminal has no modem lines
+    tcflush(fd, TCIOFLUSH);
+    fd_ = fd;
+    errno_ = 0;
+    return true;
+  }
+
+  bool configure(int32_t rate) override {
+    if (fd_ < 0) return fail(EBADF);
+    if (!posix_serial::set_line_rate(fd_, rate)) return fail();
+    return true;
+  }
+
+  std::size_t bytes_waiting() override {
+    int count = 0;
+    if (fd_ < 0 || ioctl(fd_, FIONREAD, &count) != 0 || count < 0) return 0;
+    return static_cast<std::size_t>(count);
+  }
+
+  bool wait_readable(int timeout_ms) override {
+    if (fd_ < 0) return false;
+    const int64_t deadline = now_ms() + (timeout_ms > 0 ? timeout_ms : 0);
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      const int ready = poll(&p, 1, remaining_ms(deadline));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0) {
+        errno_ = errno;
+        pause_ms(remaining_ms(deadline));
+        return false;
+      }
+      if (ready == 0) return false;
+      if (bytes_waiting() > 0) return true;
+      // A hung-up line (the far end of a pseudo-terminal closed) reports readiness
+      // for ever with nothing to read: treat it as the silence it is.
+      pause_ms(remaining_ms(deadline));
+      return false;
+    }
+  }
+
+  std::size_t read_waiting(uint8_t* buffer, std::size_t max) override {
+    if (fd_ < 0 || max == 0) return 0;
+    for (;;) {
+      const ssize_t got = read(fd_, buffer, max);
+      if (got > 0) return static_cast<std::size_t>(got);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) errno_ = errno;
+      return 0;
+    }
+  }
+
+  bool write_all(const uint8_t* data, std::size_t size, int timeout_ms) override {
+    if (fd_ < 0) return fail(EBADF);
+    const int64_t deadline = now_ms() + timeout_ms;
+    std::size_t sent = 0;
+    while (sent < size) {
+      const ssize_t done = write(fd_, data + sent, size - sent);
+      if (done > 0) {
+        sent += static_cast<std::size_t>(done);
+        continue;
+      }
+      if (done < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return fail();
+      pollfd p{fd_, POLLOUT, 0};
+      const int left = remaining_ms(deadline);
+      const int ready = left > 0 ? poll(&p, 1, left) : 0;
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) {
+        errno_ = ready == 0 ? ETIMEDOUT : errno;
+        tcflush(fd_, TCOFLUSH);  // abandon what the line could not take in time
+        return false;
+      }
+    }
+    return true;
+  }
+
+  void purge() override {
+    if (fd_ >= 0) tcflush(fd_, TCIOFLUSH);
+  }
+
+  bool set_rts() override {
+    if (fd_ < 0) return fail(EBADF);
+    int line = TIOCM_RTS;
+    if (ioctl(fd_, TIOCMBIS, &line) == 0 || errno == ENOTTY || errno == EINVAL) return true;
+    return fail();
+  }
+
+  std::string last_error_text() const override { return errno_ == 0 ? std::string("no error") : std::strerror(errno_); }
+
+ private:
+  bool fail(int error = errno) {
+    errno_ = error;
+    return false;
+  }
+
+  // Raw 8N1 with the receiver on, modem status ignored and no flow control, and
+  // reads that never block: waiting is done in poll() with its own limit.
+  static bool make_raw(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return false;
+    cfmakeraw(&tio);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP);
+    tio.c_iflag |= IGNBRK;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+#ifdef CRTSCTS
+    tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+#endif
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+  }
+
+  int fd_ = -1;
+  int errno_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> make_serial_device() { return std::make_unique<PosixSerialDevice>(); }
+
+}  // namespace platform

@@ -1,0 +1,122 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/udp_socket.h"
+
+namespace platform {
+namespace {
+
+constexpr std::size_t MAX_DATAGRAM = 64 * 1024;
+
+int64_t now_ms() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool parse_port(const std::string& text, uint16_t& port) {
+  if (text.empty() || text.size() > 5) return false;
+  uint32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (value == 0 || value > 65535) return false;
+  port = static_cast<uint16_t>(value);
+  return true;
+}
+
+class PosixUdpSocket final : public UdpSocket {
+ public:
+  ~PosixUdpSocket() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool connect(const std::string& address, const std::string& port) override {
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    uint16_t port_number = 0;
+    if (!parse_port(port, port_number) || inet_pton(AF_INET, address.c_str(), &remote.sin_addr) != 1) {
+      error_ = EINVAL;
+      return false;
+    }
+    remote.sin_port = htons(port_number);
+    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) return fail();
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) return fail();
+    error_ = 0;
+    return true;
+  }
+
+  void send(const std::string& bytes) override {
+    ssize_t sent;
+    do {
+      sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    error_ = sent < 0 ? errno : 0;
+  }
+
+  std::string receive_packet(int timeout_ms) override {
+    if (!wait_readable(timeout_ms)) return {};
+    std::vector<char> buffer(MAX_DATAGRAM);
+    ssize_t got;
+    do {
+      got = ::recv(fd_, buffer.data(), buffer.size(), 0);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+      fail();
+      return {};
+    }
+    error_ = 0;
+    return std::string(buffer.data(), static_cast<std::size_t>(got));
+  }
+
+  int last_error() const override { return error_; }
+
+  std::string last_error_text() const override {
+    if (error_ == TIMED_OUT) return "Connection timed out";
+    if (error_ == 0) return "Success";
+    return std::strerror(error_);
+  }
+
+ private:
+  bool fail() {
+    error_ = errno;
+    return false;
+  }
+
+  // Waits in the OS until a datagram (or an error such as a refused port) is
+  // pending; a signal only shortens the wait by the time already spent.
+  bool wait_readable(int timeout_ms) {
+    const int64_t deadline = now_ms() + timeout_ms;
+    pollfd pfd{fd_, POLLIN, 0};
+    for (;;) {
+      const int64_t left = deadline - now_ms();
+      const int ready = ::poll(&pfd, 1, left > 0 ? static_cast<int>(left) : 0);
+      if (ready > 0) return true;
+      if (ready == 0) {
+        error_ = TIMED_OUT;
+        return false;
+      }
+      if (errno != EINTR) return fail();
+    }
+  }
+
+  int fd_ = -1;
+  int error_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<UdpSocket> make_udp_socket() { return std::make_unique<PosixUdpSocket>(); }
+
+}  // namespace platform

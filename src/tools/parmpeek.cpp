@@ -1,0 +1,160 @@
+// parmpeek: reads one named drive parameter and prints its value.
+#include <cstdint>
+#include <string>
+
+#include "config/config.h"
+#include "core/fatal.h"
+#include "core/output.h"
+#include "core/text.h"
+#include "link/link.h"
+#include "platform/console.h"
+#include "serial/serial.h"
+#include "tools/common/tools.h"
+
+namespace {
+
+using dict::PARAMETERTYPE;
+using namespace tools;
+
+constexpr char USAGE_LINE[] = "Usage: parmpeek parm [axis] [q] [h] [r] [a]";
+constexpr int FIRST_FLAG_ARGUMENT = 2;
+constexpr int LAST_FLAG_ARGUMENT = 5;
+
+void GETPARAMETER(const Arguments& args) {
+  USEHEX = false;
+  DOREPEAT = false;
+  GETADDRESS = false;
+  for (int i = FIRST_FLAG_ARGUMENT; i <= LAST_FLAG_ARGUMENT; ++i) {
+    const std::string arg = args[i];
+    if (arg.empty()) continue;
+    if (is_flag(arg, 'H')) USEHEX = true;
+    if (is_flag(arg, 'R')) DOREPEAT = true;
+    if (is_flag(arg, 'A')) GETADDRESS = true;
+  }
+  if (args[1].empty()) USAGE(USAGE_LINE);
+  if (!FINDPARM(args[1])) SHOWPARAMETERS(args[1]);
+  set_axis(args[2]);
+}
+
+void print_data(const std::string& value) { core::write_line("Data " + value); }
+
+void print_unsigned(uint64_t value, std::size_t width) {
+  print_data(right_aligned(std::to_string(value), width));
+}
+
+void print_signed(int64_t value, std::size_t width) {
+  print_data(right_aligned(std::to_string(value), width));
+}
+
+void end_on_serial_error() {
+  if (serial::SERERROR) core::BUMOUT("Serial Timeout Error");
+}
+
+// One pass of the read loop for the row's type. Returns false for the types that
+// have no value to read.
+bool read_once() {
+  switch (PARMTYPE) {
+    case PARAMETERTYPE::TYPE_BYTE: {
+      const uint8_t BYTEDATA = drivelink::READBYTE(PARMLOC);
+      USEHEX ? print_data(core::HEXSTRING(BYTEDATA, 2)) : print_unsigned(BYTEDATA, 3);
+      platform::console::sleep_ms(1);
+      return true;
+    }
+    case PARAMETERTYPE::TYPE_UINT:
+    case PARAMETERTYPE::TYPE_PTR:
+    case PARAMETERTYPE::TYPE_MASK:
+    case PARAMETERTYPE::TYPE_FLAG: {
+      const uint16_t WORDDATA = drivelink::READWORD(PARMLOC);
+      USEHEX ? print_data(core::HEXSTRING(WORDDATA, 4)) : print_unsigned(WORDDATA, 5);
+      platform::console::sleep_ms(1);
+      return true;
+    }
+    case PARAMETERTYPE::TYPE_INT: {
+      const auto INTDATA = static_cast<int16_t>(drivelink::READWORD(PARMLOC));
+      USEHEX ? print_data(core::HEXSTRING(static_cast<uint16_t>(INTDATA), 4))
+             : print_signed(INTDATA, 5);
+      return true;
+    }
+    case PARAMETERTYPE::TYPE_ULONG: {
+      // An unsigned count: a value of 2^31 or more must not print negative.
+      const int32_t LONGDATA = drivelink::READLONG(PARMLOC);
+      USEHEX ? print_data(core::HEXSTRING(static_cast<uint32_t>(LONGDATA), 8))
+             : print_unsigned(static_cast<uint32_t>(LONGDATA), 10);
+      return true;
+    }
+    case PARAMETERTYPE::TYPE_LONG: {
+      const int32_t LONGDATA = drivelink::READLONG(PARMLOC);
+      USEHEX ? print_data(core::HEXSTRING(static_cast<uint32_t>(LONGDATA), 8))
+             : print_signed(LONGDATA, 10);
+      return true;
+    }
+    case PARAMETERTYPE::TYPE_DOUBLE: {
+      const int64_t BIGDATA = drivelink::READDOUBLE(PARMLOC);
+      end_on_serial_error();
+      const auto bits = static_cast<uint64_t>(BIGDATA);
+      USEHEX ? print_data(core::HEXSTRING(static_cast<uint32_t>(bits >> 32), 8) +
+                          core::HEXSTRING(static_cast<uint32_t>(bits), 8))
+             : print_signed(BIGDATA, 20);
+      return true;
+    }
+    case PARAMETERTYPE::TYPE_TRIPLE: {
+      const int64_t BIGDATA = drivelink::READDOUBLE(PARMLOC);
+      const int32_t LONGDATA = drivelink::READLONG(static_cast<uint16_t>(PARMLOC + 8));
+      end_on_serial_error();
+      const auto bits = static_cast<uint64_t>(BIGDATA);
+      if (USEHEX) {
+        print_data(core::HEXSTRING(static_cast<uint32_t>(LONGDATA), 8) +
+                   core::HEXSTRING(static_cast<uint32_t>(bits >> 32), 8) +
+                   core::HEXSTRING(static_cast<uint32_t>(bits), 8));
+      } else {
+        core::write_line("Use HEX");
+      }
+      return true;
+    }
+    case PARAMETERTYPE::TYPE_ELONG: {
+      const int32_t LONGDATA = drivelink::READEEPROMLONG(PARMLOC);
+      USEHEX ? print_data(core::HEXSTRING(static_cast<uint32_t>(LONGDATA), 8))
+             : print_signed(LONGDATA, 10);
+      return true;
+    }
+    case PARAMETERTYPE::TYPE_EWORD: {
+      const uint16_t WORDDATA = drivelink::READEEPROMWORD(PARMLOC);
+      USEHEX ? print_data(core::HEXSTRING(WORDDATA, 4)) : print_unsigned(WORDDATA, 5);
+      return true;
+    }
+    case PARAMETERTYPE::TYPE_EBYTE: {
+      const uint16_t WORDDATA = drivelink::READEEPROMBYTE(PARMLOC);
+      USEHEX ? print_data(core::HEXSTRING(WORDDATA, 2)) : print_unsigned(WORDDATA, 3);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+void read_loop() {
+  if (!DOREPEAT) {
+    read_once();
+    return;
+  }
+  platform::console::start_key_poll();
+  while (read_once() && !platform::console::key_pressed()) {
+  }
+  platform::console::stop_key_poll();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  GETPARAMETER(Arguments(argc, argv));
+  config::GETOURENV();
+  start_link();
+  if (GETADDRESS) {
+    core::write("Parm address: ");
+    core::HEXPRINT(PARMLOC, 4);
+    core::write_line();
+  }
+  read_loop();
+  end_on_serial_error();
+  core::end_run(0);
+}

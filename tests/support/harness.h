@@ -1,0 +1,94 @@
+// End-to-end support: run the real programs as a user would, start zr90sim.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+using Env = std::map<std::string, std::string>;
+
+struct RunResult {
+  std::string out;   // standard output, CR LF folded to LF
+  int exit_code = -1;
+  std::vector<std::string> lines() const;  // out split at line ends
+};
+
+// Path of a built program: "parmpeek", "parmpoke" (the Windows .exe under Wine when
+// the tests run against the Windows build).
+std::string tool_path(const std::string& tool);
+bool running_windows_build();
+
+// Runs a tool with exactly the given environment (plus what the platform needs to
+// start it), feeding stdin_data on standard input and closing it. Kills the tool
+// after timeout_ms.
+RunResult run_tool(const std::string& tool, const std::vector<std::string>& args, const Env& env,
+                   const std::string& stdin_data = "", int timeout_ms = 30000);
+
+// A tool started in the background with a standard input pipe kept open: for repeat
+// mode, where a byte written to standard input ends the loop.
+class ToolProcess {
+ public:
+  ToolProcess(const std::string& tool, const std::vector<std::string>& args, const Env& env);
+  ~ToolProcess();
+  ToolProcess(const ToolProcess&) = delete;
+  ToolProcess& operator=(const ToolProcess&) = delete;
+
+  // Waits until standard output holds at least n lines (false after timeout_ms).
+  bool wait_for_lines(std::size_t n, int timeout_ms = 10000);
+  void write_stdin(const std::string& bytes);
+  void close_stdin();
+  void interrupt();  // SIGINT
+  // Waits for the end and returns everything printed and the exit code.
+  RunResult finish(int timeout_ms = 10000);
+  std::string output_so_far();
+
+ private:
+  void drain(int timeout_ms);
+  pid_t pid_ = -1;
+  int stdin_fd_ = -1;
+  int stdout_fd_ = -1;
+  std::string out_;
+};
+
+// zr90sim started with the given arguments. The constructor waits for its ready
+// line ("ready <value>") and keeps the value: the pseudo-terminal path or the
+// address it serves. The destructor ends it by its process id.
+class Simulator {
+ public:
+  explicit Simulator(const std::vector<std::string>& args, int timeout_ms = 10000);
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  const std::string& ready_value() const { return ready_; }
+  bool started() const { return !ready_.empty(); }
+  // Everything the simulator printed after its ready line, once it has ended.
+  std::string stop();
+
+ private:
+  pid_t pid_ = -1;
+  int stdout_fd_ = -1;
+  std::string ready_;
+  std::string rest_;
+};
+
+// The environment that makes the tools open the given pseudo-terminal as port COMn.
+// Under Wine the port is linked into the prefix's dosdevices.
+Env com_port_env(int n, const std::string& pty_path);
+
+// A COM port number of its own (10 to 249), so that tests under Wine, where the
+// port is a link in the shared prefix, do not take each other's port.
+int unique_com_number();
+
+// A loopback address of its own for a test's simulated card: 127.0.0.x.
+std::string unique_loopback_address();
+
+// A fresh temporary file path (for wire traces).
+std::string temp_path(const std::string& stem);
+std::string read_file(const std::string& path);
+
+}  // namespace testsupport
