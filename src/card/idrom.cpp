@@ -117,7 +117,6 @@ void SETALLQX3OUTPUTMASKS() {
     PINDESCS[static_cast<std::size_t>(i)] = {byte_of(w, 0), byte_of(w, 1), byte_of(w, 2), byte_of(w, 3)};
   }
   const auto pins = static_cast<uint16_t>(IDROMHEADER.IOWIDTH & 0xFFFF);
-  if (pins == 0) return;
   check_pin_layout(pins);
   const uint32_t width = IDROMHEADER.PORTWIDTH;
   uint32_t bit = 1;

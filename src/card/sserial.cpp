@@ -35,7 +35,10 @@ uint16_t port_of(uint16_t base, uint8_t channel) {
   return static_cast<uint16_t>(base + AXISSTRIDE * channel);
 }
 
-uint8_t channel_mask(uint8_t channel) { return static_cast<uint8_t>(1u << (channel & 31)); }
+// One bit of a byte: a channel past the eighth selects nothing.
+uint8_t channel_mask(uint8_t channel) {
+  return channel <= MAXAXIS ? static_cast<uint8_t>(1u << channel) : 0;
+}
 
 uint16_t channel_param(uint8_t channel, uint16_t offset) {
   return static_cast<uint16_t>(SSZALCHANNELSTART + channel * SSZALCHANNELSTRIDE + offset);

@@ -50,6 +50,7 @@ class PosixUdpSocket final : public UdpSocket {
       return false;
     }
     remote.sin_port = htons(port_number);
+    if (fd_ >= 0) ::close(fd_);
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) return fail();
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) return fail();

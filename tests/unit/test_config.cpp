@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "config/config.h"
+#include "fatal_capture.h"
+
+namespace {
+
+using namespace config;
+using Env = std::map<std::string, std::string>;
+
+EnvLookup lookup_in(const Env& env) {
+  return [env](const char* name) {
+    const auto it = env.find(name);
+    return it == env.end() ? std::string() : it->second;
+  };
+}
+
+// Reads the environment and returns the notices printed on the way.
+std::string read_env(const Env& env) {
+  testing::internal::CaptureStdout();
+  GETOURENV(lookup_in(env));
+  return testing::internal::GetCapturedStdout();
+}
+
+// Reading must end the run: returns everything printed.
+std::string fatal_env(const Env& env) {
+  return unittest::output_of_exit([&env] { GETOURENV(lookup_in(env)); }, 2);
+}
+
+std::string bumout(const std::string& message) { return "\n" + message + "\n"; }
+
+TEST(Config, DirectSerialDefaultsAndTheirNoticesInOrder) {
+  EXPECT_EQ(read_env({{"INTERFACE", "osdevice"}}),
+            "Protocol not in Environment, assuming Hex\n"
+            "Comport not in Environment, assuming COM1\n"
+            "BaudrateMul not in Environment, assuming 1\n"
+            "Baudrate not in Environment, assuming 115200 Baud\n");
+  EXPECT_EQ(THEINTERFACE, INTERFACETYPES::OSDEVICE);
+  EXPECT_EQ(PROTOCOL, PROTOCOLTYPES::HEX);
+  EXPECT_EQ(THECOMPORT, "COM1");
+  EXPECT_EQ(THEBAUDRATE, 115200);
+  EXPECT_EQ(THEBAUDRATEMUL, 1.0);
+  EXPECT_EQ(CHARTIMEOUT, 1000);
+}
+
+TEST(Config, ExplicitSerialSettings) {
+  EXPECT_EQ(read_env({{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "zal"}, {"COMPORT", "com7"},
+                      {"BAUDRATE", "76800"}, {"BAUDRATEMUL", "1.5"}}),
+            "");
+  EXPECT_EQ(PROTOCOL, PROTOCOLTYPES::ZAL);
+  EXPECT_EQ(THECOMPORT, "COM7");
+  EXPECT_EQ(THEBAUDRATE, 76800);
+  EXPECT_DOUBLE_EQ(THEBAUDRATEMUL, 1.5);
+
+  read_env({{"INTERFACE", "OSDEVICE"}, {"COMPORT", "COM$A"}, {"BAUDRATE", "$1C200"}, {"BAUDRATEMUL", "64"}});
+  EXPECT_EQ(THECOMPORT, "COM$A");
+  EXPECT_EQ(THEBAUDRATE, 115200);
+  EXPECT_DOUBLE_EQ(THEBAUDRATEMUL, 64.0);
+}
+
+TEST(Config, SszalOverEthernet) {
+  EXPECT_EQ(read_env({{"INTERFACE", "ezal16"}, {"PROTOCOL", "sszal"}, {"IPADDR", "192.168.1.121"},
+                      {"COMPORT", "nonsense"}, {"BAUDRATEMUL", "nonsense"}}),
+            "Baudrate not in Environment, assuming 2500000 Baud\n");
+  EXPECT_EQ(THEINTERFACE, INTERFACETYPES::EZAL16);
+  EXPECT_EQ(IPADDR, "192.168.1.121");
+  EXPECT_EQ(THEBAUDRATE, 2500000);
+  EXPECT_EQ(THECOMPORT, "");
+
+  read_env({{"INTERFACE", "EZAL16"}, {"PROTOCOL", "SSZAL"}, {"IPADDR", "010.0.0.255"}, {"BAUDRATE", "9600"}});
+  EXPECT_EQ(IPADDR, "10.0.0.255");
+  EXPECT_EQ(THEBAUDRATE, 9600);
+}
+
+TEST(Config, SszalOverTheCardSerialPortTakesItsComport) {
+  EXPECT_EQ(read_env({{"INTERFACE", "oszal"}, {"PROTOCOL", "sszal"}, {"COMPORT", "com3"}}),
+            "Baudrate not in Environment, assuming 2500000 Baud\n");
+  EXPECT_EQ(THEINTERFACE, INTERFACETYPES::OSZAL);
+  EXPECT_EQ(THECOMPORT, "COM3");
+
+  // A port name without "COM" is not this interface's business: it is passed over.
+  read_env({{"INTERFACE", "OSZAL"}, {"PROTOCOL", "SSZAL"}, {"COMPORT", "/dev/ttyS0"}});
+  EXPECT_EQ(THECOMPORT, "");
+}
+
+TEST(Config, UnknownNamesFallBackSilently) {
+  EXPECT_EQ(read_env({{"INTERFACE", "FOO"}, {"PROTOCOL", "DIRECT"}}), "");
+  EXPECT_EQ(THEINTERFACE, INTERFACETYPES::EPP);
+  EXPECT_EQ(EPPBASEPORT, DEFAULTEPPBASEPORT);
+  EXPECT_EQ(read_env({{"INTERFACE", "pcimem"}, {"PROTOCOL", "gopher"}}), "");
+  EXPECT_EQ(THEINTERFACE, INTERFACETYPES::PCIMEM);
+  EXPECT_EQ(PROTOCOL, PROTOCOLTYPES::INVALID);
+  EXPECT_EQ(THEBAUDRATE, 0);
+  EXPECT_EQ(CHARTIMEOUT, 1000);
+}
+
+TEST(Config, EppPortIsReadAsHexWords) {
+  read_env({{"INTERFACE", "EPP"}, {"PROTOCOL", "DIRECT"}, {"EPPPORT", "278"}});
+  EXPECT_EQ(EPPBASEPORT, 632);
+  read_env({{"INTERFACE", "EPP"}, {"PROTOCOL", "DIRECT"}, {"EPPPORT", "3bc8"}});
+  EXPECT_EQ(EPPBASEPORT, 0x3BC8);
+}
+
+TEST(ConfigDeathTest, MissingInterfaceComesFirst) {
+  EXPECT_EQ(fatal_env({}), bumout("Interface not in Environment"));
+  EXPECT_EQ(fatal_env({{"PROTOCOL", "BUS"}, {"COMPORT", "X"}}), bumout("Interface not in Environment"));
+}
+
+TEST(ConfigDeathTest, BusIsRefusedEvenWhenAllElseIsValid) {
+  EXPECT_EQ(fatal_env({{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "bus"}, {"COMPORT", "COM1"}, {"BAUDRATE", "9600"},
+                       {"BAUDRATEMUL", "1"}}),
+            bumout("Protocol not supported"));
+}
+
+TEST(ConfigDeathTest, BadComPorts) {
+  const std::string message = bumout("Undecipherable Windows COM port - bail out!");
+  for (const char* port : {"COM", "COM7:", "/dev/ttyS0", "COMX", "COM 7 ", "COM99999999999"}) {
+    EXPECT_EQ(fatal_env({{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "HEX"}, {"COMPORT", port}}), message) << port;
+  }
+  EXPECT_EQ(fatal_env({{"INTERFACE", "OSZAL"}, {"PROTOCOL", "SSZAL"}, {"COMPORT", "COMX"}}), message);
+}
+
+TEST(ConfigDeathTest, BadBaudRateMultipliers) {
+  for (const char* mul : {"0.5", "65", "x2", "0", "-2", "64.01"}) {
+    EXPECT_EQ(fatal_env({{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "ZAL"}, {"BAUDRATEMUL", mul}}),
+              "Comport not in Environment, assuming COM1\n" + bumout("Illegal Baud rate Multiplier - bail out!"))
+        << mul;
+  }
+}
+
+TEST(ConfigDeathTest, BadBaudRates) {
+  for (const char* rate : {"fast", "0", "-9600", "1.5", "115200 Baud", "99999999999"}) {
+    EXPECT_EQ(fatal_env({{"INTERFACE", "EZAL16"}, {"IPADDR", "127.0.0.1"}, {"PROTOCOL", "SSZAL"}, {"BAUDRATE", rate}}),
+              bumout("Illegal Baud rate - bail out!"))
+        << rate;
+  }
+}
+
+TEST(ConfigDeathTest, BadIpAddresses) {
+  for (const char* addr : {"", "1.2.3", "1.2.3.4.5", "1.2.3.256", "1.2.+3.4", "1.2.-3.4", "1.2.3.4a", "a.b.c.d",
+                           "localhost", "1..2.3", "1.2.3.4.", " 1.2.3.4", "1.2.3.99999999999999"}) {
+    EXPECT_EQ(fatal_env({{"INTERFACE", "EZAL16"}, {"PROTOCOL", "SSZAL"}, {"IPADDR", addr}}),
+              bumout("Ethernet protocol but no IP address"))
+        << addr;
+  }
+}
+
+TEST(ConfigDeathTest, BadEppPorts) {
+  EXPECT_EQ(fatal_env({{"INTERFACE", "EPP"}, {"PROTOCOL", "DIRECT"}, {"EPPPORT", "27C"}}),
+            bumout("Invalid EPP address"));
+  EXPECT_EQ(fatal_env({{"INTERFACE", "EPP"}, {"PROTOCOL", "DIRECT"}, {"EPPPORT", "0x378"}}),
+            bumout("Can't parse EPP address"));
+}
+
+}  // namespace

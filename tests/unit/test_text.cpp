@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/fatal.h"
+#include "core/text.h"
+#include "fatal_capture.h"
+
+namespace {
+
+using namespace core;
+
+TEST(Text, PadWithSpacesFillsButNeverCuts) {
+  EXPECT_EQ(PADWITHSPACES("kqp", 19), "kqp" + std::string(16, ' '));
+  const std::string long_name = "abcdefghijklmnopqrstuvwx";
+  EXPECT_EQ(PADWITHSPACES(long_name, 19), long_name);
+  EXPECT_EQ(PADWITHSPACES("kqp", -5), "kqp");
+  EXPECT_EQ(PADWITHSPACES("", 1000).size(), SHORTSTRING_MAX);
+}
+
+TEST(Text, ScanAndStripAtDelimiter) {
+  EXPECT_EQ(SCANTILLCHAR("kqp+4", '+'), 3);
+  EXPECT_EQ(SCANTILLCHAR("+4", '+'), 0);
+  EXPECT_EQ(SCANTILLCHAR("kqp", '+'), 3);
+
+  std::string rest = "kqp+4";
+  EXPECT_EQ(STRIPTILLCHAR(rest, '+'), "kqp");
+  EXPECT_EQ(rest, "+4");
+  EXPECT_EQ(STRIPTILLCHAR(rest, '+'), "4");
+  EXPECT_EQ(rest, "");
+
+  rest = "kqp";
+  EXPECT_EQ(STRIPTILLCHAR(rest, '+'), "kqp");
+  EXPECT_EQ(rest, "");
+
+  rest = "++kqp++2";
+  EXPECT_EQ(STRIPTILLCHAR(rest, '+'), "kqp");
+  EXPECT_EQ(rest, "++2");
+
+  rest = "+++";
+  EXPECT_EQ(STRIPTILLCHAR(rest, '+'), "");
+  EXPECT_EQ(rest, "");
+}
+
+TEST(Text, StripTillCharOnTextLongerThanAShortString) {
+  std::string rest = std::string(300, 'a') + "+7";
+  EXPECT_EQ(STRIPTILLCHAR(rest, '+').size(), 300u);
+  EXPECT_EQ(rest, "+7");
+}
+
+TEST(Text, UpStringFoldsOnlyAsciiLetters) {
+  EXPECT_EQ(UPSTRING("nvFbs_9+x\xe4z"), "NVFBS_9+X\xe4Z");
+}
+
+TEST(Text, HexWordRead) {
+  uint16_t v = 99;
+  EXPECT_TRUE(HEXWORDREAD("", v));
+  EXPECT_EQ(v, 0);
+  EXPECT_TRUE(HEXWORDREAD("ff", v));
+  EXPECT_EQ(v, 255);
+  EXPECT_TRUE(HEXWORDREAD("aBcD", v));
+  EXPECT_EQ(v, 0xABCD);
+  EXPECT_TRUE(HEXWORDREAD("12345", v));
+  EXPECT_EQ(v, 0x2345);
+  EXPECT_FALSE(HEXWORDREAD("0x10", v));
+  EXPECT_FALSE(HEXWORDREAD("$10", v));
+  EXPECT_FALSE(HEXWORDREAD("1 0", v));
+  EXPECT_FALSE(HEXWORDREAD("-1", v));
+}
+
+TEST(Text, HexWordReadStopsShiftingAfterBadCharacter) {
+  uint16_t v = 0;
+  // 1 then shift, 2 then shift, 'x' stops shifting, 3 and 4 are added: 0x120 + 3 + 4.
+  EXPECT_FALSE(HEXWORDREAD("12x34", v));
+  EXPECT_EQ(v, 0x127);
+  EXPECT_FALSE(HEXWORDREAD("0x10", v));
+  EXPECT_EQ(v, 1);
+}
+
+TEST(Text, HexDoubleRead) {
+  int64_t v = 0;
+  EXPECT_TRUE(HEXDOUBLEREAD("FFFFFFFFFFFFFFFF", v));
+  EXPECT_EQ(v, -1);
+  EXPECT_TRUE(HEXDOUBLEREAD("1" + std::string(16, '0'), v));
+  EXPECT_EQ(v, 0);
+  EXPECT_FALSE(HEXDOUBLEREAD("G" + std::string(16, '0'), v));
+  EXPECT_TRUE(HEXDOUBLEREAD("123456789abcdef0", v));
+  EXPECT_EQ(v, static_cast<int64_t>(0x123456789ABCDEF0));
+  EXPECT_TRUE(HEXDOUBLEREAD("8000000000000000", v));
+  EXPECT_EQ(v, INT64_MIN);
+  EXPECT_TRUE(HEXDOUBLEREAD("100", v));
+  EXPECT_EQ(v, 256);
+  EXPECT_TRUE(HEXDOUBLEREAD("", v));
+  EXPECT_EQ(v, 0);
+  EXPECT_FALSE(HEXDOUBLEREAD("0x5", v));
+  EXPECT_FALSE(HEXDOUBLEREAD(" 5", v));
+}
+
+TEST(Text, HexStringAndPrint) {
+  EXPECT_EQ(HEXSTRING(0xFFFFFFFFu, 4), "FFFF");
+  EXPECT_EQ(HEXSTRING(10, 2), "0A");
+  EXPECT_EQ(HEXSTRING(0x0812, 4), "0812");
+  EXPECT_EQ(HEXSTRING(0xDEADBEEF, 8), "DEADBEEF");
+  EXPECT_EQ(HEXSTRING(0xDEADBEEF, 0), "");
+  EXPECT_EQ(HEXSTRING(0xDEADBEEF, 10), "00DEADBEEF");
+
+  testing::internal::CaptureStdout();
+  HEXPRINT(0xFFFFFFFFu, 4);
+  HEXPRINT(10, 2);
+  HEXPRINT(5, 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "FFFF0A");
+}
+
+TEST(FatalDeathTest, BumoutWritesABlankLineAndTheMessage) {
+  EXPECT_EQ(unittest::output_of_exit([] { BUMOUT("Setup Mode"); }, 2), "\nSetup Mode\n");
+}
+
+// The hook ends the run itself; it must be run once, not again from its own end_run.
+void hook_that_ends_the_run() { end_run(5); }
+void end_through_hook() {
+  set_exit_hook(hook_that_ends_the_run);
+  end_run(0);
+}
+void end_with_code_seven() { end_run(7); }
+
+TEST(FatalDeathTest, EndRunGivesTheCodeAndRunsTheHookOnce) {
+  EXPECT_EXIT(end_with_code_seven(), testing::ExitedWithCode(7), "");
+  EXPECT_EXIT(end_through_hook(), testing::ExitedWithCode(5), "");
+}
+
+}  // namespace
