@@ -1,8 +1,8 @@
 #include "platform/serial_port.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
-#include <vector>
 
 namespace platform {
 
@@ -36,9 +36,7 @@ bool SerialPort::fill_store(int timeout_ms) {
   if (device_->bytes_waiting() == 0 && !device_->wait_readable(timeout_ms)) return false;
   // Everything the OS holds comes over in one read, so a reply costs one call per
   // batch of arrivals rather than one per character.
-  std::size_t want = device_->bytes_waiting();
-  if (want < INPUT_QUEUE_SIZE) want = INPUT_QUEUE_SIZE;
-  std::vector<uint8_t> buffer(want);
+  std::array<uint8_t, INPUT_QUEUE_SIZE> buffer;
   const std::size_t got = device_->read_waiting(buffer.data(), buffer.size());
   if (got == 0) return false;
   if (store_head_ == store_.size()) {

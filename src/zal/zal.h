@@ -113,7 +113,8 @@ uint8_t crc8(const std::string& bytes);
 void APPENDCRC(std::string& frame);
 bool CHECKCRC(const std::string& body);
 
-// Request frames, without the CRC byte (APPENDCRC adds it).
+// Request frames, without the CRC byte (APPENDCRC adds it). size is the number of
+// data bytes: 1, 2, 4 or 8.
 std::string read_frame(uint8_t size, uint16_t address);
 std::string write_frame(uint8_t size, uint16_t address, uint64_t value);
 

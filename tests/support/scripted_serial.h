@@ -1,0 +1,94 @@
+// An in-memory serial line for unit tests: a device that records every byte the
+// code under test sends and answers from a script.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/serial_port.h"
+
+namespace testsupport {
+
+class ScriptedLine {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Answers the next request: once the bytes sent since the previous matched
+  // request make up `request`, `reply` arrives (after delay_ms). A different
+  // request is recorded in mismatches() and its reply is not sent.
+  void expect(const std::string& request, const std::string& reply, int delay_ms = 0);
+  // Bytes that arrive by themselves, now or later.
+  void arrive(const std::string& bytes, int delay_ms = 0);
+
+  // Switches: the device refuses to open or to take a rate; requests go unanswered;
+  // the far end sends without pause for ever.
+  bool open_fails = false;
+  bool configure_fails = false;
+  bool silent = false;
+  bool endless = false;
+
+  const std::string& written() const { return written_; }
+  const std::vector<std::string>& mismatches() const { return mismatches_; }
+  const std::vector<int32_t>& rates() const { return rates_; }
+  const std::vector<std::string>& opened_names() const { return opened_names_; }
+  int reads() const { return reads_; }
+  int rts_raised() const { return rts_raised_; }
+  // Characters that arrived and were not read by anyone.
+  std::size_t unread();
+
+  // Device side, used by the scripted device.
+  bool claim(const std::string& name);
+  void release() { held_ = false; }
+  void record_rate(int32_t rate) { rates_.push_back(rate); }
+  std::size_t waiting();
+  bool wait(int timeout_ms);
+  std::size_t take(uint8_t* buffer, std::size_t max);
+  void receive_from_host(const uint8_t* data, std::size_t size);
+  void flush_input() { incoming_.clear(); }
+  void raise_rts() { ++rts_raised_; }
+
+ private:
+  struct Rule {
+    std::string request;
+    std::string reply;
+    int delay_ms;
+  };
+  struct Arrival {
+    Clock::time_point at;
+    std::string bytes;
+  };
+  void release_due();
+
+  std::string written_;
+  std::string unmatched_;
+  std::deque<Rule> rules_;
+  std::deque<Arrival> arrivals_;  // in order of arrival time
+  std::string incoming_;
+  std::vector<std::string> mismatches_;
+  std::vector<int32_t> rates_;
+  std::vector<std::string> opened_names_;
+  int reads_ = 0;
+  int rts_raised_ = 0;
+  bool held_ = false;
+};
+
+// The one scripted line of a test; reset_scripted_line() starts a fresh one.
+ScriptedLine& scripted_line();
+void reset_scripted_line();
+
+// A device on the scripted line, for serial::set_device_factory.
+std::unique_ptr<platform::SerialDevice> make_scripted_device();
+
+// Makes the serial layer open the scripted line: a fresh line, the factory set, a
+// port "COM1" at 115200 bit/s, a short character time-out, and the flags of a
+// run's start. Does not open the port.
+void use_scripted_serial(int char_timeout_ms = 50);
+
+// use_scripted_serial and SEROPEN; the open's writes and reads are forgotten.
+bool open_scripted_serial(int char_timeout_ms = 50);
+
+}  // namespace testsupport
