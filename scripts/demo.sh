@@ -32,14 +32,14 @@ if [ "$mode" = serial ]; then
   "$sim" drive --protocol zal >"$log" &
   sim_pid=$!
   pty=$(wait_ready)
-  export INTERFACE=OSDEVICE PROTOCOL=ZAL COMPORT=COM1 ZR90_COM1="$pty"
+  export INTERFACE=OSDEVICE PROTOCOL=ZAL COMPORT=COM1 ZR90_COM1="$pty" BAUDRATE=115200 BAUDRATEMUL=1
   axis=()
   echo "Simulated drive on $pty (COM1)"
 else
   "$sim" card --udp 127.0.0.2 >"$log" &
   sim_pid=$!
   address=$(wait_ready)
-  export INTERFACE=EZAL16 PROTOCOL=SSZAL IPADDR="$address"
+  export INTERFACE=EZAL16 PROTOCOL=SSZAL IPADDR="$address" BAUDRATE=2500000
   axis=(2)
   echo "Simulated card on $address, drive on channel 2"
 fi

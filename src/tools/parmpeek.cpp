@@ -38,25 +38,30 @@ void GETPARAMETER(const Arguments& args) {
 
 void print_data(const std::string& value) { core::write_line("Data " + value); }
 
-void print_unsigned(uint64_t value, std::size_t width) {
-  print_data(right_aligned(std::to_string(value), width));
+// The value line: the hexadecimal digits, or the decimal number right-aligned.
+template <typename Number>
+void print_value(const std::string& hex_digits, Number value, std::size_t width) {
+  print_data(USEHEX ? hex_digits : right_aligned(std::to_string(value), width));
 }
 
-void print_signed(int64_t value, std::size_t width) {
-  print_data(right_aligned(std::to_string(value), width));
+std::string hex8(uint32_t value) { return core::HEXSTRING(value, 8); }
+std::string hex8(int32_t value) { return hex8(static_cast<uint32_t>(value)); }
+std::string hex16(int64_t value) {
+  const auto bits = static_cast<uint64_t>(value);
+  return hex8(static_cast<uint32_t>(bits >> 32)) + hex8(static_cast<uint32_t>(bits));
 }
 
 void end_on_serial_error() {
   if (serial::SERERROR) core::BUMOUT("Serial Timeout Error");
 }
 
-// One pass of the read loop for the row's type. Returns false for the types that
-// have no value to read.
+// One pass of the read loop for the row's type. False for the types that have no
+// value to read.
 bool read_once() {
   switch (PARMTYPE) {
     case PARAMETERTYPE::TYPE_BYTE: {
       const uint8_t BYTEDATA = drivelink::READBYTE(PARMLOC);
-      USEHEX ? print_data(core::HEXSTRING(BYTEDATA, 2)) : print_unsigned(BYTEDATA, 3);
+      print_value(core::HEXSTRING(BYTEDATA, 2), unsigned{BYTEDATA}, 3);
       platform::console::sleep_ms(1);
       return true;
     }
@@ -65,47 +70,39 @@ bool read_once() {
     case PARAMETERTYPE::TYPE_MASK:
     case PARAMETERTYPE::TYPE_FLAG: {
       const uint16_t WORDDATA = drivelink::READWORD(PARMLOC);
-      USEHEX ? print_data(core::HEXSTRING(WORDDATA, 4)) : print_unsigned(WORDDATA, 5);
+      print_value(core::HEXSTRING(WORDDATA, 4), unsigned{WORDDATA}, 5);
       platform::console::sleep_ms(1);
       return true;
     }
     case PARAMETERTYPE::TYPE_INT: {
-      const auto INTDATA = static_cast<int16_t>(drivelink::READWORD(PARMLOC));
-      USEHEX ? print_data(core::HEXSTRING(static_cast<uint16_t>(INTDATA), 4))
-             : print_signed(INTDATA, 5);
+      const uint16_t word = drivelink::READWORD(PARMLOC);
+      const auto INTDATA = static_cast<int16_t>(word);
+      print_value(core::HEXSTRING(word, 4), int{INTDATA}, 5);
       return true;
     }
     case PARAMETERTYPE::TYPE_ULONG: {
-      // An unsigned count: a value of 2^31 or more must not print negative.
+      // A count: a value of 2^31 or more must not print negative.
       const int32_t LONGDATA = drivelink::READLONG(PARMLOC);
-      USEHEX ? print_data(core::HEXSTRING(static_cast<uint32_t>(LONGDATA), 8))
-             : print_unsigned(static_cast<uint32_t>(LONGDATA), 10);
+      print_value(hex8(LONGDATA), static_cast<uint32_t>(LONGDATA), 10);
       return true;
     }
     case PARAMETERTYPE::TYPE_LONG: {
       const int32_t LONGDATA = drivelink::READLONG(PARMLOC);
-      USEHEX ? print_data(core::HEXSTRING(static_cast<uint32_t>(LONGDATA), 8))
-             : print_signed(LONGDATA, 10);
+      print_value(hex8(LONGDATA), LONGDATA, 10);
       return true;
     }
     case PARAMETERTYPE::TYPE_DOUBLE: {
       const int64_t BIGDATA = drivelink::READDOUBLE(PARMLOC);
       end_on_serial_error();
-      const auto bits = static_cast<uint64_t>(BIGDATA);
-      USEHEX ? print_data(core::HEXSTRING(static_cast<uint32_t>(bits >> 32), 8) +
-                          core::HEXSTRING(static_cast<uint32_t>(bits), 8))
-             : print_signed(BIGDATA, 20);
+      print_value(hex16(BIGDATA), BIGDATA, 20);
       return true;
     }
     case PARAMETERTYPE::TYPE_TRIPLE: {
       const int64_t BIGDATA = drivelink::READDOUBLE(PARMLOC);
       const int32_t LONGDATA = drivelink::READLONG(static_cast<uint16_t>(PARMLOC + 8));
       end_on_serial_error();
-      const auto bits = static_cast<uint64_t>(BIGDATA);
       if (USEHEX) {
-        print_data(core::HEXSTRING(static_cast<uint32_t>(LONGDATA), 8) +
-                   core::HEXSTRING(static_cast<uint32_t>(bits >> 32), 8) +
-                   core::HEXSTRING(static_cast<uint32_t>(bits), 8));
+        print_data(hex8(LONGDATA) + hex16(BIGDATA));
       } else {
         core::write_line("Use HEX");
       }
@@ -113,18 +110,17 @@ bool read_once() {
     }
     case PARAMETERTYPE::TYPE_ELONG: {
       const int32_t LONGDATA = drivelink::READEEPROMLONG(PARMLOC);
-      USEHEX ? print_data(core::HEXSTRING(static_cast<uint32_t>(LONGDATA), 8))
-             : print_signed(LONGDATA, 10);
+      print_value(hex8(LONGDATA), LONGDATA, 10);
       return true;
     }
     case PARAMETERTYPE::TYPE_EWORD: {
       const uint16_t WORDDATA = drivelink::READEEPROMWORD(PARMLOC);
-      USEHEX ? print_data(core::HEXSTRING(WORDDATA, 4)) : print_unsigned(WORDDATA, 5);
+      print_value(core::HEXSTRING(WORDDATA, 4), unsigned{WORDDATA}, 5);
       return true;
     }
     case PARAMETERTYPE::TYPE_EBYTE: {
       const uint16_t WORDDATA = drivelink::READEEPROMBYTE(PARMLOC);
-      USEHEX ? print_data(core::HEXSTRING(WORDDATA, 2)) : print_unsigned(WORDDATA, 3);
+      print_value(core::HEXSTRING(WORDDATA, 2), unsigned{WORDDATA}, 3);
       return true;
     }
     default:

@@ -42,9 +42,23 @@ Env full_environment(const Env& env) {
   return all;
 }
 
+#ifndef ZR90_DEFAULT_TOOLS_DIR
+#define ZR90_DEFAULT_TOOLS_DIR "."
+#endif
+#ifndef ZR90_DEFAULT_SIM
+#define ZR90_DEFAULT_SIM "./zr90sim"
+#endif
+
+// ZR90_WINDOWS_BIN_DIR selects the Windows programs in that folder, run by Wine.
+std::string windows_bin_dir() { return env_or("ZR90_WINDOWS_BIN_DIR", ""); }
+
+std::string runner() {
+  return env_or("ZR90_RUNNER", windows_bin_dir().empty() ? "" : "/usr/lib/wine/wine64");
+}
+
 std::vector<std::string> command_line(const std::string& program, const std::vector<std::string>& args) {
   std::vector<std::string> argv;
-  std::string runner = env_or("ZR90_RUNNER", "");
+  std::string runner = testsupport::runner();
   if (!runner.empty()) argv.push_back(runner);
   argv.push_back(program);
   argv.insert(argv.end(), args.begin(), args.end());
@@ -154,10 +168,11 @@ std::vector<std::string> RunResult::lines() const {
   return result;
 }
 
-bool running_windows_build() { return !env_or("ZR90_EXE_SUFFIX", "").empty(); }
+bool running_windows_build() { return !windows_bin_dir().empty(); }
 
 std::string tool_path(const std::string& tool) {
-  return env_or("ZR90_TOOLS_DIR", ".") + "/" + tool + env_or("ZR90_EXE_SUFFIX", "");
+  if (running_windows_build()) return windows_bin_dir() + "/" + tool + ".exe";
+  return env_or("ZR90_TOOLS_DIR", ZR90_DEFAULT_TOOLS_DIR) + "/" + tool;
 }
 
 RunResult run_tool(const std::string& tool, const std::vector<std::string>& args, const Env& env,
@@ -247,7 +262,7 @@ RunResult ToolProcess::finish(int timeout_ms) {
 
 Simulator::Simulator(const std::vector<std::string>& args, int timeout_ms) {
   signal(SIGPIPE, SIG_IGN);
-  std::vector<std::string> argv{env_or("ZR90_SIM", "./zr90sim")};
+  std::vector<std::string> argv{env_or("ZR90_SIM", ZR90_DEFAULT_SIM)};
   argv.insert(argv.end(), args.begin(), args.end());
   int in_fd = -1;
   // The simulator is a Linux program even when the tools under test are Windows ones.

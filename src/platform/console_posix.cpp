@@ -1,0 +1,100 @@
+// The console on POSIX systems. Standard input is read with read(2) only, never
+// through a buffered stream, so that the key poll's FIONREAD sees every byte that
+// is waiting.
+#include "platform/console.h"
+
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+
+#include "core/fatal.h"
+
+namespace platform::console {
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+bool polling = false;
+bool terminal_changed = false;
+termios saved_terminal{};
+struct sigaction saved_sigint {};
+
+void on_interrupt(int) { interrupted = 1; }
+
+void restore_terminal() {
+  if (!terminal_changed) return;
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
+  terminal_changed = false;
+}
+
+// A terminal hands over each key at once and shows nothing; the key stays queued
+// for the poll to see.
+void make_terminal_immediate() {
+  if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &saved_terminal) != 0) return;
+  termios immediate = saved_terminal;
+  immediate.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  immediate.c_cc[VMIN] = 0;
+  immediate.c_cc[VTIME] = 0;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &immediate) == 0) terminal_changed = true;
+}
+
+// Ctrl-C ends a repeat loop like a key, so the run reaches its normal end. No
+// SA_RESTART: a wait in progress returns early instead of holding the loop.
+void catch_interrupt() {
+  struct sigaction action {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  sigaction(SIGINT, &action, &saved_sigint);
+}
+
+}  // namespace
+
+void sleep_ms(int ms) {
+  if (ms <= 0) return;
+  timespec remaining{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  }
+}
+
+std::string read_line() {
+  std::string line;
+  char c = 0;
+  for (;;) {
+    const ssize_t got = read(STDIN_FILENO, &c, 1);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0 || c == '\n') break;
+    line.push_back(c);
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+void start_key_poll() {
+  if (polling) return;
+  polling = true;
+  interrupted = 0;
+  make_terminal_immediate();
+  core::set_exit_hook(restore_terminal);
+  catch_interrupt();
+}
+
+bool key_pressed() {
+  if (interrupted != 0) return true;
+  int waiting = 0;
+  return ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+void stop_key_poll() {
+  if (!polling) return;
+  polling = false;
+  restore_terminal();
+  sigaction(SIGINT, &saved_sigint, nullptr);
+}
+
+}  // namespace platform::console
