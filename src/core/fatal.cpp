@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "core/output.h"
+#include "core/text.h"
 
 namespace core {
 
@@ -24,7 +25,7 @@ void end_run(int exit_code) {
 
 void BUMOUT(const std::string& ES) {
   write_line();
-  write_line(ES);
+  write_line(shortstring(ES));
   end_run(2);
 }
 

@@ -31,6 +31,8 @@ std::vector<std::unique_ptr<platform::SerialPort>>& retired_ports() {
 // A line that never stops talking must not hold the run for ever: discarding
 // gives up after this long and the caller's synchronisation then fails.
 constexpr auto TOSS_LIMIT = std::chrono::milliseconds(2000);
+// What discarding costs per character: a pause before and after each one.
+constexpr auto TOSS_PACE = std::chrono::milliseconds(2);
 
 bool line_rate(int32_t& rate) {
   if (!(config::THEBAUDRATEMUL > 0)) return false;
@@ -103,17 +105,27 @@ void SERSENDSTRING(const std::string& S) {
   if (SER) SER->SENDSTRING(S);
 }
 
-void SERTOSSCHARS() {
-  if (!SER) return;
-  const auto give_up = std::chrono::steady_clock::now() + TOSS_LIMIT;
+bool SERTOSSCHARS() {
+  if (!SER) return true;
+  const auto start = std::chrono::steady_clock::now();
+  const auto give_up = start + TOSS_LIMIT;
+  std::size_t tossed = 0;
   for (;;) {
     platform::console::sleep_ms(1);
     // Everything pending goes in one round: all of it is already here, so taking it
     // waits for nothing.
     const std::size_t pending = SER->pending();
     if (pending > 0) SER->RECVBUFFERSTR(pending, config::CHARTIMEOUT);
+    tossed += pending;
     platform::console::sleep_ms(1);
-    if (SER->pending() == 0 || std::chrono::steady_clock::now() >= give_up) return;
+    const bool quiet = SER->pending() == 0;
+    const auto now = std::chrono::steady_clock::now();
+    // Discarding one character per round would keep the line watched for about
+    // TOSS_PACE per character; a backlog taken at once must not stop the watch
+    // sooner, or the rest of an answer still on its way (a slow rate, a UART that
+    // delivers in batches) would be taken for the next reply.
+    if (quiet && now - start >= TOSS_PACE * static_cast<int64_t>(tossed)) return true;
+    if (now >= give_up) return quiet;
   }
 }
 

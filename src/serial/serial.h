@@ -20,7 +20,9 @@ bool SERRECVCHAR(uint8_t& C);
 bool SERRECVSTRING(int16_t N, std::string& S);
 void SERSENDCHAR(uint8_t C);
 void SERSENDSTRING(const std::string& S);
-void SERTOSSCHARS();
+// Discards everything received so far. False when the line would not fall quiet
+// within a bounded time (it never stops sending): no exchange on it can be trusted.
+bool SERTOSSCHARS();
 void SERSETRTSHIGH();
 
 // Seam for unit tests: the device SEROPEN creates. Defaults to the platform's.

@@ -50,16 +50,14 @@ void write_word(std::string frame) {
 }
 
 // "x" and CR as two sends, as a person at a terminal would type them; true when
-// an answer came, with its first character.
+// an answer came (its first character in RETCHAR) and the line then fell quiet. A
+// line that never does is no drive answering, whatever it sends.
 bool poke(uint8_t& RETCHAR) {
   serial::SERSENDCHAR('x');
   serial::SERSENDCHAR(CR);
-  const bool answered = serial::SERRECVCHAR(RETCHAR);
-  if (answered) {
-    platform::console::sleep_ms(SYNC_ANSWER_MS);
-    serial::SERTOSSCHARS();
-  }
-  return answered;
+  if (!serial::SERRECVCHAR(RETCHAR)) return false;
+  platform::console::sleep_ms(SYNC_ANSWER_MS);
+  return serial::SERTOSSCHARS();
 }
 
 }  // namespace
@@ -85,7 +83,7 @@ void SERWRITEEEPROMWORD(uint16_t ADDR, uint16_t DATA) {
 }
 
 bool SERSYNC() {
-  serial::SERTOSSCHARS();
+  if (!serial::SERTOSSCHARS()) return false;
   serial::SERSETRTSHIGH();
   uint8_t RETCHAR = 0;
   // The first answer may be anything (a prompt, an echo); only the second one

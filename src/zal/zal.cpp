@@ -99,6 +99,8 @@ bool CHECKCRC(const std::string& body) {
   uint8_t received = 0;
   if (!serial::SERRECVCHAR(received)) {
     if (EXITONCRCERROR) core::BUMOUT("Serial Timeout Error Waiting for CRC!");
+    // A reply whose CRC never came has not passed its check either.
+    ZALCRCERROR = true;
     return false;
   }
   if (received == ZALCRC) return true;
@@ -239,37 +241,45 @@ void ZALWRITEEEPROMLONG(uint16_t address, int32_t data) {
   finish_eeprom_write("EEPROM Long Write Sync error");
 }
 
+namespace {
+
+// The two probes: the cookie without CRC bytes, then with them. CRC mode stays on
+// only when the drive answered the second.
+bool probe_drive(std::string& MESSAGE) {
+  if (ZALPROGSYNC()) {
+    MESSAGE = "Using ZAL Serial Interface";
+    return true;
+  }
+  serial::SERERROR = false;
+  ZALCRCENABLED = true;
+  if (ZALPROGSYNC()) {
+    ZALCLEARSTATUS();
+    MESSAGE = "Using ZAL Serial Interface With CRCs";
+    return true;
+  }
+  ZALCRCENABLED = false;
+  return false;
+}
+
+}  // namespace
+
 bool ZALSYNC(std::string& MESSAGE) {
   serial::SERERROR = false;
   serial::EXITONTIMEOUT = false;
   EXITONCRCERROR = false;
   ZALCRCENABLED = false;
   ZALCRC = 0;
-  bool result = false;
   MESSAGE = "ZAL Serial Communication failed !";
 
-  serial::SERTOSSCHARS();
+  bool quiet = serial::SERTOSSCHARS();
   platform::console::sleep_ms(SYNC_SETTLE_MS);
-  serial::SERTOSSCHARS();
+  quiet = serial::SERTOSSCHARS() && quiet;
 
   const int32_t saved_timeout = config::CHARTIMEOUT;
   config::CHARTIMEOUT = config::CHARTIMEOUT / PROBE_TIMEOUT_DIVISOR;
-
-  if (ZALPROGSYNC()) {
-    result = true;
-    MESSAGE = "Using ZAL Serial Interface";
-  } else {
-    serial::SERERROR = false;
-    ZALCRCENABLED = true;
-    if (ZALPROGSYNC()) {
-      ZALCLEARSTATUS();
-      result = true;
-      MESSAGE = "Using ZAL Serial Interface With CRCs";
-    } else {
-      ZALCRCENABLED = false;
-    }
-  }
-
+  // A line that never falls quiet may carry the cookie's value by chance; that is
+  // not a drive answering, so it is not probed at all.
+  const bool result = quiet && probe_drive(MESSAGE);
   config::CHARTIMEOUT = saved_timeout;
   serial::EXITONTIMEOUT = true;
   EXITONCRCERROR = true;

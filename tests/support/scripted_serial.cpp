@@ -120,7 +120,7 @@ bool ScriptedLine::wait(int timeout_ms) {
 std::size_t ScriptedLine::take(uint8_t* buffer, std::size_t max) {
   ++reads_;
   if (endless) {
-    std::fill_n(buffer, std::min<std::size_t>(max, 64), static_cast<uint8_t>('#'));
+    std::fill_n(buffer, std::min<std::size_t>(max, 64), static_cast<uint8_t>(endless_byte));
     return std::min<std::size_t>(max, 64);
   }
   release_due();

@@ -30,6 +30,7 @@ class ScriptedLine {
   bool configure_fails = false;
   bool silent = false;
   bool endless = false;
+  char endless_byte = '#';
 
   const std::string& written() const { return written_; }
   const std::vector<std::string>& mismatches() const { return mismatches_; }

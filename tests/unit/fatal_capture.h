@@ -15,8 +15,13 @@ namespace unittest {
 
 template <class Fn>
 std::string output_of_exit(Fn fn, int expected_code) {
+  // Named after the running test: ctest runs tests in parallel processes.
   static int serial = 0;
-  const std::string path = testing::TempDir() + "unit_fatal_" + std::to_string(++serial) + ".out";
+  const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(test->test_suite_name()) + "." + test->name();
+  for (char& c : name)
+    if (c == '/') c = '_';
+  const std::string path = testing::TempDir() + "unit_fatal_" + name + "_" + std::to_string(++serial) + ".out";
   std::remove(path.c_str());
   EXPECT_EXIT(
       {

@@ -113,6 +113,8 @@ TEST(Text, HexStringAndPrint) {
 
 TEST(FatalDeathTest, BumoutWritesABlankLineAndTheMessage) {
   EXPECT_EQ(unittest::output_of_exit([] { BUMOUT("Setup Mode"); }, 2), "\nSetup Mode\n");
+  // The message is a short string like every other text here.
+  EXPECT_EQ(unittest::output_of_exit([] { BUMOUT(std::string(300, 'x')); }, 2), "\n" + std::string(255, 'x') + "\n");
 }
 
 // The hook ends the run itself; it must be run once, not again from its own end_run.

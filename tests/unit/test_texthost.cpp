@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "serial/serial.h"
@@ -95,6 +96,14 @@ TEST_F(TextHost, SyncFailsOnSilenceAndOnAShortIdentity) {
   scripted_line().expect("x\r", "?");
   scripted_line().expect("II\r", "ZR9");
   EXPECT_FALSE(texthost::SERSYNC());
+}
+
+TEST_F(TextHost, SyncFailsOnALineThatNeverFallsQuietEvenWhenItTalksInNaks) {
+  scripted_line().endless = true;
+  scripted_line().endless_byte = '?';
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(texthost::SERSYNC());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
 }
 
 }  // namespace

@@ -115,6 +115,11 @@ TEST_F(ZalLink, WrongCrcBeforeSynchronisationIsOnlyFlagged) {
   scripted_line().expect(bytes({0xDF, 0x16}), bytes({0x5A, 0x00}));
   EXPECT_EQ(zal::ZALLOCALREAD(0xDF), 0x5A);
   EXPECT_TRUE(zal::ZALCRCERROR);
+
+  scripted_line().expect(bytes({0xDF, 0x16}), bytes({0x5A}));
+  EXPECT_EQ(zal::ZALLOCALREAD(0xDF), 0x5A);
+  EXPECT_TRUE(zal::ZALCRCERROR) << "a CRC byte that never came is no passed check";
+  EXPECT_TRUE(serial::SERERROR);
 }
 
 TEST_F(ZalLink, MissingCrcByteEndsTheRunWithItsOwnMessageWhenTimeOutsDoNot) {
@@ -250,13 +255,15 @@ TEST_F(ZalSync, WrongCookieFailsBothProbes) {
   expect_after_sync();
 }
 
-TEST_F(ZalSync, EndlessTalkerFailsWithinSeconds) {
+TEST_F(ZalSync, EndlessTalkerFailsWithinSecondsEvenWhenItTalksInCookies) {
   scripted_line().endless = true;
+  scripted_line().endless_byte = 0x5A;
   const auto start = std::chrono::steady_clock::now();
   std::string message;
   EXPECT_FALSE(zal::ZALSYNC(message));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
   EXPECT_EQ(message, "ZAL Serial Communication failed !");
+  EXPECT_FALSE(zal::ZALCRCENABLED);
   expect_after_sync();
 }
 

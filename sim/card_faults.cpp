@@ -1,0 +1,67 @@
+#include "card_faults.h"
+
+#include <cstdlib>
+
+namespace sim {
+
+const char CARD_FAULT_HELP[] =
+    "  silent               answer nothing at all\n"
+    "  silent-after=N       stop answering after N register reads\n"
+    "  short-reply          answer register reads with 2 bytes instead of 4\n"
+    "  stray                send one unasked-for reply before the first real one\n"
+    "  badcookie            wrong identification cookie at 0x0100\n"
+    "  nomodule             identification ROM without the serial-channel module\n"
+    "  twomodules           a decoy serial-channel entry before the real one\n"
+    "  zeromasks            no pin marked as a module output (all masks 0)\n"
+    "  idrom-badmodptr      module table pointer beyond the ROM\n"
+    "  idrom-badpinptr      pin table pointer beyond the ROM\n"
+    "  idrom-wideio         more I/O pins than the pin table holds\n"
+    "  idrom-zeroportwidth  port width 0\n"
+    "  idrom-manyports      pins spread over more than six ports\n"
+    "  busy                 the module's command register never clears\n"
+    "  notready             the command register reads 0 once after each command,\n"
+    "                       then shows that command again\n"
+    "  nostart              a channel start never completes\n"
+    "  startfail            a channel start reports the channel failed\n"
+    "  runfail              a channel run reports the channel failed\n"
+    "  nonvol-once          the drives' non-volatile flag survives its first clear\n"
+    "  nonvol-stuck         the drives' non-volatile flag never clears\n";
+
+namespace {
+
+bool parse_count(const std::string& text, long& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  value = std::strtol(text.c_str(), &end, 10);
+  return *end == '\0' && value >= 0;
+}
+
+}  // namespace
+
+bool add_card_fault(const std::string& name, CardFaults& f) {
+  const std::string after = "silent-after=";
+  if (name.rfind(after, 0) == 0) return parse_count(name.substr(after.size()), f.silent_after);
+  if (name == "silent") f.silent = true;
+  else if (name == "short-reply") f.short_reply = true;
+  else if (name == "stray") f.stray = true;
+  else if (name == "badcookie") f.bad_cookie = true;
+  else if (name == "nomodule") f.no_module = true;
+  else if (name == "twomodules") f.two_modules = true;
+  else if (name == "zeromasks") f.zero_masks = true;
+  else if (name == "idrom-badmodptr") f.idrom = IdromDefect::module_pointer;
+  else if (name == "idrom-badpinptr") f.idrom = IdromDefect::pin_pointer;
+  else if (name == "idrom-wideio") f.idrom = IdromDefect::wide_io;
+  else if (name == "idrom-zeroportwidth") f.idrom = IdromDefect::zero_port_width;
+  else if (name == "idrom-manyports") f.idrom = IdromDefect::many_ports;
+  else if (name == "busy") f.busy = true;
+  else if (name == "notready") f.stale = true;
+  else if (name == "nostart") f.no_start = true;
+  else if (name == "startfail") f.start_fail = true;
+  else if (name == "runfail") f.run_fail = true;
+  else if (name == "nonvol-once") f.nonvol_clears_ignored = 1;
+  else if (name == "nonvol-stuck") f.nonvol_clears_ignored = -1;
+  else return false;
+  return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,46 @@
+// Misbehaviour the simulated card can be asked for (zr90sim card --fault NAME), so
+// that every failure path of the tools can be driven end to end.
+#pragma once
+
+#include <string>
+
+namespace sim {
+
+enum class IdromDefect {
+  none,
+  module_pointer,  // module table beyond the ROM
+  pin_pointer,     // pin table beyond the ROM
+  wide_io,         // more I/O pins than the pin table holds
+  zero_port_width,
+  many_ports,      // pins spread over more ports than there are mask registers
+};
+
+struct CardFaults {
+  // Transport level.
+  bool silent = false;        // nothing is ever answered
+  long silent_after = -1;     // stop answering after this many register reads
+  bool short_reply = false;   // register reads answered with 2 bytes only
+  bool stray = false;         // one unasked-for reply goes out before the first real one
+  // Card level.
+  bool bad_cookie = false;
+  bool no_module = false;     // no serial-channel module in the ROM
+  bool two_modules = false;   // a decoy serial-channel entry before the real one
+  bool zero_masks = false;    // no pin is marked as a module output
+  IdromDefect idrom = IdromDefect::none;
+  // Serial-channel module.
+  bool busy = false;          // the command register never clears
+  bool stale = false;         // after each command it reads 0 once, then the old command again
+  bool no_start = false;      // a start command never completes
+  bool start_fail = false;    // a start command reports its channels failed
+  bool run_fail = false;      // a run command reports its channels failed
+  // Drives.
+  int nonvol_clears_ignored = 0;  // -1: the non-volatile flag never clears
+};
+
+// Adds the fault NAME (NAME=VALUE for silent-after). False for an unknown name.
+bool add_card_fault(const std::string& name, CardFaults& faults);
+
+// One line per fault, for --help.
+extern const char CARD_FAULT_HELP[];
+
+}  // namespace sim

@@ -1,0 +1,129 @@
+// EZAL16: one datagram per register access. A read request is 01 42 and the
+// register address (least significant byte first) and is answered by the four
+// bytes of the register; a write request is 01 C2, the address and four data bytes,
+// and is not answered.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "card_transport.h"
+#include "commands.h"
+
+namespace sim {
+
+namespace {
+
+constexpr uint8_t COMMAND_LOW = 0x01;
+constexpr uint8_t READ_HIGH = 0x42;
+constexpr uint8_t WRITE_HIGH = 0xC2;
+constexpr std::size_t READ_REQUEST_SIZE = 4;
+constexpr std::size_t WRITE_REQUEST_SIZE = 8;
+const std::string STRAY_DATAGRAM("\xEF\xBE\xAD\xDE", 4);
+
+uint32_t le_value(const std::string& bytes, std::size_t from, int count) {
+  uint32_t value = 0;
+  for (int i = 0; i < count; ++i)
+    value |= uint32_t{static_cast<uint8_t>(bytes[from + static_cast<std::size_t>(i)])} << (8 * i);
+  return value;
+}
+
+class UdpCard {
+ public:
+  UdpCard(CardModel& card, const CardFaults& faults, Trace& trace, int fd)
+      : card_(card), faults_(faults), trace_(trace), fd_(fd) {}
+
+  void handle(const std::string& request, const sockaddr_in& host) {
+    trace_.from_host(request);
+    bool framed = request.size() >= READ_REQUEST_SIZE && static_cast<uint8_t>(request[0]) == COMMAND_LOW;
+    uint8_t kind = framed ? static_cast<uint8_t>(request[1]) : 0;
+    if (kind == READ_HIGH) {
+      read(static_cast<uint16_t>(le_value(request, 2, 2)), host);
+    } else if (kind == WRITE_HIGH && request.size() >= WRITE_REQUEST_SIZE) {
+      card_.write(static_cast<uint16_t>(le_value(request, 2, 2)), le_value(request, 4, 4));
+    } else {
+      trace_.note("datagram not understood, ignored");
+    }
+  }
+
+ private:
+  void read(uint16_t address, const sockaddr_in& host) {
+    uint32_t value = card_.read(address);
+    if (faults_.silent || (faults_.silent_after >= 0 && reads_answered_ >= faults_.silent_after)) {
+      trace_.note("read left unanswered");
+      return;
+    }
+    ++reads_answered_;
+    if (faults_.stray && !stray_sent_) {
+      send(STRAY_DATAGRAM, host);
+      stray_sent_ = true;
+    }
+    std::string reply;
+    for (int i = 0; i < 4; ++i) reply.push_back(static_cast<char>(value >> (8 * i)));
+    if (faults_.short_reply) reply.resize(2);
+    send(reply, host);
+  }
+
+  void send(const std::string& bytes, const sockaddr_in& host) {
+    sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&host), sizeof host);
+    trace_.to_host(bytes);
+  }
+
+  CardModel& card_;
+  const CardFaults& faults_;
+  Trace& trace_;
+  int fd_;
+  long reads_answered_ = 0;
+  bool stray_sent_ = false;
+};
+
+int bound_socket(const std::string& address, int port) {
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) {
+    std::fprintf(stderr, "zr90sim card: %s is not an IPv4 address\n", address.c_str());
+    return -1;
+  }
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    std::fprintf(stderr, "zr90sim card: no UDP socket: %s\n", std::strerror(errno));
+    return -1;
+  }
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    std::fprintf(stderr, "zr90sim card: cannot bind %s port %d: %s\n", address.c_str(), port,
+                 std::strerror(errno));
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+int serve_card_udp(CardModel& card, const CardFaults& faults, const std::string& address, int port,
+                   Trace& trace) {
+  int fd = bound_socket(address, port);
+  if (fd < 0) return EXIT_NO_ENDPOINT;
+  UdpCard server(card, faults, trace, fd);
+  announce_ready(address);
+  char buffer[2048];
+  for (;;) {
+    int ready = wait_readable(fd, -1);
+    if (ready < 0) break;
+    if (ready == 0) continue;
+    sockaddr_in host{};
+    socklen_t host_size = sizeof host;
+    ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&host), &host_size);
+    if (n < 0) continue;
+    server.handle(std::string(buffer, static_cast<std::size_t>(n)), host);
+  }
+  close(fd);
+  return 0;
+}
+
+}  // namespace sim
