@@ -33,7 +33,10 @@ class DriveModel {
   // False for a command the drive does not know.
   bool execute(uint8_t command, uint16_t address, uint64_t write_value, uint64_t& read_value);
 
-  // Direct access for the text protocol and for tests.
+  // Direct access for the text protocol and for tests. RAM register addresses index
+  // 16-bit words (a long at A is the words at A and A+1, low word first), so a value
+  // reads the same through ZAL at A and through the text protocol at 2*A + 0x800.
+  // EEPROM addresses index bytes; a word is two bytes, low byte first.
   uint16_t ram_word(uint16_t address) const;
   void set_ram_word(uint16_t address, uint16_t value);
   uint16_t eeprom_word(uint16_t address) const;
@@ -42,14 +45,23 @@ class DriveModel {
 
   // Fault: the non-volatile flag ignores the given number of clears (-1: for ever).
   void set_nonvol_stuck(int clears_ignored) { nonvol_stuck_ = clears_ignored; }
+  // A request dropped for a wrong CRC byte: sets the status register's CRC error
+  // bit and counts it in the CRC error register (0xC3).
+  void count_crc_error();
+  uint8_t crc_errors() const { return crc_errors_; }
+
   // Fault: the cookie register answers this value instead of 0x5A.
   void set_cookie(uint8_t cookie) { cookie_ = cookie; }
 
  private:
+  uint8_t read_local(uint8_t reg) const;
+  void write_local(uint8_t reg, uint8_t value);
+
   std::vector<uint8_t> ram_;
   std::array<uint8_t, EEPROM_SIZE> eeprom_{};
   uint8_t nonvol_ = 0;
   uint8_t status_ = 0;
+  uint8_t crc_errors_ = 0;
   uint8_t cookie_ = COOKIE;
   int nonvol_stuck_ = 0;
 };

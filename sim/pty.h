@@ -19,6 +19,14 @@ class Pty {
   int master_fd() const { return master_; }
   const std::string& slave_path() const { return slave_path_; }
   const std::string& error() const { return error_; }
+  // Clears the exclusive-use flag a tool set on the line: we hold the slave open, so
+  // the flag would otherwise outlive the tool and keep the next one out. The tools'
+  // own lock (flock) still keeps two tools apart.
+  void release_exclusive() const;
+  // Puts the master in packet mode: every read then starts with a status byte, 0
+  // before data, or TIOCPKT_FLUSHREAD / TIOCPKT_FLUSHWRITE bits alone when the tool
+  // flushed the line (as it does when it opens the port).
+  bool watch_flushes() const;
 
  private:
   int master_ = -1;

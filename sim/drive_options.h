@@ -1,0 +1,46 @@
+// Command line of "zr90sim drive".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sim {
+
+enum class DriveProtocol { text, zal };
+enum class CrcMode { off, on, either };
+
+struct DriveFaults {
+  bool silent = false;
+  bool partial = false;
+  bool bad_crc = false;
+  bool echo = false;
+  bool bad_cookie = false;
+  bool babble = false;
+  bool nonvol_stuck = false;
+  bool short_id = false;
+  int silent_after = -1;  // transactions answered before going silent; -1: never
+  std::vector<int> unanswered;  // numbers of single transactions left without reply
+  int delay_ms = 0;       // added before every reply
+};
+
+struct DriveOptions {
+  DriveProtocol protocol = DriveProtocol::zal;
+  CrcMode crc = CrcMode::off;
+  std::string link_path;
+  std::string trace_path;
+  std::string identity = "ZR90";
+  int silence_ms = 20;  // a partial frame older than this is dropped
+  int either_wait_ms = 5;
+  std::vector<std::pair<uint16_t, uint16_t>> ram_presets;
+  std::vector<std::pair<uint16_t, uint16_t>> eeprom_presets;
+  DriveFaults faults;
+  bool help = false;
+};
+
+// False with a one-line reason in error for anything it does not understand.
+bool parse_drive_options(const std::vector<std::string>& args, DriveOptions& options, std::string& error);
+const char* drive_help();
+
+}  // namespace sim

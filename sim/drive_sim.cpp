@@ -1,0 +1,227 @@
+// zr90sim drive: one drive on a pseudo-terminal, served by a single-threaded poll loop.
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <deque>
+#include <memory>
+
+#include "commands.h"
+#include "drive_model.h"
+#include "drive_options.h"
+#include "drive_protocols.h"
+#include "pty.h"
+#include "trace.h"
+
+namespace sim {
+
+namespace {
+
+constexpr uint8_t WRONG_COOKIE = 0xA5;
+constexpr char BABBLE_BYTE = 0x55;
+// About 115200 bit/s: a line that never falls silent for a tool's silence test.
+constexpr std::size_t BABBLE_CHUNK = 12;
+constexpr auto BABBLE_PERIOD = std::chrono::milliseconds(1);
+
+class DriveServer {
+ public:
+  DriveServer(const DriveOptions& options, Pty& pty, Trace& trace, DriveModel& model)
+      : options_(options), pty_(pty), trace_(trace) {
+    DeviceEvents events{[this](const std::string& request, const std::string& reply) { transaction(request, reply); },
+                        [this](const std::string& bytes, const std::string& why) { dropped(bytes, why); }};
+    if (options.protocol == DriveProtocol::zal)
+      device_ = std::make_unique<ZalDevice>(model, options, events);
+    else
+      device_ = std::make_unique<TextDevice>(model, options, events);
+  }
+
+  // Serves until a signal arrives on signal_fd.
+  void run(int signal_fd) {
+    next_babble_ = Clock::now();
+    for (;;) {
+      pollfd fds[2] = {{pty_.master_fd(), static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0},
+                       {signal_fd, POLLIN, 0}};
+      int ready = poll(fds, 2, poll_timeout(Clock::now()));
+      if (ready < 0 && errno != EINTR) {
+        std::perror("zr90sim: poll");
+        return;
+      }
+      if (ready > 0 && (fds[1].revents & POLLIN) != 0) return;
+      Clock::time_point now = Clock::now();
+      if (ready > 0 && (fds[0].revents & POLLIN) != 0) receive_input(now);
+      if (auto due = device_->deadline(); due && now >= *due) device_->expire(now);
+      release_due(now);
+      babble(now);
+      flush_output();
+    }
+  }
+
+  void print_stats() const {
+    std::printf("stats transactions=%ld dropped=%ld\n", transactions_, dropped_);
+    std::fflush(stdout);
+  }
+
+ private:
+  void receive_input(Clock::time_point now) {
+    char buffer[4096];
+    ssize_t n = read(pty_.master_fd(), buffer, sizeof buffer);
+    if (n <= 0) return;
+    // A tool has the line open: it has set its exclusive flag by now.
+    pty_.release_exclusive();
+    if (buffer[0] != TIOCPKT_DATA) {
+      // A tool opening the port flushes it, and on a pseudo-terminal that also
+      // discards what the previous tool sent and we had not read yet: a frame
+      // cut that way must not swallow the new tool's first bytes.
+      if ((buffer[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) != 0 && !options_.faults.echo &&
+          !options_.faults.babble)
+        device_->host_flushed(now);
+      return;
+    }
+    std::string chunk(buffer + 1, static_cast<std::size_t>(n - 1));
+    if (chunk.empty()) return;
+    if (options_.faults.echo) {
+      trace_.from_host(chunk);
+      schedule(chunk, now);
+      return;
+    }
+    if (options_.faults.babble) {
+      trace_.from_host(chunk);
+      return;
+    }
+    for (char c : chunk) device_->receive(static_cast<uint8_t>(c), now);
+  }
+
+  void transaction(const std::string& request, const std::string& reply) {
+    trace_.from_host(request);
+    ++transactions_;
+    const DriveFaults& f = options_.faults;
+    if (f.silent || (f.silent_after >= 0 && transactions_ > f.silent_after)) return;
+    if (std::find(f.unanswered.begin(), f.unanswered.end(), transactions_) != f.unanswered.end()) return;
+    std::string out = reply;
+    if (f.partial && !out.empty()) out.pop_back();
+    schedule(out, Clock::now() + std::chrono::milliseconds(f.delay_ms));
+  }
+
+  void dropped(const std::string& bytes, const std::string& why) {
+    trace_.from_host(bytes);
+    trace_.note("dropped: " + why);
+    ++dropped_;
+  }
+
+  void schedule(const std::string& bytes, Clock::time_point due) {
+    if (!bytes.empty()) scheduled_.emplace_back(due, bytes);
+  }
+
+  void release_due(Clock::time_point now) {
+    while (!scheduled_.empty() && scheduled_.front().first <= now) {
+      trace_.to_host(scheduled_.front().second);
+      out_ += scheduled_.front().second;
+      scheduled_.pop_front();
+    }
+  }
+
+  void babble(Clock::time_point now) {
+    if (!options_.faults.babble || now < next_babble_) return;
+    next_babble_ = now + BABBLE_PERIOD;
+    if (!out_.empty()) return;  // the line is full: nobody is reading
+    std::string chunk(BABBLE_CHUNK, BABBLE_BYTE);
+    trace_.to_host(chunk);
+    out_ += chunk;
+  }
+
+  void flush_output() {
+    while (!out_.empty()) {
+      ssize_t n = write(pty_.master_fd(), out_.data(), out_.size());
+      if (n <= 0) return;  // full (EAGAIN): poll tells when it drains
+      out_.erase(0, static_cast<std::size_t>(n));
+    }
+  }
+
+  int poll_timeout(Clock::time_point now) const {
+    std::optional<Clock::time_point> next = device_->deadline();
+    auto earlier = [&](Clock::time_point t) { next = next ? std::min(*next, t) : t; };
+    if (!scheduled_.empty()) earlier(scheduled_.front().first);
+    if (options_.faults.babble && out_.empty()) earlier(next_babble_);
+    if (!next) return -1;
+    if (*next <= now) return 0;
+    // Rounded up, so that we never wake a little early and spin.
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(*next - now).count();
+    return static_cast<int>(std::min<long long>(ms, 60000));
+  }
+
+  const DriveOptions& options_;
+  Pty& pty_;
+  Trace& trace_;
+  std::unique_ptr<DriveDevice> device_;
+  std::deque<std::pair<Clock::time_point, std::string>> scheduled_;
+  std::string out_;
+  Clock::time_point next_babble_{};
+  long transactions_ = 0;
+  long dropped_ = 0;
+};
+
+// Termination arrives as a readable descriptor, so the poll loop needs no handler.
+int termination_fd() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGHUP);
+  if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
+  signal(SIGPIPE, SIG_IGN);
+  return signalfd(-1, &set, SFD_CLOEXEC);
+}
+
+void apply_presets(const DriveOptions& options, DriveModel& model) {
+  for (const auto& [address, value] : options.ram_presets) model.set_ram_word(address, value);
+  for (const auto& [address, value] : options.eeprom_presets) model.set_eeprom_word(address, value);
+  if (options.faults.bad_cookie) model.set_cookie(WRONG_COOKIE);
+  if (options.faults.nonvol_stuck) model.set_nonvol_stuck(-1);
+}
+
+}  // namespace
+
+int run_drive(const std::vector<std::string>& args) {
+  DriveOptions options;
+  std::string error;
+  if (!parse_drive_options(args, options, error)) {
+    std::fprintf(stderr, "zr90sim drive: %s (see zr90sim drive --help)\n", error.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(drive_help(), stdout);
+    return 0;
+  }
+  int signal_fd = termination_fd();
+  if (signal_fd < 0) {
+    std::perror("zr90sim: signalfd");
+    return 1;
+  }
+  DriveModel model;
+  apply_presets(options, model);
+  Pty pty(options.link_path);
+  if (!pty.ok()) {
+    std::fprintf(stderr, "zr90sim drive: %s\n", pty.error().c_str());
+    close(signal_fd);
+    return 1;
+  }
+  if (!pty.watch_flushes()) {
+    std::fprintf(stderr, "zr90sim drive: cannot watch the line for flushes\n");
+    close(signal_fd);
+    return 1;
+  }
+  Trace trace(options.trace_path);
+  DriveServer server(options, pty, trace, model);
+  announce_ready(pty.slave_path());
+  server.run(signal_fd);
+  server.print_stats();
+  close(signal_fd);
+  return 0;
+}
+
+}  // namespace sim

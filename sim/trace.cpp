@@ -1,0 +1,28 @@
+#include "trace.h"
+
+namespace sim {
+
+Trace::Trace(const std::string& path) {
+  if (!path.empty()) file_ = std::fopen(path.c_str(), "w");
+}
+
+Trace::~Trace() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void Trace::note(const std::string& text) {
+  if (file_ == nullptr) return;
+  std::fprintf(file_, "# %s\n", text.c_str());
+  std::fflush(file_);
+}
+
+// Flushed per line so that a test may read the trace while the simulator still runs.
+void Trace::line(char direction, const std::string& bytes) {
+  if (file_ == nullptr || bytes.empty()) return;
+  std::fputc(direction, file_);
+  for (unsigned char b : bytes) std::fprintf(file_, " %02X", b);
+  std::fputc('\n', file_);
+  std::fflush(file_);
+}
+
+}  // namespace sim

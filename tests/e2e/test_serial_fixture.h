@@ -1,0 +1,128 @@
+// A drive simulator on its own pseudo-terminal, and the tools pointed at it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/harness.h"
+
+namespace serialtest {
+
+using testsupport::Env;
+using testsupport::RunResult;
+using Lines = std::vector<std::string>;
+
+inline constexpr int PORT = 5;
+
+// "RW0820\r" as the trace shows it: "52 57 30 38 32 30 0D".
+inline std::string hex_bytes(const std::string& bytes) {
+  std::string out;
+  char buffer[4];
+  for (unsigned char b : bytes) {
+    std::snprintf(buffer, sizeof buffer, "%s%02X", out.empty() ? "" : " ", b);
+    out += buffer;
+  }
+  return out;
+}
+
+// CRC-8 as the drive computes it (reflected polynomial 0x8C), written out again
+// here so that the expected wire bytes do not come from the code under test.
+inline unsigned char crc8(const std::string& bytes) {
+  unsigned crc = 0;
+  for (unsigned char b : bytes) {
+    crc ^= b;
+    for (int i = 0; i < 8; ++i) crc = (crc & 1) ? (crc >> 1) ^ 0x8C : crc >> 1;
+  }
+  return static_cast<unsigned char>(crc);
+}
+
+inline std::string with_crc(const std::string& frame) { return frame + static_cast<char>(crc8(frame)); }
+
+inline Lines fatal(const std::string& message) { return {"", message}; }
+
+class Drive {
+ public:
+  // protocol: "ZAL" or "HEX" for the tools; sim_args go to "zr90sim drive".
+  Drive(const std::string& protocol, std::vector<std::string> sim_args)
+      : trace_(testsupport::temp_path("trace")), sim_(make_args(protocol, std::move(sim_args), trace_)) {
+    env_ = testsupport::com_port_env(PORT, sim_.ready_value());
+    env_["INTERFACE"] = "OSDEVICE";
+    env_["PROTOCOL"] = protocol;
+    env_["BAUDRATE"] = "115200";
+    env_["BAUDRATEMUL"] = "1";
+  }
+  ~Drive() { std::remove(trace_.c_str()); }
+
+  bool started() const { return sim_.started(); }
+  const std::string& path() const { return sim_.ready_value(); }
+  Env& env() { return env_; }
+
+  // Each run waits until the simulator has taken in all the tool sent (a write, or
+  // the flag clear after an EEPROM read, is the tool's last act and gets no answer):
+  // the next tool flushes the port when it opens it, and on a pseudo-terminal that
+  // also drops bytes the simulator has not read yet.
+  RunResult run(const std::string& tool, const std::vector<std::string>& args) {
+    RunResult r = testsupport::run_tool(tool, args, env_);
+    trace();
+    return r;
+  }
+  RunResult peek(const std::vector<std::string>& args) { return run("parmpeek", args); }
+  RunResult poke(const std::vector<std::string>& args) { return run("parmpoke", args); }
+
+  // Lines of the wire trace, once the simulator has caught up: a tool may end
+  // right after its last write, before the simulator has read it. mark() makes
+  // since_mark() start after the lines there are now.
+  Lines trace() const {
+    std::string text = testsupport::read_file(trace_);
+    for (int i = 0; i < 100; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      std::string again = testsupport::read_file(trace_);
+      if (again == text) break;
+      text = again;
+    }
+    Lines lines;
+    std::string line;
+    for (char c : text) {
+      if (c != '\n') {
+        line += c;
+        continue;
+      }
+      lines.push_back(line);
+      line.clear();
+    }
+    return lines;
+  }
+  void mark() { mark_ = trace().size(); }
+  Lines since_mark() const {
+    Lines all = trace();
+    return Lines(all.begin() + static_cast<long>(std::min(mark_, all.size())), all.end());
+  }
+  // Only what the host sent ("> " lines) since the mark.
+  Lines sent_since_mark() const {
+    Lines out;
+    for (const auto& l : since_mark())
+      if (l.rfind("> ", 0) == 0) out.push_back(l.substr(2));
+    return out;
+  }
+  std::string stop() { return sim_.stop(); }
+
+ private:
+  static std::vector<std::string> make_args(const std::string& protocol, std::vector<std::string> args,
+                                            const std::string& trace) {
+    std::vector<std::string> all{"drive", "--protocol", protocol == "HEX" ? "hex" : "zal", "--trace", trace};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+  }
+
+  std::string trace_;
+  testsupport::Simulator sim_;
+  Env env_;
+  std::size_t mark_ = 0;
+};
+
+}  // namespace serialtest
