@@ -2,6 +2,10 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/sysmacros.h>
+#endif
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -60,6 +64,20 @@ bool device_path(const std::string& name, std::string& path) {
   return true;
 }
 
+// Unix98 pseudo-terminal slaves (/dev/pts/N) have majors 136 to 143.
+bool is_pseudo_terminal(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return false;
+  const unsigned int device_major = major(info.st_rdev);
+  return device_major >= 136 && device_major <= 143;
+}
+
+// Which queues a purge empties. A real port's output queue holds only what this
+// program has not sent yet. On a pseudo-terminal it is the peer's unread input,
+// which includes the last bytes the previous program sent before it ended: flushing
+// it would destroy them, so there only the input is discarded.
+int purge_queues(int fd) { return is_pseudo_terminal(fd) ? TCIFLUSH : TCIOFLUSH; }
+
 class PosixSerialDevice final : public SerialDevice {
  public:
   ~PosixSerialDevice() override {
@@ -86,7 +104,6 @@ class PosixSerialDevice final : public SerialDevice {
     }
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIS, &lines);  // a pseudo-terminal has no modem lines
-    tcflush(fd, TCIOFLUSH);
     fd_ = fd;
     errno_ = 0;
     return true;
@@ -161,7 +178,7 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   void purge() override {
-    if (fd_ >= 0) tcflush(fd_, TCIOFLUSH);
+    if (fd_ >= 0) tcflush(fd_, purge_queues(fd_));
   }
 
   bool set_rts() override {

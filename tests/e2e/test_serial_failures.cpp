@@ -79,8 +79,9 @@ TEST(SerialFailures, ZalDriveThatDoesNotSynchronise) {
       auto start = std::chrono::steady_clock::now();
       expect_failure(drive, {std::string(fault) + " crc " + crc, "parmpeek", {"kqp"},
                              fatal("ZAL Serial Communication failed !")});
-      // A line that never stops sending must not hold the tool for long.
-      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << fault;
+      // A line that never stops sending must not hold the tool for ever (the bound
+      // is generous: it guards against a hang, not a speed).
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << fault;
     }
   }
   // With CRC, a reply that lacks its CRC byte fails the probe too.
@@ -95,7 +96,7 @@ TEST(SerialFailures, TextDriveThatDoesNotSynchronise) {
     auto start = std::chrono::steady_clock::now();
     expect_failure(drive, {fault, "parmpeek", {"kqp"}, fatal("Hex Serial Communication failed !")});
     expect_failure(drive, {fault, "parmpoke", {"kqp", "3"}, fatal("Hex Serial Communication failed !")});
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(16)) << fault;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40)) << fault;
   }
 }
 

@@ -146,7 +146,7 @@ TEST(UdpSocketPosix, SilenceTimesOutAfterTheGivenWait) {
   EXPECT_EQ(socket->last_error(), platform::UdpSocket::TIMED_OUT);
   EXPECT_EQ(socket->last_error_text(), "Connection timed out");
   EXPECT_GE(waited, std::chrono::milliseconds(190));
-  EXPECT_LT(waited, std::chrono::milliseconds(900));
+  EXPECT_LT(waited, std::chrono::seconds(5));  // bounded, not the peer's patience
 }
 
 TEST(UdpSocketPosix, AClosedPortIsReportedWithTheSystemText) {

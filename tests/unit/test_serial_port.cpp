@@ -42,7 +42,7 @@ TEST_F(ReceiveStore, BurstServesSurplusWithoutAnotherRead) {
   const auto start = Clock::now();
   EXPECT_EQ(port_->RECVBYTE(1000), 'E');
   EXPECT_EQ(port_->last_error(), SerialError::none);
-  EXPECT_LT(elapsed_ms(start), 20);
+  EXPECT_LT(elapsed_ms(start), 500);  // far below the 1000 ms it would wait
   EXPECT_EQ(scripted_line().reads(), 1);
 }
 
@@ -63,7 +63,7 @@ TEST_F(ReceiveStore, ZeroCountWaitsForNothing) {
   const auto start = Clock::now();
   EXPECT_EQ(port_->RECVBUFFERSTR(0, 1000), "");
   EXPECT_EQ(port_->last_error(), SerialError::none);
-  EXPECT_LT(elapsed_ms(start), 20);
+  EXPECT_LT(elapsed_ms(start), 500);  // far below the 1000 ms it would wait
 }
 
 TEST_F(ReceiveStore, TimeOutBoundsEachSilenceNotTheWholeReply) {

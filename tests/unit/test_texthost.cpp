@@ -103,7 +103,7 @@ TEST_F(TextHost, SyncFailsOnALineThatNeverFallsQuietEvenWhenItTalksInNaks) {
   scripted_line().endless_byte = '?';
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(texthost::SERSYNC());
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));  // no hang
 }
 
 }  // namespace
