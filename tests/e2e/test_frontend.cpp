@@ -71,7 +71,7 @@ Lines address_and_data(const std::string& address, const std::string& data) {
 
 // ---- Command line and name lookup -----------------------------------------------
 
-TEST(Usage, MissingArgumentsGiveTheUsageText) {
+TEST(FrontendUsage, MissingArgumentsGiveTheUsageText) {
   run_cases({
       {"peek without arguments", PEEK, {}, direct(), PEEK_USAGE, 2},
       {"peek with only flags", PEEK, {"", "h"}, direct(), PEEK_USAGE, 2},
@@ -81,10 +81,15 @@ TEST(Usage, MissingArgumentsGiveTheUsageText) {
       // writer the other way round.
       {"peek usage before environment", PEEK, {}, {}, PEEK_USAGE, 2},
       {"poke environment before usage", POKE, {}, {}, fatal("Interface not in Environment"), 2},
+      {"poke notices before usage", POKE, {"kqp"}, {{"INTERFACE", "OSDEVICE"}},
+       concat({"Protocol not in Environment, assuming Hex", "Comport not in Environment, assuming COM1",
+               "BaudrateMul not in Environment, assuming 1", "Baudrate not in Environment, assuming 115200 Baud"},
+              POKE_USAGE),
+       2},
   });
 }
 
-TEST(NameLookup, NamesAndOffsetsResolveToAddresses) {
+TEST(FrontendNameLookup, NamesAndOffsetsResolveToAddresses) {
   run_cases({
       {"lower case", PEEK, {"kqp", "a"}, direct(), address_and_data("0812", "    0"), 0},
       {"upper case", PEEK, {"KQP", "a"}, direct(), address_and_data("0812", "    0"), 0},
@@ -105,7 +110,7 @@ TEST(NameLookup, NamesAndOffsetsResolveToAddresses) {
   });
 }
 
-TEST(NameLookup, BadOffsetsEndTheRun) {
+TEST(FrontendNameLookup, BadOffsetsEndTheRun) {
   std::vector<Case> cases;
   for (const char* arg : {"kqp+", "kqp++2", "kqp+2+2", "kqp+-2", "kqp+2x", "kqp+4294967296", "kqp+ "}) {
     cases.push_back({arg, PEEK, {arg}, direct(), fatal("Can't parse offset"), 2});
@@ -114,7 +119,7 @@ TEST(NameLookup, BadOffsetsEndTheRun) {
   run_cases(cases);
 }
 
-TEST(NameLookup, UnknownNamesListTheDictionary) {
+TEST(FrontendNameLookup, UnknownNamesListTheDictionary) {
   for (const auto& [tool, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
            {PEEK, {"kqp-2"}}, {PEEK, {"kq"}}, {PEEK, {"kqpp+2"}}, {POKE, {"nosuchname", "5"}}}) {
     SCOPED_TRACE(args[0]);
@@ -150,7 +155,7 @@ Lines expected_list(const std::string& name) {
   return lines;
 }
 
-TEST(NameList, LayoutAndPauses) {
+TEST(FrontendNameList, LayoutAndPauses) {
   const auto result = run_tool(PEEK, {"nosuch"}, direct(), "\n\n");
   const Lines lines = result.lines();
   EXPECT_EQ(lines, expected_list("nosuch"));
@@ -162,13 +167,13 @@ TEST(NameList, LayoutAndPauses) {
   EXPECT_EQ(result.exit_code, 2);
 }
 
-TEST(NameList, EndOfInputDoesNotHangThePause) {
+TEST(FrontendNameList, EndOfInputDoesNotHangThePause) {
   const auto result = run_tool(PEEK, {"nosuch"}, direct(), "", 10000);
   EXPECT_EQ(result.lines(), expected_list("nosuch"));
   EXPECT_EQ(result.exit_code, 2);
 }
 
-TEST(NameList, EachPauseWaitsForALine) {
+TEST(FrontendNameList, EachPauseWaitsForALine) {
   testsupport::ToolProcess tool(PEEK, {"nosuch"}, direct());
   ASSERT_TRUE(tool.wait_for_lines(24));
   EXPECT_FALSE(tool.wait_for_lines(25, 300)) << "went on without a line of input";
@@ -183,7 +188,7 @@ TEST(NameList, EachPauseWaitsForALine) {
 
 // ---- Flags and axis ---------------------------------------------------------------
 
-TEST(Flags, ReaderFlagsStandInPositionsTwoToFive) {
+TEST(FrontendFlags, ReaderFlagsStandInPositionsTwoToFive) {
   const Lines hex = {"Data 0000"};
   const Lines decimal = {"Data     0"};
   run_cases({
@@ -199,6 +204,18 @@ TEST(Flags, ReaderFlagsStandInPositionsTwoToFive) {
   });
 }
 
+// Without the h flag "FF" is no decimal number: the usage text shows that the flag
+// was not seen.
+TEST(FrontendFlags, WriterFlagsStandInPositionsThreeToFive) {
+  run_cases({
+      {"h in 3", POKE, {"kqp", "FF", "h"}, direct(), {}, 0},
+      {"h in 4", POKE, {"kqp", "FF", "1", "H"}, direct(), {}, 0},
+      {"h in 5", POKE, {"kqp", "FF", "1", "q", "h"}, direct(), {}, 0},
+      {"h in 6 is ignored", POKE, {"kqp", "FF", "1", "q", "q", "h"}, direct(), POKE_USAGE, 2},
+      {"h in 2 is the data", POKE, {"kqp", "h", "FF"}, direct(), POKE_USAGE, 2},
+  });
+}
+
 // The axis only shows where the serial-channel module needs it: an axis above 7 is
 // refused before any card access. EPP has no way to the card, so an accepted axis
 // ends with "Unable to initialize".
@@ -208,7 +225,7 @@ Env sszal(const Env& extra = {}) {
 const Lines AXIS_ACCEPTED = fatal("Unable to initialize");
 const Lines AXIS_REFUSED = fatal("Axis must be 0 to 7 for the serial-channel module");
 
-TEST(Axis, ReaderTakesTheAxisFromArgumentTwo) {
+TEST(FrontendAxis, ReaderTakesTheAxisFromArgumentTwo) {
   run_cases({
       {"axis 7", PEEK, {"kqp", "7"}, sszal(), AXIS_ACCEPTED, 2},
       {"axis 8", PEEK, {"kqp", "8"}, sszal(), AXIS_REFUSED, 2},
@@ -222,7 +239,7 @@ TEST(Axis, ReaderTakesTheAxisFromArgumentTwo) {
   });
 }
 
-TEST(Axis, WriterTakesTheAxisFromArgumentThree) {
+TEST(FrontendAxis, WriterTakesTheAxisFromArgumentThree) {
   run_cases({
       {"axis 7", POKE, {"kqp", "100", "7"}, sszal(), AXIS_ACCEPTED, 2},
       {"axis 8", POKE, {"kqp", "100", "8"}, sszal(), AXIS_REFUSED, 2},
@@ -234,7 +251,7 @@ TEST(Axis, WriterTakesTheAxisFromArgumentThree) {
 
 // ---- Output formats ---------------------------------------------------------------
 
-TEST(OutputFormats, EveryTypeHasItsWidthAndDigitCount) {
+TEST(FrontendOutputFormats, EveryTypeHasItsWidthAndDigitCount) {
   struct Format {
     const char* name;
     const char* address;
@@ -263,7 +280,7 @@ TEST(OutputFormats, EveryTypeHasItsWidthAndDigitCount) {
 
 // ---- Environment ----------------------------------------------------------------------
 
-TEST(Environment, NoticesAndFatalMessagesInOrder) {
+TEST(FrontendEnvironment, NoticesAndFatalMessagesInOrder) {
   const Lines baud_notice = {"Baudrate not in Environment, assuming 115200 Baud"};
   const Env zal_port = dead_port({{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "ZAL"}, {"COMPORT", "COM9"},
                                   {"BAUDRATE", "9600"}, {"BAUDRATEMUL", "1"}});
@@ -299,13 +316,15 @@ TEST(Environment, NoticesAndFatalMessagesInOrder) {
        2},
       {"baud rate missing", PEEK, {"kqp"}, with(zal_port, {{"BAUDRATE", ""}}),
        concat(baud_notice, fatal("COM9 open failed")), 2},
+      {"card port junk", PEEK, {"kqp"}, {{"INTERFACE", "OSZAL"}, {"PROTOCOL", "DIRECT"}, {"COMPORT", "COMx"}},
+       fatal("Undecipherable Windows COM port - bail out!"), 2},
       {"protocol BUS", PEEK, {"kqp"}, with(zal_port, {{"PROTOCOL", "BUS"}}), fatal("Protocol not supported"), 2},
       {"writer reads the same", POKE, {"kqp", "1"}, with(zal_port, {{"BAUDRATE", "fast"}}),
        fatal("Illegal Baud rate - bail out!"), 2},
   });
 }
 
-TEST(Environment, EthernetAddressForms) {
+TEST(FrontendEnvironment, EthernetAddressForms) {
   const Env card = {{"INTERFACE", "EZAL16"}, {"PROTOCOL", "DIRECT"}};
   const Lines refused = fatal("Ethernet protocol but no IP address");
   // With DIRECT the socket is made but no datagram is sent.
@@ -320,7 +339,7 @@ TEST(Environment, EthernetAddressForms) {
   run_cases(cases);
 }
 
-TEST(Environment, ParallelPortForms) {
+TEST(FrontendEnvironment, ParallelPortForms) {
   const Env epp = {{"INTERFACE", "EPP"}, {"PROTOCOL", "DIRECT"}};
   run_cases({
       {"278", PEEK, {"kqp"}, with(epp, {{"EPPPORT", "278"}}), fatal("Unable to initialize"), 2},
@@ -331,7 +350,7 @@ TEST(Environment, ParallelPortForms) {
   });
 }
 
-TEST(Initialisation, InterfacesWithoutAWayToTheDrive) {
+TEST(FrontendInitialisation, InterfacesWithoutAWayToTheDrive) {
   std::vector<Case> cases;
   for (const char* kind : {"EPP", "PCIMEM", "ISAPORT", "FOO", "pcimem"}) {
     cases.push_back({kind, PEEK, {"kqp"}, {{"INTERFACE", kind}, {"PROTOCOL", "DIRECT"}}, fatal("Unable to initialize"), 2});
@@ -348,7 +367,7 @@ TEST(Initialisation, InterfacesWithoutAWayToTheDrive) {
 
 // ---- Writer values ---------------------------------------------------------------------
 
-TEST(WriterValues, RangeChecksAndRounding) {
+TEST(FrontendWriterValues, RangeChecksAndRounding) {
   const auto ok = [](const char* title, std::vector<std::string> args) {
     return Case{title, POKE, std::move(args), direct(), {}, 0};
   };
@@ -393,9 +412,30 @@ TEST(WriterValues, RangeChecksAndRounding) {
   });
 }
 
+// ---- Hostile input -------------------------------------------------------------------
+
+// Arguments are short strings: anything longer is cut, nothing overflows.
+TEST(FrontendRobustness, ArgumentsOfAnyLengthAndEmptyOnes) {
+  const std::string digits(1000, '9');
+  run_cases({
+      {"empty everywhere", PEEK, {"", "", "", "", "", ""}, direct(), PEEK_USAGE, 2},
+      {"empty data", POKE, {"kqp", "", "h"}, direct(), POKE_USAGE, 2},
+      {"huge offset", PEEK, {"kqp+" + digits}, direct(), fatal("Can't parse offset"), 2},
+      {"huge axis is no number", PEEK, {"kqp", "8" + digits}, sszal(), AXIS_ACCEPTED, 2},
+      {"long words are no flags", PEEK, {"kqp", std::string(1000, 'h'), std::string(300, 'a')}, direct(),
+       {"Data     0"}, 0},
+      {"huge decimal data", POKE, {"kqp", digits}, direct(), POKE_USAGE, 2},
+      {"huge hexadecimal data", POKE, {"biggercookie", std::string(1000, 'F'), "h"}, direct(), {}, 0},
+  });
+  const auto listed = run_tool(PEEK, {std::string(1000, 'k')}, direct(), "\n\n");
+  ASSERT_FALSE(listed.lines().empty());
+  EXPECT_EQ(listed.lines()[0], "No such parameter: " + std::string(255, 'k'));
+  EXPECT_EQ(listed.exit_code, 2);
+}
+
 // ---- Repeat mode --------------------------------------------------------------------------
 
-TEST(Repeat, ReaderStopsAtAByteOnStandardInput) {
+TEST(FrontendRepeat, ReaderStopsAtAByteOnStandardInput) {
   testsupport::ToolProcess tool(PEEK, {"kqp", "r"}, direct());
   ASSERT_TRUE(tool.wait_for_lines(3));
   tool.write_stdin("x");
@@ -406,7 +446,7 @@ TEST(Repeat, ReaderStopsAtAByteOnStandardInput) {
   for (const auto& line : lines) EXPECT_EQ(line, "Data     0");
 }
 
-TEST(Repeat, EndOfInputIsNotAKey) {
+TEST(FrontendRepeat, EndOfInputIsNotAKey) {
   testsupport::ToolProcess tool(PEEK, {"kqp", "r", "h"}, direct());
   tool.close_stdin();
   ASSERT_TRUE(tool.wait_for_lines(3));
@@ -419,7 +459,7 @@ TEST(Repeat, EndOfInputIsNotAKey) {
   for (const auto& line : result.lines()) EXPECT_EQ(line, "Data 0000");
 }
 
-TEST(Repeat, InterruptEndsTheLoopNormally) {
+TEST(FrontendRepeat, InterruptEndsTheLoopNormally) {
   if (testsupport::running_windows_build()) GTEST_SKIP() << "no SIGINT under Wine";
   testsupport::ToolProcess tool(PEEK, {"biggercookie", "a", "r"}, direct());
   ASSERT_TRUE(tool.wait_for_lines(3));
@@ -432,7 +472,7 @@ TEST(Repeat, InterruptEndsTheLoopNormally) {
   EXPECT_EQ(lines.back(), "Data                    0");
 }
 
-TEST(Repeat, WriterStopsAtAKeyAndEndsWithZero) {
+TEST(FrontendRepeat, WriterStopsAtAKeyAndEndsWithZero) {
   testsupport::ToolProcess tool(POKE, {"kqp", "5", "q", "r"}, direct());
   EXPECT_FALSE(tool.wait_for_lines(1, 200)) << "the writer printed: " << tool.output_so_far();
   tool.write_stdin("\n");
@@ -441,7 +481,7 @@ TEST(Repeat, WriterStopsAtAKeyAndEndsWithZero) {
   EXPECT_EQ(result.exit_code, 0);
 }
 
-TEST(Repeat, WriterRangeCheckEndsTheLoop) {
+TEST(FrontendRepeat, WriterRangeCheckEndsTheLoop) {
   testsupport::ToolProcess tool(POKE, {"kqp", "65536", "r"}, direct());
   const auto result = tool.finish();
   EXPECT_EQ(result.lines(), fatal("Parameter is too big for kqp"));

@@ -17,8 +17,6 @@ using testsupport::Env;
 using testsupport::RunResult;
 using Lines = std::vector<std::string>;
 
-inline constexpr int PORT = 5;
-
 // "RW0820\r" as the trace shows it: "52 57 30 38 32 30 0D".
 inline std::string hex_bytes(const std::string& bytes) {
   std::string out;
@@ -50,7 +48,7 @@ class Drive {
   // protocol: "ZAL" or "HEX" for the tools; sim_args go to "zr90sim drive".
   Drive(const std::string& protocol, std::vector<std::string> sim_args)
       : trace_(testsupport::temp_path("trace")), sim_(make_args(protocol, std::move(sim_args), trace_)) {
-    env_ = testsupport::com_port_env(PORT, sim_.ready_value());
+    env_ = testsupport::com_port_env(port_, sim_.ready_value());
     env_["INTERFACE"] = "OSDEVICE";
     env_["PROTOCOL"] = protocol;
     env_["BAUDRATE"] = "115200";
@@ -59,6 +57,8 @@ class Drive {
   ~Drive() { std::remove(trace_.c_str()); }
 
   bool started() const { return sim_.started(); }
+  // The COM port name the tools are given for the simulator's terminal.
+  std::string port_name() const { return "COM" + std::to_string(port_); }
   const std::string& path() const { return sim_.ready_value(); }
   Env& env() { return env_; }
 
@@ -121,6 +121,7 @@ class Drive {
 
   std::string trace_;
   testsupport::Simulator sim_;
+  int port_ = testsupport::unique_com_number();
   Env env_;
   std::size_t mark_ = 0;
 };

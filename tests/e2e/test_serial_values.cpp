@@ -2,6 +2,7 @@
 // type, over ZAL without CRC, with CRC, against a drive that takes either, and over
 // the text host protocol. Every link mode must give the same values.
 #include <chrono>
+#include <ostream>
 #include <thread>
 
 #include "test_serial_fixture.h"
@@ -21,6 +22,9 @@ struct Case {
   std::vector<std::string> args;
   Lines lines;
 };
+
+// Named in test listings by its name alone.
+void PrintTo(const Mode& mode, std::ostream* out) { *out << mode.name; }
 
 bool is_hex(const Mode& m) { return m.protocol == "HEX"; }
 
@@ -156,6 +160,9 @@ TEST_P(SerialValues, AnyRateWorksOnAPseudoTerminal) {
   drive.env()["BAUDRATE"] = "2500000";
   drive.env()["BAUDRATEMUL"] = "64";
   expect_reads({{{"kqp"}, {"Data  1200"}}});
+  // Wine sets a non-standard rate such as 76800 to 38400 without a word, and the
+  // port then refuses the open: only a real port can show this rate.
+  if (testsupport::running_windows_build()) return;
   drive.env()["BAUDRATE"] = "115200";
   drive.env()["BAUDRATEMUL"] = "1.5";
   expect_reads({{{"kqi"}, {"Data      70000"}}});

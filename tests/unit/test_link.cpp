@@ -4,10 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "card/hostbus.h"
+#include "card/idrom.h"
+#include "card/sserial.h"
 #include "config/config.h"
 #include "core/text.h"
 #include "link/link.h"
 #include "serial/serial.h"
+#include "support/fake_card.h"
 #include "support/scripted_serial.h"
 #include "fatal_capture.h"
 
@@ -210,6 +214,92 @@ TEST(LinkInit, ChannelAxisAboveSevenIsRefusedFirst) {
       },
       2);
   EXPECT_EQ(out, "\nAxis must be 0 to 7 for the serial-channel module\n");
+}
+
+// ---- The card stages ------------------------------------------------------------
+
+testsupport::FakeCard* the_card = nullptr;
+std::unique_ptr<platform::UdpSocket> socket_to_the_card() { return the_card->socket(); }
+
+// A card with the serial-channel module, reached over EZAL16, channel 2.
+class LinkCard : public testing::Test {
+ protected:
+  static constexpr uint16_t NOCRC_BYTE = 0x40 + 2 * 0x20 + card::CHANDISABLECRCOFFSET;
+  static constexpr uint32_t START_CHANNEL_2 = card::STARTSETUPCOMMAND + 4;
+
+  void SetUp() override {
+    testsupport::IdromImage image;
+    image.module(2, card::SSERIALTAG, testsupport::FakeCard::MODULE_BASE, 6);
+    fake.load_idrom(0x0400, image.words);
+    fake.ram[4] = 0x40;  // first channel's parameters
+    fake.ram[5] = 0x20;  // stride
+    the_card = &fake;
+    card::set_socket_factory(socket_to_the_card);
+    use_link(INTERFACETYPES::EZAL16, PROTOCOLTYPES::SSZAL);
+    drivelink::AXIS = 2;
+    config::THEBAUDRATE = 2500000;
+  }
+  void TearDown() override { card::set_socket_factory(nullptr); }
+
+  // Position of a write in the card traffic, or -1.
+  long write_at(uint16_t address, uint32_t value) const {
+    for (std::size_t i = 0; i < fake.accesses.size(); ++i) {
+      const auto& a = fake.accesses[i];
+      if (a.write && a.address == address && a.value == value) return static_cast<long>(i);
+    }
+    return -1;
+  }
+
+  testsupport::FakeCard fake;
+};
+
+TEST_F(LinkCard, TheModeDecidesWhatHappensToTheChannel) {
+  std::string message;  // "No options": the channel is left alone
+  EXPECT_TRUE(drivelink::INITIALIZEINTERFACE(message));
+  EXPECT_EQ(message, "SSZAL hardware found");
+  EXPECT_TRUE(fake.accesses_in(testsupport::FakeCard::COMMAND, testsupport::FakeCard::COMMAND).empty());
+
+  fake.accesses.clear();
+  message = "Setup Mode";
+  EXPECT_TRUE(drivelink::INITIALIZEINTERFACE(message));
+  EXPECT_EQ(message, "SSZAL hardware found");
+  EXPECT_GE(write_at(testsupport::FakeCard::COMMAND, START_CHANNEL_2), 0);
+  EXPECT_EQ(fake.ram.count(NOCRC_BYTE), 0u) << "CRC switched off without being asked";
+
+  fake.accesses.clear();
+  message = "Setup Mode NoCRC";
+  EXPECT_TRUE(drivelink::INITIALIZEINTERFACE(message));
+  EXPECT_EQ(fake.ram[NOCRC_BYTE], 255);
+  const long nocrc = write_at(testsupport::FakeCard::COMMAND, 0xA000u + NOCRC_BYTE);
+  ASSERT_GE(nocrc, 0);
+  EXPECT_LT(nocrc, write_at(testsupport::FakeCard::COMMAND, START_CHANNEL_2));
+}
+
+// A socket the system refuses to make, with an error text of any length.
+class RefusedSocket : public platform::UdpSocket {
+ public:
+  static inline std::string text;
+  bool connect(const std::string&, const std::string&) override { return false; }
+  void send(const std::string&) override {}
+  std::string receive_packet(int) override { return {}; }
+  int last_error() const override { return 97; }
+  std::string last_error_text() const override { return text; }
+};
+std::unique_ptr<platform::UdpSocket> refused_socket() { return std::make_unique<RefusedSocket>(); }
+
+TEST(LinkInit, EthernetSocketFailureNamesTheCause) {
+  card::set_socket_factory(refused_socket);
+  use_link(INTERFACETYPES::EZAL16, PROTOCOLTYPES::SSZAL);
+  RefusedSocket::text = "Address family not supported by protocol";
+  std::string message = "Setup Mode";
+  EXPECT_FALSE(drivelink::INITIALIZEINTERFACE(message));
+  EXPECT_EQ(message, "Using EZAL16 interface: Address family not supported by protocol");
+
+  RefusedSocket::text = std::string(300, 'e');
+  message = "Setup Mode";
+  EXPECT_FALSE(drivelink::INITIALIZEINTERFACE(message));
+  EXPECT_EQ(message.size(), core::SHORTSTRING_MAX);
+  card::set_socket_factory(nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,145 @@
+// The console on Windows. A key poll on a real console asks _kbhit, which leaves the
+// key where it is. A pipe or a file cannot be peeked at reliably everywhere (some
+// systems refuse PeekNamedPipe on an inherited pipe, and a wait on the handle may
+// always be signalled), so there a reader thread takes the input in a blocking read:
+// a byte it got is a key; the end of the input is not.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef NOGDI
+#define NOGDI
+#endif
+#include <windows.h>
+#include <conio.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "core/fatal.h"
+#include "platform/console.h"
+
+namespace platform::console {
+namespace {
+
+// What the reader thread hands over. Allocated once and never freed: the thread may
+// still sit in its read while the process runs its exit handlers.
+struct InputFeed {
+  std::mutex lock;
+  std::condition_variable arrived;
+  std::string bytes;
+  bool ended = false;
+};
+
+InputFeed* feed = nullptr;
+std::atomic<bool> interrupted{false};
+std::atomic<bool> input_seen{false};
+bool polling = false;
+bool on_console = false;
+
+HANDLE input_handle() { return GetStdHandle(STD_INPUT_HANDLE); }
+
+bool input_is_console() {
+  const HANDLE in = input_handle();
+  DWORD mode = 0;
+  return in != nullptr && in != INVALID_HANDLE_VALUE && GetFileType(in) == FILE_TYPE_CHAR &&
+         GetConsoleMode(in, &mode) != 0;
+}
+
+void read_input(InputFeed* target) {
+  const HANDLE in = input_handle();
+  char chunk[256];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(in, chunk, sizeof chunk, &got, nullptr) || got == 0) break;
+    std::lock_guard<std::mutex> hold(target->lock);
+    target->bytes.append(chunk, got);
+    input_seen = true;
+    target->arrived.notify_all();
+  }
+  std::lock_guard<std::mutex> hold(target->lock);
+  target->ended = true;
+  target->arrived.notify_all();
+}
+
+void start_reader() {
+  if (feed != nullptr) return;
+  feed = new InputFeed;
+  std::thread(read_input, feed).detach();
+}
+
+BOOL WINAPI on_control(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+    interrupted = true;
+    return TRUE;
+  }
+  return FALSE;
+}
+
+// One line from the reader thread's bytes, once it runs.
+std::string line_from_feed() {
+  std::unique_lock<std::mutex> hold(feed->lock);
+  std::size_t end;
+  feed->arrived.wait(hold, [&] {
+    end = feed->bytes.find('\n');
+    return end != std::string::npos || feed->ended;
+  });
+  if (end == std::string::npos) end = feed->bytes.size();
+  std::string line = feed->bytes.substr(0, end);
+  feed->bytes.erase(0, end < feed->bytes.size() ? end + 1 : end);
+  if (feed->bytes.empty()) input_seen = false;
+  return line;
+}
+
+// One line straight from the handle, a byte at a time, so that no buffer holds on to
+// input beyond the line.
+std::string line_from_handle() {
+  const HANDLE in = input_handle();
+  std::string line;
+  for (;;) {
+    char c = 0;
+    DWORD got = 0;
+    if (!ReadFile(in, &c, 1, &got, nullptr) || got == 0 || c == '\n') break;
+    line.push_back(c);
+  }
+  return line;
+}
+
+}  // namespace
+
+void sleep_ms(int ms) { Sleep(ms > 0 ? static_cast<DWORD>(ms) : 0); }
+
+std::string read_line() {
+  std::string line = feed != nullptr ? line_from_feed() : line_from_handle();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+void start_key_poll() {
+  if (polling) return;
+  polling = true;
+  interrupted = false;
+  SetConsoleCtrlHandler(on_control, TRUE);
+  core::set_exit_hook(stop_key_poll);
+  on_console = input_is_console();
+  if (!on_console) start_reader();
+}
+
+bool key_pressed() {
+  if (interrupted) return true;
+  if (on_console) return _kbhit() != 0;
+  return input_seen;
+}
+
+void stop_key_poll() {
+  if (!polling) return;
+  polling = false;
+  SetConsoleCtrlHandler(on_control, FALSE);
+}
+
+}  // namespace platform::console

@@ -1,0 +1,155 @@
+// The UDP socket on Windows: Winsock, a connected datagram socket, receives bounded
+// by the socket's receive time-out.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef NOGDI
+#define NOGDI
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/udp_socket.h"
+
+namespace platform {
+namespace {
+
+constexpr std::size_t MAX_DATAGRAM = 64 * 1024;
+
+// Winsock is started once for the whole run and left to the process exit.
+bool winsock_started() {
+  static const bool started = [] {
+    WSADATA data{};
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  return started;
+}
+
+bool parse_port(const std::string& text, uint16_t& port) {
+  if (text.empty() || text.size() > 5) return false;
+  uint32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (value == 0 || value > 65535) return false;
+  port = static_cast<uint16_t>(value);
+  return true;
+}
+
+std::string system_text(int code) {
+  char text[512] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                      static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+  std::string result(text, length);
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
+    result.pop_back();
+  }
+  if (result.empty()) result = "Winsock error " + std::to_string(code);
+  return result;
+}
+
+class WinsockUdpSocket final : public UdpSocket {
+ public:
+  ~WinsockUdpSocket() override {
+    if (socket_ != INVALID_SOCKET) closesocket(socket_);
+  }
+
+  bool connect(const std::string& address, const std::string& port) override {
+    if (!winsock_started()) {
+      error_ = WSASYSNOTREADY;
+      return false;
+    }
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    uint16_t port_number = 0;
+    if (!parse_port(port, port_number) || inet_pton(AF_INET, address.c_str(), &remote.sin_addr) != 1) {
+      error_ = WSAEINVAL;
+      return false;
+    }
+    remote.sin_port = htons(port_number);
+    socket_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (socket_ == INVALID_SOCKET) return fail();
+    if (::connect(socket_, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == SOCKET_ERROR) {
+      return fail();
+    }
+    error_ = 0;
+    return true;
+  }
+
+  void send(const std::string& bytes) override {
+    if (::send(socket_, bytes.data(), static_cast<int>(bytes.size()), 0) == SOCKET_ERROR) {
+      fail();
+      return;
+    }
+    error_ = 0;
+  }
+
+  std::string receive_packet(int timeout_ms) override {
+    if (socket_ == INVALID_SOCKET) {
+      error_ = WSAENOTSOCK;
+      return {};
+    }
+    if (!set_receive_limit(timeout_ms)) return {};
+    std::vector<char> buffer(MAX_DATAGRAM);
+    // An unreachable port comes back here (WSAECONNRESET on Windows): it is this
+    // receive's failure, not something to wait past.
+    const int got = ::recv(socket_, buffer.data(), static_cast<int>(buffer.size()), 0);
+    if (got == SOCKET_ERROR) {
+      fail();
+      if (error_ == WSAETIMEDOUT) error_ = TIMED_OUT;
+      return {};
+    }
+    error_ = 0;
+    return std::string(buffer.data(), static_cast<std::size_t>(got));
+  }
+
+  int last_error() const override { return error_; }
+
+  std::string last_error_text() const override {
+    // The system's own text for a time-out is missing or worded differently from
+    // one Windows to the next; this one is the program's.
+    if (error_ == TIMED_OUT || error_ == WSAETIMEDOUT) return "Connection timed out";
+    if (error_ == 0) return "Success";
+    return system_text(error_);
+  }
+
+ private:
+  bool fail() {
+    error_ = WSAGetLastError();
+    return false;
+  }
+
+  // The receive waits in the OS for at most timeout_ms. A receive time-out rather
+  // than select(): some Winsock implementations never flag a refused port to
+  // select(), only to a receive that is waiting.
+  bool set_receive_limit(int timeout_ms) {
+    // 0 would mean no limit at all.
+    const DWORD limit = timeout_ms > 0 ? static_cast<DWORD>(timeout_ms) : 1;
+    if (limit == receive_limit_) return true;
+    if (setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit) ==
+        SOCKET_ERROR) {
+      return fail();
+    }
+    receive_limit_ = limit;
+    return true;
+  }
+
+  SOCKET socket_ = INVALID_SOCKET;
+  DWORD receive_limit_ = 0;
+  int error_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<UdpSocket> make_udp_socket() { return std::make_unique<WinsockUdpSocket>(); }
+
+}  // namespace platform

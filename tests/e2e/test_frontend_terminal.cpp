@@ -1,0 +1,201 @@
+// Repeat mode with a terminal on standard input: the key poll switches the terminal
+// to non-canonical input, and every way out of the run must give the user's
+// terminal back as it was.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/harness.h"
+
+namespace {
+
+using testsupport::Env;
+using Clock = std::chrono::steady_clock;
+
+constexpr tcflag_t CANONICAL_ECHO = ICANON | ECHO;
+
+// A tool whose standard input is the slave side of a pseudo-terminal and whose
+// standard output is a pipe. The test keeps the slave open to read its modes.
+class TerminalRun {
+ public:
+  TerminalRun(const std::string& tool, const std::vector<std::string>& args, const Env& env) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
+    if (slave_ < 0 || tcgetattr(slave_, &before_) != 0) return;
+    int out[2];
+    if (pipe(out) != 0) return;
+
+    std::vector<std::string> strings = {testsupport::tool_path(tool)};
+    strings.insert(strings.end(), args.begin(), args.end());
+    std::vector<std::string> env_strings;
+    for (const auto& [name, value] : env) env_strings.push_back(name + "=" + value);
+    std::vector<char*> argv, envp;
+    for (auto& s : strings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    for (auto& s : env_strings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+
+    pid_ = fork();
+    if (pid_ == 0) {
+      setsid();  // no controlling terminal: the test's own terminal stays out of it
+      dup2(slave_, 0);
+      dup2(out[1], 1);
+      const int null_fd = open("/dev/null", O_WRONLY);
+      if (null_fd >= 0) dup2(null_fd, 2);
+      signal(SIGINT, SIG_DFL);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    close(out[1]);
+    out_ = out[0];
+  }
+
+  ~TerminalRun() {
+    if (pid_ > 0 && !ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : {master_, slave_, out_}) {
+      if (fd >= 0) close(fd);
+    }
+  }
+
+  bool started() const { return pid_ > 0 && out_ >= 0; }
+
+  bool wait_for_lines(std::size_t n, int timeout_ms = 10000) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (lines() < n) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0 || !read_some(static_cast<int>(left))) return false;
+    }
+    return true;
+  }
+
+  tcflag_t local_modes() const {
+    termios now{};
+    tcgetattr(slave_, &now);
+    return now.c_lflag;
+  }
+  tcflag_t local_modes_before() const { return before_.c_lflag; }
+
+  void type(const std::string& keys) { (void)!write(master_, keys.data(), keys.size()); }
+  void interrupt() { kill(pid_, SIGINT); }
+
+  // The exit code once the tool has ended (reading what is left of its output),
+  // or -1 when it is still running after the time limit.
+  int finish(int timeout_ms = 10000) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0 || !read_some(static_cast<int>(left))) break;
+    }
+    for (;;) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        ended_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      if (Clock::now() >= deadline) return -1;
+      poll(nullptr, 0, 10);
+    }
+  }
+
+  const std::string& output() const { return text_; }
+
+ private:
+  std::size_t lines() const {
+    std::size_t n = 0;
+    for (char c : text_) n += c == '\n';
+    return n;
+  }
+  // False at end of output or when nothing came in time.
+  bool read_some(int timeout_ms) {
+    pollfd p{out_, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0) return false;
+    char buf[4096];
+    const ssize_t got = read(out_, buf, sizeof buf);
+    if (got <= 0) return false;
+    text_.append(buf, static_cast<std::size_t>(got));
+    return true;
+  }
+
+  int master_ = -1;
+  int slave_ = -1;
+  int out_ = -1;
+  pid_t pid_ = -1;
+  bool ended_ = false;
+  termios before_{};
+  std::string text_;
+};
+
+Env direct() { return {{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "DIRECT"}}; }
+
+class FrontendTerminal : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (testsupport::running_windows_build()) GTEST_SKIP() << "POSIX terminals only";
+  }
+};
+
+TEST_F(FrontendTerminal, AKeyEndsTheLoopAndTheTerminalIsGivenBack) {
+  for (const char* tool : {"parmpeek", "parmpoke"}) {
+    SCOPED_TRACE(tool);
+    const std::vector<std::string> args =
+        std::string(tool) == "parmpeek" ? std::vector<std::string>{"kqp", "r"} : std::vector<std::string>{"kqp", "5", "r"};
+    TerminalRun run(tool, args, direct());
+    ASSERT_TRUE(run.started());
+    ASSERT_EQ(run.local_modes_before() & CANONICAL_ECHO, CANONICAL_ECHO);
+    if (std::string(tool) == "parmpeek") {
+      ASSERT_TRUE(run.wait_for_lines(3));
+    } else {
+      // The writer prints nothing: wait until it has switched the terminal.
+      const auto deadline = Clock::now() + std::chrono::seconds(10);
+      while ((run.local_modes() & ICANON) != 0 && Clock::now() < deadline) poll(nullptr, 0, 10);
+    }
+    EXPECT_EQ(run.local_modes() & CANONICAL_ECHO, 0u) << "the key poll needs immediate, silent input";
+    run.type("x");
+    EXPECT_EQ(run.finish(), 0);
+    EXPECT_EQ(run.local_modes(), run.local_modes_before());
+  }
+}
+
+TEST_F(FrontendTerminal, CtrlCEndsTheLoopNormallyAndTheTerminalIsGivenBack) {
+  TerminalRun run("parmpeek", {"kqi", "r", "h"}, direct());
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(run.wait_for_lines(3));
+  run.interrupt();
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_EQ(run.local_modes(), run.local_modes_before());
+  EXPECT_EQ(run.output().substr(run.output().rfind("Data ")), "Data 00000000\n");
+}
+
+// A fatal end inside the loop: the text protocol has no command for an EEPROM long,
+// so the first pass ends the run.
+TEST_F(FrontendTerminal, AFatalEndInsideTheLoopGivesTheTerminalBack) {
+  testsupport::Simulator sim({"drive", "--protocol", "hex"});
+  ASSERT_TRUE(sim.started());
+  Env env = testsupport::com_port_env(testsupport::unique_com_number(), sim.ready_value());
+  env["INTERFACE"] = "OSDEVICE";
+  env["PROTOCOL"] = "HEX";
+  env["BAUDRATE"] = "115200";
+  env["BAUDRATEMUL"] = "1";
+  TerminalRun run("parmpeek", {"nvkqi", "r"}, env);
+  ASSERT_TRUE(run.started());
+  EXPECT_EQ(run.finish(), 2);
+  EXPECT_EQ(run.output(), "\nThe Hex protocol cannot read an EEPROM long\n");
+  EXPECT_EQ(run.local_modes(), run.local_modes_before());
+}
+
+}  // namespace
