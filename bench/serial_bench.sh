@@ -42,13 +42,14 @@ run_env() {
     BAUDRATE=115200 BAUDRATEMUL=1 "${@:2}"
 }
 
-# Reads kqp in repeat mode for $seconds and prints the rate. A byte on standard
-# input ends the loop, as a key would.
+# Reads a parameter in repeat mode for $seconds and prints the rate. A byte on
+# standard input ends the loop, as a key would. Unsigned words (kqp) wait 1 ms after
+# each line; signed words (pwm) do not, so their rate is the link's own.
 reads_per_second() {
-  local protocol=$1 label=$2
+  local protocol=$1 label=$2 name=${3:-kqp}
   local fifo=$work/stdin
   rm -f "$fifo" && mkfifo "$fifo"
-  run_env "$protocol" "$build/parmpeek" kqp r <"$fifo" >"$work/peek.out" &
+  run_env "$protocol" "$build/parmpeek" "$name" r <"$fifo" >"$work/peek.out" &
   local peek_pid=$!
   exec 3>"$fifo"
   sleep 0.5  # past start-up and synchronisation
@@ -68,10 +69,12 @@ echo "zr90sim drive on $(uname -sr), $(nproc) CPUs"
 
 start_sim --protocol zal
 reads_per_second ZAL "ZAL word read (parmpeek kqp r)"
+reads_per_second ZAL "ZAL word read (parmpeek pwm r)" pwm
 stop_sim
 
 start_sim --protocol hex
 reads_per_second HEX "text word read (parmpeek kqp r)"
+reads_per_second HEX "text word read (parmpeek pwm r)" pwm
 stop_sim
 
 # A text-protocol link check against a silent drive: one 1000 ms wait, then the
