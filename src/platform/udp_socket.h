@@ -1,6 +1,7 @@
 // A connected UDP socket: one datagram out, one datagram in with a time-out.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -27,5 +28,8 @@ class UdpSocket {
 };
 
 std::unique_ptr<UdpSocket> make_udp_socket();
+
+// A port given as text: decimal digits only, 1 to 65535.
+bool parse_port_text(const std::string& text, uint16_t& port);
 
 }  // namespace platform

@@ -33,18 +33,6 @@ bool winsock_started() {
   return started;
 }
 
-bool parse_port(const std::string& text, uint16_t& port) {
-  if (text.empty() || text.size() > 5) return false;
-  uint32_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<uint32_t>(c - '0');
-  }
-  if (value == 0 || value > 65535) return false;
-  port = static_cast<uint16_t>(value);
-  return true;
-}
-
 std::string system_text(int code) {
   char text[512] = {};
   const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -71,7 +59,7 @@ class WinsockUdpSocket final : public UdpSocket {
     sockaddr_in remote{};
     remote.sin_family = AF_INET;
     uint16_t port_number = 0;
-    if (!parse_port(port, port_number) || inet_pton(AF_INET, address.c_str(), &remote.sin_addr) != 1) {
+    if (!parse_port_text(port, port_number) || inet_pton(AF_INET, address.c_str(), &remote.sin_addr) != 1) {
       error_ = WSAEINVAL;
       return false;
     }
