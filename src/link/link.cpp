@@ -42,6 +42,11 @@ bool ezal16_stage(std::string& MESSAGE) {
 
 // The card's host port always runs at 115200 bit/s, whatever was configured.
 bool oszal_stage(std::string& MESSAGE) {
+  // Without a port name the open below could only say " open failed".
+  if (config::THECOMPORT.empty()) {
+    MESSAGE = "Comport not in Environment";
+    return false;
+  }
   config::THEBAUDRATEMUL = 1.0;
   config::THEBAUDRATE = OSZAL_BAUDRATE;
   if (!serial::SEROPEN(MESSAGE)) return false;

@@ -6,6 +6,11 @@
 
 namespace platform::console {
 
+// Makes sure standard input, output and error are open (on /dev/null where they
+// were closed), so that no port or socket opened later takes their place and is
+// mistaken for the console.
+void guard_standard_streams();
+
 void sleep_ms(int ms);
 
 // Reads one line of standard input and discards the line end; empty at end of file.

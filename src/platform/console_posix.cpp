@@ -3,6 +3,7 @@
 // is waiting.
 #include "platform/console.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -43,8 +44,8 @@ void make_terminal_immediate() {
   if (tcsetattr(STDIN_FILENO, TCSANOW, &immediate) == 0) terminal_changed = true;
 }
 
-// Ctrl-C ends a repeat loop like a key, so the run reaches its normal end. No
-// SA_RESTART: a wait in progress returns early instead of holding the loop.
+// Ctrl-C ends a repeat loop like a key, so the run reaches its normal end: the
+// access in progress completes (or meets its own time limit) first.
 void catch_interrupt() {
   struct sigaction action {};
   action.sa_handler = on_interrupt;
@@ -54,6 +55,14 @@ void catch_interrupt() {
 }
 
 }  // namespace
+
+void guard_standard_streams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open() takes the lowest free descriptor, which is this one.
+    if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) return;
+  }
+}
 
 void sleep_ms(int ms) {
   if (ms <= 0) return;

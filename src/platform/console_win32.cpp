@@ -25,6 +25,11 @@
 #include "platform/console.h"
 
 namespace platform::console {
+
+// The Windows loader gives a console program valid (or null) standard handles and
+// new handles never take their place.
+void guard_standard_streams() {}
+
 namespace {
 
 // What the reader thread hands over. Allocated once and never freed: the thread may

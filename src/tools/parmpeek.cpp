@@ -99,7 +99,10 @@ bool read_once() {
     }
     case PARAMETERTYPE::TYPE_TRIPLE: {
       const int64_t BIGDATA = drivelink::READDOUBLE(PARMLOC);
+      // The long's read must not hide a failed read of the first eight bytes.
+      const bool double_failed = serial::SERERROR;
       const int32_t LONGDATA = drivelink::READLONG(static_cast<uint16_t>(PARMLOC + 8));
+      serial::SERERROR = serial::SERERROR || double_failed;
       end_on_serial_error();
       if (USEHEX) {
         print_data(hex8(LONGDATA) + hex16(BIGDATA));
@@ -142,6 +145,7 @@ void read_loop() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::console::guard_standard_streams();
   GETPARAMETER(Arguments(argc, argv));
   config::GETOURENV();
   start_link();

@@ -114,6 +114,7 @@ void write_loop() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::console::guard_standard_streams();
   GETPARAMETER(Arguments(argc, argv));
   start_link();
   write_loop();

@@ -362,6 +362,9 @@ TEST(FrontendInitialisation, InterfacesWithoutAWayToTheDrive) {
   cases.push_back({"card port that cannot open", PEEK, {"kqp"},
                    dead_port({{"INTERFACE", "OSZAL"}, {"PROTOCOL", "DIRECT"}, {"COMPORT", "COM9"}}),
                    fatal("COM9 open failed"), 2});
+  // The card's host port has no default: without a port the run says so.
+  cases.push_back({"card port missing", PEEK, {"kqp"}, {{"INTERFACE", "OSZAL"}, {"PROTOCOL", "DIRECT"}},
+                   fatal("Comport not in Environment"), 2});
   run_cases(cases);
 }
 
