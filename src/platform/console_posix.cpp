@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <iterator>
 
 #include "core/fatal.h"
 
@@ -23,7 +24,10 @@ volatile std::sig_atomic_t interrupted = 0;
 bool polling = false;
 bool terminal_changed = false;
 termios saved_terminal{};
-struct sigaction saved_sigint {};
+// Ctrl-C, and the polite requests to end (kill, a closed terminal), end a repeat
+// loop like a key, so that the terminal is given back on the way out.
+constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction saved_actions[std::size(ENDING_SIGNALS)] {};
 
 void on_interrupt(int) { interrupted = 1; }
 
@@ -44,14 +48,18 @@ void make_terminal_immediate() {
   if (tcsetattr(STDIN_FILENO, TCSANOW, &immediate) == 0) terminal_changed = true;
 }
 
-// Ctrl-C ends a repeat loop like a key, so the run reaches its normal end: the
-// access in progress completes (or meets its own time limit) first.
+// The run then reaches its normal end: the access in progress completes (or meets
+// its own time limit) first.
 void catch_interrupt() {
   struct sigaction action {};
   action.sa_handler = on_interrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;
-  sigaction(SIGINT, &action, &saved_sigint);
+  for (std::size_t i = 0; i < std::size(ENDING_SIGNALS); ++i) sigaction(ENDING_SIGNALS[i], &action, &saved_actions[i]);
+}
+
+void release_interrupt() {
+  for (std::size_t i = 0; i < std::size(ENDING_SIGNALS); ++i) sigaction(ENDING_SIGNALS[i], &saved_actions[i], nullptr);
 }
 
 }  // namespace
@@ -103,7 +111,7 @@ void stop_key_poll() {
   if (!polling) return;
   polling = false;
   restore_terminal();
-  sigaction(SIGINT, &saved_sigint, nullptr);
+  release_interrupt();
 }
 
 }  // namespace platform::console

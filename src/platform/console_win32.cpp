@@ -3,16 +3,7 @@
 // systems refuse PeekNamedPipe on an inherited pipe, and a wait on the handle may
 // always be signalled), so there a reader thread takes the input in a blocking read:
 // a byte it got is a key; the end of the input is not.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef NOGDI
-#define NOGDI
-#endif
-#include <windows.h>
+#include "platform/win32.h"
 #include <conio.h>
 
 #include <atomic>

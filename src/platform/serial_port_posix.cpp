@@ -16,6 +16,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/os_error.h"
 #include "platform/serial_port.h"
 #include "platform/serial_rate_posix.h"
 
@@ -188,7 +189,7 @@ class PosixSerialDevice final : public SerialDevice {
     return fail();
   }
 
-  std::string last_error_text() const override { return errno_ == 0 ? std::string("no error") : std::strerror(errno_); }
+  std::string last_error_text() const override { return os_error_text(errno_); }
 
  private:
   bool fail(int error = errno) {

@@ -1,21 +1,13 @@
 // The serial device on Windows: the communications calls of kernel32, every transfer
 // overlapped and waited on in place, so nothing is left in flight between calls.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef NOGDI
-#define NOGDI
-#endif
-#include <windows.h>
+#include "platform/win32.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "platform/os_error.h"
 #include "platform/serial_port.h"
 
 namespace platform {
@@ -233,17 +225,7 @@ class Win32SerialDevice final : public SerialDevice {
 
   bool set_rts() override { return is_open() && escape(SETRTS); }
 
-  std::string last_error_text() const override {
-    char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        error_, 0, text, sizeof text, nullptr);
-    std::string result(text, length);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
-      result.pop_back();
-    }
-    if (result.empty()) result = "Windows error " + std::to_string(error_);
-    return result;
-  }
+  std::string last_error_text() const override { return os_error_text(static_cast<int>(error_)); }
 
  private:
   bool is_open() const { return handle_ != INVALID_HANDLE_VALUE; }

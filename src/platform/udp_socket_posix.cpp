@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/os_error.h"
 #include "platform/udp_socket.h"
 
 namespace platform {
@@ -76,7 +77,7 @@ class PosixUdpSocket final : public UdpSocket {
   std::string last_error_text() const override {
     if (error_ == TIMED_OUT) return "Connection timed out";
     if (error_ == 0) return "Success";
-    return std::strerror(error_);
+    return os_error_text(error_);
   }
 
  private:

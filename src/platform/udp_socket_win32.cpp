@@ -1,22 +1,12 @@
 // The UDP socket on Windows: Winsock, a connected datagram socket, receives bounded
 // by the socket's receive time-out.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef NOGDI
-#define NOGDI
-#endif
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#include <windows.h>
+#include "platform/win32.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/os_error.h"
 #include "platform/udp_socket.h"
 
 namespace platform {
@@ -31,18 +21,6 @@ bool winsock_started() {
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }();
   return started;
-}
-
-std::string system_text(int code) {
-  char text[512] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                      static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-  std::string result(text, length);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
-    result.pop_back();
-  }
-  if (result.empty()) result = "Winsock error " + std::to_string(code);
-  return result;
 }
 
 class WinsockUdpSocket final : public UdpSocket {
@@ -107,7 +85,7 @@ class WinsockUdpSocket final : public UdpSocket {
     // one Windows to the next; this one is the program's.
     if (error_ == TIMED_OUT || error_ == WSAETIMEDOUT) return "Connection timed out";
     if (error_ == 0) return "Success";
-    return system_text(error_);
+    return os_error_text(error_);
   }
 
  private:

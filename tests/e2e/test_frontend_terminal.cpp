@@ -91,7 +91,7 @@ class TerminalRun {
   tcflag_t local_modes_before() const { return before_.c_lflag; }
 
   void type(const std::string& keys) { (void)!write(master_, keys.data(), keys.size()); }
-  void interrupt() { kill(pid_, SIGINT); }
+  void send_signal(int signal_number) { kill(pid_, signal_number); }
 
   // The exit code once the tool has ended (reading what is left of its output),
   // or -1 when it is still running after the time limit.
@@ -171,14 +171,18 @@ TEST_F(FrontendTerminal, AKeyEndsTheLoopAndTheTerminalIsGivenBack) {
   }
 }
 
+// Ctrl-C, or a request to end (kill), ends the loop like a key.
 TEST_F(FrontendTerminal, CtrlCEndsTheLoopNormallyAndTheTerminalIsGivenBack) {
-  TerminalRun run("parmpeek", {"kqi", "r", "h"}, direct());
-  ASSERT_TRUE(run.started());
-  ASSERT_TRUE(run.wait_for_lines(3));
-  run.interrupt();
-  EXPECT_EQ(run.finish(), 0);
-  EXPECT_EQ(run.local_modes(), run.local_modes_before());
-  EXPECT_EQ(run.output().substr(run.output().rfind("Data ")), "Data 00000000\n");
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal_number);
+    TerminalRun run("parmpeek", {"kqi", "r", "h"}, direct());
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.wait_for_lines(3));
+    run.send_signal(signal_number);
+    EXPECT_EQ(run.finish(), 0);
+    EXPECT_EQ(run.local_modes(), run.local_modes_before());
+    EXPECT_EQ(run.output().substr(run.output().rfind("Data ")), "Data 00000000\n");
+  }
 }
 
 // A fatal end inside the loop: the text protocol has no command for an EEPROM long,
