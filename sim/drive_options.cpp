@@ -116,7 +116,7 @@ const char* drive_help() {
 
 Plays a ZR90 drive on a pseudo-terminal. Once the line is ready it prints
 "ready <slave path>"; point the tools at it with ZR90_COMn=<slave path> and
-COMPORT=n. It serves until SIGTERM or SIGINT (Ctrl-C), keeping its RAM and
+COMPORT=COMn. It serves until SIGTERM or SIGINT (Ctrl-C), keeping its RAM and
 EEPROM for the whole run, then prints one "stats ..." line.
 
 Options:
