@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 
 #include "config/config.h"
@@ -22,6 +23,9 @@ struct RateCase {
   double divisor;
   int32_t line;
 };
+
+// Shown in test listings as "115200/1.5->76800".
+void PrintTo(const RateCase& c, std::ostream* out) { *out << c.nominal << "/" << c.divisor << "->" << c.line; }
 
 class SerOpenRate : public testing::TestWithParam<RateCase> {};
 
