@@ -1,8 +1,13 @@
 // The card's identification ROM: cookie check, copy, module lookup, output masks.
+// The layout types and their fields keep their defined names.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
+
+#include "card/card.h"
+#include "core/result.h"
 
 namespace card {
 
@@ -66,18 +71,35 @@ struct PINDESCTYPE {
   uint8_t PNUMBER, GTAG, CHAN, PTAG;
 };
 
-extern int32_t IDROMOFFSET;
-extern std::array<uint32_t, IDROMSIZE> IDROMASARRAY;
-extern IDROMHEADERTYPE IDROMHEADER;
-extern int32_t MODULEOFFSET;
-extern int32_t PINDESCOFFSET;
-extern std::array<MODULETYPE, MAXMODULES> MODULES;
-extern std::array<PINDESCTYPE, MAXPINS + 1> PINDESCS;  // indexed 1 to MAXPINS
-extern std::array<uint32_t, NUMOUTPUTPORTS> OUTPUTMASKS;
+// The card's identification ROM as read when the card was opened: the 256-word
+// copy, its header and tables decoded, and the output masks its pins call for.
+struct Idrom {
+  uint32_t offset = 0;  // where the card keeps it (IDROMPOINTER)
+  std::array<uint32_t, IDROMSIZE> words{};
+  IDROMHEADERTYPE header{};
+  // Word indexes of the module and pin tables inside the copy.
+  int32_t module_offset = 0;
+  int32_t pindesc_offset = 0;
+  std::array<MODULETYPE, MAXMODULES> modules{};
+  std::array<PINDESCTYPE, MAXPINS + 1> pins{};  // indexed 1 to MAXPINS; set with the masks
+  std::array<uint32_t, NUMOUTPUTPORTS> output_masks{};
+};
 
-void FILLQX3ARRAY();
-bool GETMODULEINFO(uint8_t MODULE, uint16_t& BASE, uint8_t& NUMREGS);
-void ZEROMASKS();
-void SETALLQX3OUTPUTMASKS();
+struct ModuleInfo {
+  uint16_t base = 0;
+  uint8_t registers = 0;
+};
+
+// Checks the identification cookie, then copies the ROM: 258 register reads in a
+// fixed order. Fails "No QX3 Hardware Found" (alone) on a wrong cookie, or with an
+// "Invalid IDROM: ..." text when a table would lie outside the copy.
+core::Result<Idrom> read_idrom(HostBus& bus);
+
+// The module with the tag; with the tag listed twice, the later entry.
+std::optional<ModuleInfo> find_module(const Idrom& idrom, uint8_t tag);
+
+// Decodes the pin table and sets one mask bit per output pin, port by port. Fails
+// with an "Invalid IDROM: ..." text when the pins do not fit the masks.
+core::Status set_output_masks(Idrom& idrom);
 
 }  // namespace card

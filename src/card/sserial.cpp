@@ -1,157 +1,47 @@
 #include "card/sserial.h"
 
-#include "card/hostbus.h"
-#include "card/idrom.h"
-#include "core/fatal.h"
-#include "core/output.h"
 #include "core/text.h"
-#include "link/link.h"
 #include "platform/console.h"
 
 namespace card {
-
-uint8_t SSERIAL = 0;
-uint8_t NUMBEROFBASES = 0;
-uint16_t COMMANDPORT = 0;
-uint16_t OURDATAPORT = 0;
-uint16_t CSRPORT = 0;
-uint16_t INTERFACEPORT0 = 0;
-uint16_t INTERFACEPORT1 = 0;
-uint16_t INTERFACEPORT2 = 0;
-uint8_t SSZALMAJORREVISION = 0;
-uint8_t SSZALMINORREVISION = 0;
-uint8_t SSZALCHANNELSTART = 0;
-uint8_t SSZALCHANNELSTRIDE = 0;
 
 namespace {
 
 constexpr int DONEPOLLS = 100000;
 constexpr int STARTSETUPPOLLS = 200;
 constexpr int STARTSETUPPOLLPAUSE_MS = 1;
-constexpr uint16_t MODULEINSTANCESTRIDE = 64;
 constexpr uint16_t CHANDATAPORTOFFSET = 0x100;
-
-uint16_t port_of(uint16_t base, uint8_t channel) {
-  return static_cast<uint16_t>(base + AXISSTRIDE * channel);
-}
-
-// One bit of a byte: a channel past the eighth selects nothing.
-uint8_t channel_mask(uint8_t channel) {
-  return channel <= MAXAXIS ? static_cast<uint8_t>(1u << channel) : 0;
-}
-
-uint16_t channel_param(uint8_t channel, uint16_t offset) {
-  return static_cast<uint16_t>(SSZALCHANNELSTART + channel * SSZALCHANNELSTRIDE + offset);
-}
-
-uint8_t read_data_byte() { return static_cast<uint8_t>(READ32(OURDATAPORT) & 0xFF); }
-
-[[noreturn]] void module_fatal(const char* line) {
-  core::write_line(line);
-  SSZALDUMP(drivelink::AXIS);
-  core::end_run(2);
-}
 
 }  // namespace
 
-bool INITIALIZESSBASEADDR() {
-  uint16_t module_base = 0;
-  uint8_t registers = 0;
-  const bool found = GETMODULEINFO(SSERIALTAG, module_base, registers);
-  const auto base = static_cast<uint16_t>(module_base + SSERIAL * MODULEINSTANCESTRIDE);
-  COMMANDPORT = base;
-  OURDATAPORT = static_cast<uint16_t>(base + CHANDATAPORTOFFSET);
-  CSRPORT = static_cast<uint16_t>(base + 0x200);
-  INTERFACEPORT0 = static_cast<uint16_t>(base + 0x300);
-  INTERFACEPORT1 = static_cast<uint16_t>(base + 0x400);
-  INTERFACEPORT2 = static_cast<uint16_t>(base + 0x500);
-  NUMBEROFBASES = registers;
-  return found;
-}
-
-void WAITFORDONE() {
-  int counter = DONEPOLLS;
-  int32_t command = 0;
-  do {
-    command = READ32(COMMANDPORT);
-    --counter;
-  } while (command != 0 && counter != 0);
-  if (counter == 0) module_fatal("Timeout waiting for done");
-}
-
-bool WAITFORSTARTSETUP() {
-  int counter = STARTSETUPPOLLS;
-  int32_t command = 0;
-  do {
-    command = READ32(COMMANDPORT);
-    --counter;
-    platform::console::sleep_ms(STARTSETUPPOLLPAUSE_MS);
-  } while (command != 0 && counter != 0);
-  return counter != 0;
-}
-
-void WRITESSRAM(uint16_t address, uint8_t value) {
-  // The module takes the byte from the data register when it sees the command.
-  WRITE32(OURDATAPORT, value);
-  WRITE32(COMMANDPORT, static_cast<int32_t>(REQUESTBIT + WRITEBIT + address));
-  WAITFORDONE();
-}
-
-uint8_t READSSRAM(uint16_t address) {
-  WRITE32(COMMANDPORT, static_cast<int32_t>(REQUESTBIT + address));
-  WAITFORDONE();
-  return read_data_byte();
-}
-
-void SSZALCHANNELACCESSINIT() {
-  SSZALMAJORREVISION = READSSRAM(SSZALMAJORREVISIONLOC);
-  SSZALMINORREVISION = READSSRAM(SSZALMINORREVISIONLOC);
-  SSZALCHANNELSTART = READSSRAM(SSZALCHANNELSTARTLOC);
-  SSZALCHANNELSTRIDE = READSSRAM(SSZALCHANNELSTRIDELOC);
-}
-
-void SSZALSETNOCRC(uint8_t channel, uint8_t value) {
-  WRITESSRAM(channel_param(channel, CHANDISABLECRCOFFSET), value);
-}
-
-void SSZALSETBAUD(uint8_t channel, int32_t rate) {
-  const uint16_t p = channel_param(channel, CHANBAUDRATEOFFSET);
-  const auto bits = static_cast<uint32_t>(rate);
-  for (uint16_t i = 0; i < 4; ++i) {
-    WRITESSRAM(static_cast<uint16_t>(p + i), static_cast<uint8_t>(bits >> (8 * i)));
+uint8_t lowest_channel(core::ChannelMask mask) {
+  for (uint8_t channel = 0; channel < core::CHANNEL_COUNT; ++channel) {
+    if (mask & core::channel_bit(channel)) return channel;
   }
-  // The module reads the rate only when a channel starts.
-  SSZALSTOPALL();
+  return 0;
 }
 
-uint8_t STARTSETUP(uint8_t mask) {
-  WRITE32(COMMANDPORT, static_cast<int32_t>(STARTSETUPCOMMAND + mask));
-  if (!WAITFORSTARTSETUP()) return 0xFF;
-  return read_data_byte();
+SerialModule::SerialModule(HostBus& bus, uint16_t module_base)
+    : bus_(&bus),
+      command_port_(module_base),
+      data_port_(static_cast<uint16_t>(module_base + CHANDATAPORTOFFSET)),
+      csr_port_(static_cast<uint16_t>(module_base + 0x200)),
+      interface_port0_(static_cast<uint16_t>(module_base + 0x300)),
+      interface_port1_(static_cast<uint16_t>(module_base + 0x400)),
+      interface_port2_(static_cast<uint16_t>(module_base + 0x500)) {}
+
+uint16_t SerialModule::channel_param(uint8_t channel, uint16_t offset) const {
+  return static_cast<uint16_t>(channel_start_ + channel * channel_stride_ + offset);
 }
 
-bool AXISSTARTSETUP(uint8_t channel) { return STARTSETUP(channel_mask(channel)) == 0; }
-
-void SSZALSTOPALL() {
-  WRITE32(COMMANDPORT, static_cast<int32_t>(STOPALLCOMMAND));
-  WAITFORDONE();
-  for (uint8_t k = 0; k <= MAXAXIS; ++k) WRITE32(port_of(CSRPORT, k), 0);
+core::Result<uint8_t> SerialModule::read_data_byte() {
+  core::Result<uint32_t> data = bus_->read32(data_port_);
+  if (!data) return data.error();
+  return static_cast<uint8_t>(*data & 0xFF);
 }
 
-uint8_t DOIT(uint8_t mask) {
-  if (READ32(COMMANDPORT) != 0) module_fatal("Not ready for command ");
-  WRITE32(COMMANDPORT, static_cast<int32_t>(DOITCOMMAND + mask));
-  WAITFORDONE();
-  return read_data_byte();
-}
-
-bool AXISDOIT(uint8_t channel) {
-  const uint8_t mask = channel_mask(channel);
-  return (DOIT(mask) & mask) == 0;
-}
-
-void SSZALDUMP(uint8_t channel) {
-  // Each register is read before its line is written, so that a transport failure
+core::Failure SerialModule::fatal(const std::string& line, uint8_t channel) {
+  // Each register is read before its line is added, so that a transport failure
   // during the dump never leaves half a line behind.
   struct Line {
     const char* label;
@@ -159,17 +49,127 @@ void SSZALDUMP(uint8_t channel) {
     uint8_t nibbles;
   };
   const Line lines[] = {
-      {"Command Port ", COMMANDPORT, 4},
-      {"Data Port ", OURDATAPORT, 2},
-      {"CSR Port ", port_of(CSRPORT, channel), 8},
-      {"User0 ", port_of(INTERFACEPORT0, channel), 8},
-      {"User1 ", port_of(INTERFACEPORT1, channel), 8},
-      {"User2 ", port_of(INTERFACEPORT2, channel), 8},
+      {"Command Port ", command_port_, 4},
+      {"Data Port ", data_port_, 2},
+      {"CSR Port ", csr_port(channel), 8},
+      {"User0 ", interface_port0(channel), 8},
+      {"User1 ", interface_port1(channel), 8},
+      {"User2 ", interface_port2(channel), 8},
   };
-  for (const Line& line : lines) {
-    const auto value = static_cast<uint32_t>(READ32(line.port));
-    core::write_line(std::string(line.label) + core::HEXSTRING(value, line.nibbles));
+  std::vector<std::string> dump;
+  for (const Line& l : lines) {
+    core::Result<uint32_t> value = bus_->read32(l.port);
+    if (!value) {
+      core::Failure failure = std::move(value.error());
+      std::vector<std::string> before{line};
+      before.insert(before.end(), dump.begin(), dump.end());
+      failure.lines_before.insert(failure.lines_before.begin(), before.begin(), before.end());
+      return failure;
+    }
+    dump.push_back(std::string(l.label) + core::HEXSTRING(*value, l.nibbles));
   }
+  core::Failure failure = core::fail(core::FailureKind::module, line, core::FailureForm::with_register_dump);
+  failure.dump = std::move(dump);
+  return failure;
+}
+
+core::Status SerialModule::wait_for_done(uint8_t channel) {
+  int counter = DONEPOLLS;
+  uint32_t command = 0;
+  do {
+    core::Result<uint32_t> read = bus_->read32(command_port_);
+    if (!read) return read.error();
+    command = *read;
+    --counter;
+  } while (command != 0 && counter != 0);
+  if (counter == 0) return fatal("Timeout waiting for done", channel);
+  return {};
+}
+
+core::Result<bool> SerialModule::wait_for_start_setup() {
+  int counter = STARTSETUPPOLLS;
+  uint32_t command = 0;
+  do {
+    core::Result<uint32_t> read = bus_->read32(command_port_);
+    if (!read) return read.error();
+    command = *read;
+    --counter;
+    platform::console::sleep_ms(STARTSETUPPOLLPAUSE_MS);
+  } while (command != 0 && counter != 0);
+  return counter != 0;
+}
+
+core::Status SerialModule::write_ram(uint8_t channel, uint16_t address, uint8_t value) {
+  // The module takes the byte from the data register when it sees the command.
+  if (core::Status done = bus_->write32(data_port_, value); !done) return done;
+  if (core::Status done = bus_->write32(command_port_, REQUESTBIT + WRITEBIT + address); !done) return done;
+  return wait_for_done(channel);
+}
+
+core::Result<uint8_t> SerialModule::read_ram(uint8_t channel, uint16_t address) {
+  if (core::Status done = bus_->write32(command_port_, REQUESTBIT + address); !done) return done.error();
+  if (core::Status done = wait_for_done(channel); !done) return done.error();
+  return read_data_byte();
+}
+
+core::Status SerialModule::channel_access_init(uint8_t channel) {
+  struct Field {
+    uint16_t location;
+    uint8_t* value;
+  };
+  const Field fields[] = {
+      {SSZALMAJORREVISIONLOC, &major_revision_},
+      {SSZALMINORREVISIONLOC, &minor_revision_},
+      {SSZALCHANNELSTARTLOC, &channel_start_},
+      {SSZALCHANNELSTRIDELOC, &channel_stride_},
+  };
+  for (const Field& f : fields) {
+    core::Result<uint8_t> value = read_ram(channel, f.location);
+    if (!value) return value.error();
+    *f.value = *value;
+  }
+  return {};
+}
+
+core::Status SerialModule::set_no_crc(uint8_t channel, uint8_t value) {
+  return write_ram(channel, channel_param(channel, CHANDISABLECRCOFFSET), value);
+}
+
+core::Status SerialModule::set_baudrate(uint8_t channel, int32_t rate) {
+  const uint16_t first = channel_param(channel, CHANBAUDRATEOFFSET);
+  const auto bits = static_cast<uint32_t>(rate);
+  for (uint16_t i = 0; i < 4; ++i) {
+    core::Status done = write_ram(channel, static_cast<uint16_t>(first + i), static_cast<uint8_t>(bits >> (8 * i)));
+    if (!done) return done;
+  }
+  return {};
+}
+
+core::Status SerialModule::stop_all(uint8_t channel) {
+  if (core::Status done = bus_->write32(command_port_, STOPALLCOMMAND); !done) return done;
+  if (core::Status done = wait_for_done(channel); !done) return done;
+  for (uint8_t k = 0; k <= MAXAXIS; ++k) {
+    if (core::Status done = bus_->write32(csr_port(k), 0); !done) return done;
+  }
+  return {};
+}
+
+core::Result<uint8_t> SerialModule::start_setup(core::ChannelMask mask) {
+  if (core::Status done = bus_->write32(command_port_, STARTSETUPCOMMAND + mask); !done) return done.error();
+  core::Result<bool> completed = wait_for_start_setup();
+  if (!completed) return completed.error();
+  if (!*completed) return uint8_t{0xFF};
+  return read_data_byte();
+}
+
+core::Result<uint8_t> SerialModule::doit(core::ChannelMask mask) {
+  const uint8_t channel = lowest_channel(mask);
+  core::Result<uint32_t> command = bus_->read32(command_port_);
+  if (!command) return command.error();
+  if (*command != 0) return fatal("Not ready for command ", channel);
+  if (core::Status done = bus_->write32(command_port_, DOITCOMMAND + mask); !done) return done.error();
+  if (core::Status done = wait_for_done(channel); !done) return done.error();
+  return read_data_byte();
 }
 
 }  // namespace card

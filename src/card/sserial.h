@@ -1,13 +1,21 @@
 // The card's serial-channel module: port addresses, commands and their waits,
 // module RAM, channel set-up and run.
+//
+// A command the module does not take or finish ends with a failure that carries
+// the module's registers for one channel (the one being worked on; for a command on
+// several channels, the lowest): every method names that channel.
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+#include "card/card.h"
+#include "core/access.h"
+#include "core/result.h"
 
 namespace card {
 
 inline constexpr int AXISSTRIDE = 4;
-inline constexpr uint8_t MAXAXIS = 7;
 
 inline constexpr uint32_t STARTBIT = 0x800;
 inline constexpr uint32_t SETUPMODE = 0x700;
@@ -63,32 +71,71 @@ struct CSRREC {
   uint8_t ERROR, STATUS, STATE, WHATIAM;
 };
 
-extern uint8_t SSERIAL;
-extern uint8_t NUMBEROFBASES;
-extern uint16_t COMMANDPORT;
-extern uint16_t OURDATAPORT;
-extern uint16_t CSRPORT;
-extern uint16_t INTERFACEPORT0;
-extern uint16_t INTERFACEPORT1;
-extern uint16_t INTERFACEPORT2;
-extern uint8_t SSZALMAJORREVISION;
-extern uint8_t SSZALMINORREVISION;
-extern uint8_t SSZALCHANNELSTART;
-extern uint8_t SSZALCHANNELSTRIDE;
+// Instance 0 of the module, borrowing the card's bus.
+class SerialModule {
+ public:
+  // The ports of the module whose registers start at module_base.
+  SerialModule(HostBus& bus, uint16_t module_base);
 
-bool INITIALIZESSBASEADDR();
-void SSZALCHANNELACCESSINIT();
-void WRITESSRAM(uint16_t address, uint8_t value);
-uint8_t READSSRAM(uint16_t address);
-void SSZALSETNOCRC(uint8_t channel, uint8_t value);
-void SSZALSETBAUD(uint8_t channel, int32_t rate);
-uint8_t STARTSETUP(uint8_t mask);
-bool AXISSTARTSETUP(uint8_t channel);
-bool WAITFORSTARTSETUP();
-void SSZALSTOPALL();
-uint8_t DOIT(uint8_t mask);
-bool AXISDOIT(uint8_t channel);
-void WAITFORDONE();
-void SSZALDUMP(uint8_t channel);
+  HostBus& bus() const { return *bus_; }
+  uint16_t command_port() const { return command_port_; }
+  uint16_t data_port() const { return data_port_; }
+  uint16_t csr_port(uint8_t channel) const { return port_of(csr_port_, channel); }
+  uint16_t interface_port0(uint8_t channel) const { return port_of(interface_port0_, channel); }
+  uint16_t interface_port1(uint8_t channel) const { return port_of(interface_port1_, channel); }
+  uint16_t interface_port2(uint8_t channel) const { return port_of(interface_port2_, channel); }
+
+  // Reads the firmware revision and the channel parameter layout from module RAM.
+  core::Status channel_access_init(uint8_t channel);
+  uint8_t major_revision() const { return major_revision_; }
+  uint8_t minor_revision() const { return minor_revision_; }
+  uint8_t channel_start() const { return channel_start_; }
+  uint8_t channel_stride() const { return channel_stride_; }
+
+  core::Status write_ram(uint8_t channel, uint16_t address, uint8_t value);
+  core::Result<uint8_t> read_ram(uint8_t channel, uint16_t address);
+  // Channel parameters in module RAM. The module reads the rate only when a channel
+  // starts: stop_all() must come between the rates and the start (once for any
+  // number of channels).
+  core::Status set_no_crc(uint8_t channel, uint8_t value);
+  core::Status set_baudrate(uint8_t channel, int32_t rate);
+
+  // Stops every channel and clears every channel's CSR.
+  core::Status stop_all(uint8_t channel);
+  // Starts the channels of the mask in setup mode. The value is the module's failure
+  // byte (a bit per channel), 0xFF when the start did not complete in time.
+  core::Result<uint8_t> start_setup(core::ChannelMask mask);
+  // Runs the transactions in the CSRs of the mask; the value is the failure byte.
+  // Refused when the module is still busy.
+  core::Result<uint8_t> doit(core::ChannelMask mask);
+
+ private:
+  // The failure of a module command: the line, then the registers of the channel.
+  // A read failing during the dump gives that failure, after the lines due so far.
+  core::Failure fatal(const std::string& line, uint8_t channel);
+  core::Status wait_for_done(uint8_t channel);
+  static uint16_t port_of(uint16_t base, uint8_t channel) {
+    return static_cast<uint16_t>(base + AXISSTRIDE * channel);
+  }
+  uint16_t channel_param(uint8_t channel, uint16_t offset) const;
+  core::Result<uint8_t> read_data_byte();
+  core::Result<bool> wait_for_start_setup();
+
+  HostBus* bus_;
+  uint16_t command_port_;
+  uint16_t data_port_;
+  uint16_t csr_port_;
+  uint16_t interface_port0_;
+  uint16_t interface_port1_;
+  uint16_t interface_port2_;
+  uint8_t major_revision_ = 0;
+  uint8_t minor_revision_ = 0;
+  uint8_t channel_start_ = 0;
+  uint8_t channel_stride_ = 0;
+};
+
+// The lowest channel of a mask (0 for none): the one whose registers a module
+// failure shows.
+uint8_t lowest_channel(core::ChannelMask mask);
 
 }  // namespace card

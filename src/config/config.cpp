@@ -3,28 +3,27 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "core/fatal.h"
 #include "core/numbers.h"
-#include "core/output.h"
 #include "core/text.h"
 
 namespace config {
-
-INTERFACETYPES THEINTERFACE = INTERFACETYPES::EPP;
-PROTOCOLTYPES PROTOCOL = PROTOCOLTYPES::BUS;
-std::string THECOMPORT;
-int32_t THEBAUDRATE = 0;
-double THEBAUDRATEMUL = 0.0;
-std::string IPADDR;
-uint16_t EPPBASEPORT = 0;
-int32_t CHARTIMEOUT = 0;
 
 std::string process_environment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? std::string(value) : std::string();
 }
 
+bool parse_comport(const std::string& name, int32_t& number) {
+  const std::optional<core::ComPort> port = core::parse_comport(name);
+  if (!port) return false;
+  number = port->number;
+  return true;
+}
+
 namespace {
+
+using core::Failure;
+using core::FailureKind;
 
 struct Environment {
   std::string interface_name;
@@ -48,28 +47,25 @@ Environment read_environment(const EnvLookup& lookup) {
   return env;
 }
 
-// Every run starts from the program-start state, so a second reading (tests do
-// that) sees nothing of the first.
-void reset_state() {
-  THEINTERFACE = INTERFACETYPES::EPP;
-  PROTOCOL = PROTOCOLTYPES::BUS;
-  THECOMPORT.clear();
-  THEBAUDRATE = 0;
-  THEBAUDRATEMUL = 0.0;
-  IPADDR.clear();
-  EPPBASEPORT = 0;
-  CHARTIMEOUT = 0;
+Failure refused(const char* text) { return core::fail(FailureKind::config, text); }
+
+// An unknown name falls back to EPP without a word, like the first entry.
+INTERFACETYPES interface_named(const std::string& name) {
+  if (name == "PCIMEM") return INTERFACETYPES::PCIMEM;
+  if (name == "ISAPORT") return INTERFACETYPES::ISAPORT;
+  if (name == "OSDEVICE") return INTERFACETYPES::OSDEVICE;
+  if (name == "EZAL16") return INTERFACETYPES::EZAL16;
+  if (name == "OSZAL") return INTERFACETYPES::OSZAL;
+  return INTERFACETYPES::EPP;
 }
 
-void select_interface(const std::string& name) {
-  if (name.empty()) core::BUMOUT("Interface not in Environment");
-  // An unknown name falls back to EPP without a word, like the first entry.
-  if (name == "EPP") THEINTERFACE = INTERFACETYPES::EPP;
-  if (name == "PCIMEM") THEINTERFACE = INTERFACETYPES::PCIMEM;
-  if (name == "ISAPORT") THEINTERFACE = INTERFACETYPES::ISAPORT;
-  if (name == "OSDEVICE") THEINTERFACE = INTERFACETYPES::OSDEVICE;
-  if (name == "EZAL16") THEINTERFACE = INTERFACETYPES::EZAL16;
-  if (name == "OSZAL") THEINTERFACE = INTERFACETYPES::OSZAL;
+PROTOCOLTYPES protocol_named(const std::string& name) {
+  if (name == "BUS") return PROTOCOLTYPES::BUS;
+  if (name == "HEX") return PROTOCOLTYPES::HEX;
+  if (name == "ZAL") return PROTOCOLTYPES::ZAL;
+  if (name == "SSZAL") return PROTOCOLTYPES::SSZAL;
+  if (name == "DIRECT") return PROTOCOLTYPES::DIRECT;
+  return PROTOCOLTYPES::INVALID;
 }
 
 // Four dot-separated parts of decimal digits, each 0 to 255. The address is kept
@@ -99,98 +95,94 @@ bool canonical_ipv4(const std::string& text, std::string& canonical) {
   return true;
 }
 
-// "COM" followed by a signed number in any of the accepted number forms.
 bool valid_comport(const std::string& name) {
-  if (name.rfind("COM", 0) != 0) return false;
   int32_t number = 0;
-  return core::parse_signed(std::string_view(name).substr(3), number);
+  return parse_comport(name, number);
 }
 
-void select_protocol(const std::string& name) {
-  PROTOCOL = PROTOCOLTYPES::INVALID;
-  if (name.empty()) {
-    core::write_line("Protocol not in Environment, assuming Hex");
-    PROTOCOL = PROTOCOLTYPES::HEX;
-    return;
-  }
-  if (name == "BUS") PROTOCOL = PROTOCOLTYPES::BUS;
-  if (name == "HEX") PROTOCOL = PROTOCOLTYPES::HEX;
-  if (name == "ZAL") PROTOCOL = PROTOCOLTYPES::ZAL;
-  if (name == "SSZAL") PROTOCOL = PROTOCOLTYPES::SSZAL;
-  if (name == "DIRECT") PROTOCOL = PROTOCOLTYPES::DIRECT;
-}
-
-void read_port_settings(Environment& env, std::string& port_name) {
+core::Status read_port_settings(Environment& env, LinkSettings& settings, core::Reporter& reporter) {
   if (env.comport.empty()) {
-    core::write_line("Comport not in Environment, assuming COM1");
+    reporter.notice("Comport not in Environment, assuming COM1");
     env.comport = "COM1";
   }
-  if (!valid_comport(env.comport)) core::BUMOUT("Undecipherable Windows COM port - bail out!");
-  port_name = env.comport;
+  if (!valid_comport(env.comport)) return refused("Undecipherable Windows COM port - bail out!");
+  settings.comport = env.comport;
 
   if (env.baudratemul.empty()) {
-    core::write_line("BaudrateMul not in Environment, assuming 1");
-    THEBAUDRATEMUL = 1.0;
-    return;
+    reporter.notice("BaudrateMul not in Environment, assuming 1");
+    settings.baudrate_mul = 1.0;
+    return {};
   }
   double multiplier = 0.0;
   if (!core::parse_real(env.baudratemul, multiplier) || multiplier < 1.0 || multiplier > 64.0) {
-    core::BUMOUT("Illegal Baud rate Multiplier - bail out!");
+    return refused("Illegal Baud rate Multiplier - bail out!");
   }
-  THEBAUDRATEMUL = multiplier;
+  settings.baudrate_mul = multiplier;
+  return {};
 }
 
-void read_baudrate(const std::string& text) {
+core::Status read_baudrate(const std::string& text, LinkSettings& settings, core::Reporter& reporter) {
   if (text.empty()) {
-    THEBAUDRATE = PROTOCOL == PROTOCOLTYPES::SSZAL ? 2500000 : 115200;
-    core::write_line("Baudrate not in Environment, assuming " + std::to_string(THEBAUDRATE) + " Baud");
-    return;
+    settings.baudrate = settings.protocol == PROTOCOLTYPES::SSZAL ? 2500000 : 115200;
+    reporter.notice("Baudrate not in Environment, assuming " + std::to_string(settings.baudrate) + " Baud");
+    return {};
   }
   // A rate of zero or one that is not a number would only surface later as a port
   // that cannot be opened, or a channel that never answers.
   int32_t rate = 0;
-  if (!core::parse_signed(text, rate) || rate <= 0) core::BUMOUT("Illegal Baud rate - bail out!");
-  THEBAUDRATE = rate;
+  if (!core::parse_signed(text, rate) || rate <= 0) return refused("Illegal Baud rate - bail out!");
+  settings.baudrate = rate;
+  return {};
 }
 
-void read_epp_port(const std::string& text) {
-  EPPBASEPORT = DEFAULTEPPBASEPORT;
-  if (text.empty()) return;
-  if (!core::HEXWORDREAD(text, EPPBASEPORT)) core::BUMOUT("Can't parse EPP address");
-  if ((EPPBASEPORT & 7) != 0) core::BUMOUT("Invalid EPP address");
+core::Status read_epp_port(const std::string& text, LinkSettings& settings) {
+  settings.epp_base_port = DEFAULTEPPBASEPORT;
+  if (text.empty()) return {};
+  if (!core::HEXWORDREAD(text, settings.epp_base_port)) return refused("Can't parse EPP address");
+  if ((settings.epp_base_port & 7) != 0) return refused("Invalid EPP address");
+  return {};
+}
+
+bool uses_serial_port(PROTOCOLTYPES protocol) {
+  return protocol == PROTOCOLTYPES::HEX || protocol == PROTOCOLTYPES::ZAL;
 }
 
 }  // namespace
 
-void GETOURENV(const EnvLookup& lookup) {
-  reset_state();
+core::Result<LinkSettings> settings_from_environment(core::Reporter& reporter, const EnvLookup& lookup) {
   Environment env = read_environment(lookup);
-  std::string port_name;
+  LinkSettings settings;
 
-  select_interface(env.interface_name);
+  if (env.interface_name.empty()) return refused("Interface not in Environment");
+  settings.interface_kind = interface_named(env.interface_name);
 
-  if (THEINTERFACE == INTERFACETYPES::EZAL16 && !canonical_ipv4(env.ipaddr, IPADDR)) {
-    core::BUMOUT("Ethernet protocol but no IP address");
+  if (settings.interface_kind == INTERFACETYPES::EZAL16 && !canonical_ipv4(env.ipaddr, settings.ip_address)) {
+    return refused("Ethernet protocol but no IP address");
+  }
+  if (settings.interface_kind == INTERFACETYPES::OSZAL && env.comport.rfind("COM", 0) == 0) {
+    if (!valid_comport(env.comport)) return refused("Undecipherable Windows COM port - bail out!");
+    settings.comport = env.comport;
   }
 
-  if (THEINTERFACE == INTERFACETYPES::OSZAL && env.comport.rfind("COM", 0) == 0) {
-    if (!valid_comport(env.comport)) core::BUMOUT("Undecipherable Windows COM port - bail out!");
-    port_name = env.comport;
+  if (env.protocol.empty()) {
+    reporter.notice("Protocol not in Environment, assuming Hex");
+    settings.protocol = PROTOCOLTYPES::HEX;
+  } else {
+    settings.protocol = protocol_named(env.protocol);
   }
+  if (settings.protocol == PROTOCOLTYPES::BUS) return refused("Protocol not supported");
 
-  select_protocol(env.protocol);
-
-  if (PROTOCOL == PROTOCOLTYPES::BUS) core::BUMOUT("Protocol not supported");
-  if (PROTOCOL == PROTOCOLTYPES::HEX || PROTOCOL == PROTOCOLTYPES::ZAL) read_port_settings(env, port_name);
-
-  if (PROTOCOL == PROTOCOLTYPES::HEX || PROTOCOL == PROTOCOLTYPES::ZAL || PROTOCOL == PROTOCOLTYPES::SSZAL) {
-    read_baudrate(env.baudrate);
+  if (uses_serial_port(settings.protocol)) {
+    if (core::Status done = read_port_settings(env, settings, reporter); !done) return done.error();
   }
-
-  if (THEINTERFACE == INTERFACETYPES::EPP) read_epp_port(env.eppport);
-
-  CHARTIMEOUT = 1000;
-  THECOMPORT = port_name;
+  if (uses_serial_port(settings.protocol) || settings.protocol == PROTOCOLTYPES::SSZAL) {
+    if (core::Status done = read_baudrate(env.baudrate, settings, reporter); !done) return done.error();
+  }
+  if (settings.interface_kind == INTERFACETYPES::EPP) {
+    if (core::Status done = read_epp_port(env.eppport, settings); !done) return done.error();
+  }
+  settings.char_timeout_ms = CHARTIMEOUT_MS;
+  return settings;
 }
 
 }  // namespace config

@@ -1,9 +1,12 @@
-// Link settings read from the environment.
+// Link settings: read from the environment, or given directly by a front end.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "core/reporter.h"
+#include "core/result.h"
 
 namespace config {
 
@@ -11,22 +14,31 @@ enum class INTERFACETYPES : uint8_t { EPP, PCIMEM, PCIPORT, ISAPORT, OSDEVICE, E
 enum class PROTOCOLTYPES : uint8_t { BUS, HEX, ZAL, SSZAL, DIRECT, INVALID };
 
 inline constexpr uint16_t DEFAULTEPPBASEPORT = 888;
+inline constexpr int32_t CHARTIMEOUT_MS = 1000;
 
-extern INTERFACETYPES THEINTERFACE;
-extern PROTOCOLTYPES PROTOCOL;
-extern std::string THECOMPORT;   // "COMn", empty when none was configured
-extern int32_t THEBAUDRATE;      // bit/s
-extern double THEBAUDRATEMUL;    // rate divisor, 1 to 64
-extern std::string IPADDR;       // dotted-decimal IPv4 address of the card
-extern uint16_t EPPBASEPORT;
-extern int32_t CHARTIMEOUT;      // ms of silence a serial receive waits
+// Everything a link needs to open, as a plain value.
+struct LinkSettings {
+  INTERFACETYPES interface_kind = INTERFACETYPES::EPP;
+  PROTOCOLTYPES protocol = PROTOCOLTYPES::BUS;
+  std::string comport;        // "COMn", empty when none was configured
+  int32_t baudrate = 0;       // bit/s
+  double baudrate_mul = 0.0;  // rate divisor, 1 to 64
+  std::string ip_address;     // dotted-decimal IPv4 address of the card
+  uint16_t epp_base_port = 0;
+  int32_t char_timeout_ms = CHARTIMEOUT_MS;  // ms of silence a serial receive waits
+};
 
 // Returns the variable's value, or an empty string when it is unset.
 using EnvLookup = std::function<std::string(const char* name)>;
 std::string process_environment(const char* name);
 
-// Reads the settings, prints a notice for each default assumed, and ends the run
-// through BUMOUT on a malformed value.
-void GETOURENV(const EnvLookup& lookup = process_environment);
+// Reads the settings from the environment; each default assumed is reported as a
+// notice. A malformed value is a failure with its message.
+core::Result<LinkSettings> settings_from_environment(core::Reporter& reporter,
+                                                     const EnvLookup& lookup = process_environment);
+
+// "COM" followed by a number in one of the accepted number forms (a sign allowed);
+// the number, or nothing. The one parser of port names.
+bool parse_comport(const std::string& name, int32_t& number);
 
 }  // namespace config

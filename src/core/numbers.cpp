@@ -223,4 +223,18 @@ bool parse_rounded_int64(std::string_view text, int64_t& value) {
   return true;
 }
 
+std::optional<ComPort> parse_comport(std::string_view name) {
+  if (name.size() < 3) return std::nullopt;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if ((name[i] & ~0x20) != "COM"[i]) return std::nullopt;
+  }
+  const std::string_view digits = name.substr(3);
+  ComPort port;
+  if (!parse_signed(digits, port.number)) return std::nullopt;
+  constexpr std::size_t MAX_PORT_DIGITS = 6;
+  port.plain = !digits.empty() && digits.size() <= MAX_PORT_DIGITS && port.number >= 1 &&
+               digits.find_first_not_of("0123456789") == std::string_view::npos;
+  return port;
+}
+
 }  // namespace core

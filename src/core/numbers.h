@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace core {
@@ -23,5 +24,14 @@ bool parse_real(std::string_view text, double& value);
 // neighbour, computed exactly (no floating point). Fails when the text is not such
 // a number or the result lies outside the signed 64-bit range.
 bool parse_rounded_int64(std::string_view text, int64_t& value);
+
+// A serial port name: "COM" in any letter case, then a number in one of the signed
+// forms above. `plain` tells whether the number is written as one to six decimal
+// digits with a value from 1: the only names a device can be opened by.
+struct ComPort {
+  int32_t number = 0;
+  bool plain = false;
+};
+std::optional<ComPort> parse_comport(std::string_view name);
 
 }  // namespace core

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "core/output.h"
 
 namespace core {
 
@@ -110,6 +109,5 @@ std::string HEXSTRING(uint32_t THEDATA, uint8_t NIBBLES) {
   return shortstring(std::move(digits));
 }
 
-void HEXPRINT(uint32_t THEDATA, uint8_t NIBBLES) { write(HEXSTRING(THEDATA, NIBBLES)); }
 
 }  // namespace core

@@ -24,8 +24,6 @@ std::string UPSTRING(const std::string& S);
 bool HEXWORDREAD(const std::string& hexstring, uint16_t& HEXNUMBER);
 bool HEXDOUBLEREAD(const std::string& hexstring, int64_t& HEXNUMBER);
 
-// Writes NIBBLES upper-case hex digits of THEDATA to standard output, no line end.
-void HEXPRINT(uint32_t THEDATA, uint8_t NIBBLES);
 std::string HEXSTRING(uint32_t THEDATA, uint8_t NIBBLES);
 
 }  // namespace core

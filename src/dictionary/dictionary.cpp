@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "core/fatal.h"
-#include "core/output.h"
 
 namespace dict {
 
@@ -205,14 +203,66 @@ const std::array<ERRREC, LASTERROR> ERRORRECORD = {{
     {LASTERROR, ""},
 }};
 
-void ERROR(int16_t ERR) {
-  if (ERR >= 1 && ERR <= LASTERROR) {
-    core::write_line(ERRORRECORD[static_cast<std::size_t>(ERR - 1)].ERRSTR);
-  } else {
-    // A code outside the table is a fault in the caller; still say which one.
-    core::write_line("Error " + std::to_string(ERR));
+std::optional<core::Location> location_of(PARAMETERTYPE type, uint16_t address) {
+  using core::Location;
+  using core::Memory;
+  using core::Width;
+  switch (type) {
+    case PARAMETERTYPE::TYPE_BYTE:
+      return Location{Memory::ram, Width::byte, address};
+    case PARAMETERTYPE::TYPE_UINT:
+    case PARAMETERTYPE::TYPE_INT:
+    case PARAMETERTYPE::TYPE_PTR:
+    case PARAMETERTYPE::TYPE_MASK:
+    case PARAMETERTYPE::TYPE_FLAG:
+      return Location{Memory::ram, Width::word, address};
+    case PARAMETERTYPE::TYPE_ULONG:
+    case PARAMETERTYPE::TYPE_LONG:
+      return Location{Memory::ram, Width::long_word, address};
+    case PARAMETERTYPE::TYPE_DOUBLE:
+      return Location{Memory::ram, Width::double_word, address};
+    case PARAMETERTYPE::TYPE_EBYTE:
+      return Location{Memory::eeprom, Width::byte, address};
+    case PARAMETERTYPE::TYPE_EWORD:
+      return Location{Memory::eeprom, Width::word, address};
+    case PARAMETERTYPE::TYPE_ELONG:
+      return Location{Memory::eeprom, Width::long_word, address};
+    default:
+      return std::nullopt;
   }
-  core::end_run(2);
+}
+
+const std::array<BITNAME, 13> FAULTBITS = {{
+    {WATCHDOGFAULT, "WATCHDOGFAULT"},
+    {OVERTEMPFAULT, "OVERTEMPFAULT"},
+    {HISIDECURRENTFAULT, "HISIDECURRENTFAULT"},
+    {ULOOPCURRENTFAULT, "ULOOPCURRENTFAULT"},
+    {VLOOPCURRENTFAULT, "VLOOPCURRENTFAULT"},
+    {WLOOPCURRENTFAULT, "WLOOPCURRENTFAULT"},
+    {BUSHIVFAULT, "BUSHIVFAULT"},
+    {MAXBUSVFAULT, "MAXBUSVFAULT"},
+    {MODULEFAULT, "MODULEFAULT"},
+    {UNUSEDFAULT1, "UNUSEDFAULT1"},
+    {UNUSEDFAULT2, "UNUSEDFAULT2"},
+    {OERR, "OERR"},
+    {FERR, "FERR"},
+}};
+
+const std::array<BITNAME, 8> STATUSBITS = {{
+    {ILIMITEDSTATUS, "ILIMITEDSTATUS"},
+    {BRAKESTATUS, "BRAKESTATUS"},
+    {BRAKEWASONSTATUS, "BRAKEWASONSTATUS"},
+    {BUSLOVSTATUS, "BUSLOVSTATUS"},
+    {WDTO, "WDTO"},
+    {SWR, "SWR"},
+    {TRAP, "TRAP"},
+    {INVALIDSTATUS, "INVALIDSTATUS"},
+}};
+
+std::string error_text(int16_t code) {
+  if (code >= 1 && code <= LASTERROR) return ERRORRECORD[static_cast<std::size_t>(code - 1)].ERRSTR;
+  // A code outside the table is a fault in the caller; still say which one.
+  return "Error " + std::to_string(code);
 }
 
 }  // namespace dict

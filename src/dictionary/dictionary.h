@@ -3,6 +3,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/access.h"
 
 namespace dict {
 
@@ -38,6 +42,19 @@ inline constexpr int LASTPARM = 178;
 // Rows 1 to LASTPARM are ZORNPARAMS[0] to ZORNPARAMS[LASTPARM - 1].
 extern const std::array<ZORNPARAMREC, LASTPARM> ZORNPARAMS;
 
+// Where a value of the type lives and how wide it is; nothing for the types that
+// have no single value (a triple, an event, tables, literals).
+std::optional<core::Location> location_of(PARAMETERTYPE type, uint16_t address);
+
+// The names of the bits of the fault words (fault, faultmask, startupstatus) and of
+// the status word, lowest bit first.
+struct BITNAME {
+  uint16_t BIT;
+  const char* NAME;
+};
+extern const std::array<BITNAME, 13> FAULTBITS;
+extern const std::array<BITNAME, 8> STATUSBITS;
+
 // Error table. Codes equal the row numbers.
 inline constexpr int16_t CHARTIMEOUTERR = 1;
 inline constexpr int16_t CHARDATAERR = 2;
@@ -58,8 +75,8 @@ struct ERRREC {
 };
 extern const std::array<ERRREC, LASTERROR> ERRORRECORD;
 
-// Writes the error's text alone on a line and ends the run with exit code 2.
-[[noreturn]] void ERROR(int16_t ERR);
+// The error table's text for a code ("Error N" for a code outside the table).
+std::string error_text(int16_t code);
 
 }  // namespace dict
 

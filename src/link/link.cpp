@@ -1,396 +1,237 @@
 #include "link/link.h"
 
-#include <cstddef>
+#include <utility>
 
-#include "card/hostbus.h"
-#include "card/idrom.h"
-#include "card/remote.h"
-#include "card/sserial.h"
-#include "config/config.h"
-#include "core/fatal.h"
-#include "core/text.h"
 #include "serial/serial.h"
 #include "texthost/texthost.h"
 #include "zal/zal.h"
 
 namespace drivelink {
 
-uint8_t AXIS = 0;
-
 namespace {
 
 using config::INTERFACETYPES;
 using config::PROTOCOLTYPES;
+using core::Failure;
+using core::FailureKind;
 
-constexpr char SETUPMODE_TEXT[] = "Setup Mode";
-constexpr char SETUPMODENOCRC_TEXT[] = "Setup Mode NoCRC";
+// The card's host port always runs at this rate, whatever was configured.
 constexpr int32_t OSZAL_BAUDRATE = 115200;
-constexpr uint16_t OUTPUTMASKBANK0 = 0x1100;
-constexpr uint16_t OUTPUTMASKBANK1 = 0x1200;
-constexpr uint8_t DISABLECRC = 255;
 
-// ---- Interface stages ------------------------------------------------------
+Failure open_failure(std::string text) { return core::fail(FailureKind::open, std::move(text)); }
 
-bool ezal16_stage(std::string& MESSAGE) {
-  MESSAGE = "Using EZAL16 interface";
-  card::SOCKET = card::create_socket();
-  const bool connected = card::SOCKET->connect(config::IPADDR, card::EZAL16PORT);
-  if (connected && card::SOCKET->last_error() == 0) return true;
-  MESSAGE = core::shortstring(MESSAGE + ": " + card::SOCKET->last_error_text());
-  return false;
-}
+// A drive that is not there: reads give 0 and writes send nothing (a dry run).
+class DirectBackend final : public core::Backend {
+ public:
+  core::Result<uint64_t> read(uint8_t, Location) override { return uint64_t{0}; }
+  core::Status write(uint8_t, Location, uint64_t) override { return {}; }
+};
 
-// The card's host port always runs at 115200 bit/s, whatever was configured.
-bool oszal_stage(std::string& MESSAGE) {
-  // Without a port name the open below could only say " open failed".
-  if (config::THECOMPORT.empty()) {
-    MESSAGE = "Comport not in Environment";
-    return false;
-  }
-  config::THEBAUDRATEMUL = 1.0;
-  config::THEBAUDRATE = OSZAL_BAUDRATE;
-  if (!serial::SEROPEN(MESSAGE)) return false;
-  if (!zal::ZALSYNC(MESSAGE)) return false;
-  MESSAGE = "Using OSDevice ZAL Interface";
-  return true;
-}
+}  // namespace
 
-bool interface_stage(std::string& MESSAGE) {
-  switch (config::THEINTERFACE) {
-    case INTERFACETYPES::OSDEVICE:
-      MESSAGE = "Using OSDevice Interface";
-      return true;
-    case INTERFACETYPES::EZAL16:
-      return ezal16_stage(MESSAGE);
-    case INTERFACETYPES::OSZAL:
-      return oszal_stage(MESSAGE);
-    default:
-      // The parallel-port and bus-card kinds have no way to the drive.
-      return false;
-  }
-}
+// Everything the link owns, declared in the order it is built, so that it is taken
+// down in the reverse order: the backend before what it borrows.
+struct Link::Parts {
+  std::unique_ptr<serial::SerialLine> host_port;  // the card's host port (OSZAL)
+  std::unique_ptr<zal::ZalLink> host_port_zal;
+  std::unique_ptr<card::HostBus> bus;
+  std::unique_ptr<serial::SerialLine> drive_line;  // a drive on a direct serial line
+  std::unique_ptr<zal::ZalLink> drive_zal;
+  std::unique_ptr<texthost::TextHost> text_host;
+  std::unique_ptr<core::Backend> backend;
+};
 
-// ---- Protocol stages -------------------------------------------------------
+namespace {
 
-bool hex_stage(std::string& MESSAGE) {
-  if (!serial::SEROPEN(MESSAGE)) return false;
-  if (!texthost::SERSYNC()) {
-    MESSAGE = "Hex Serial Communication failed !";
-    return false;
-  }
-  MESSAGE = "Using Hex Serial Interface";
-  return true;
-}
-
-bool zal_stage(std::string& MESSAGE) {
-  if (!serial::SEROPEN(MESSAGE)) return false;
-  return zal::ZALSYNC(MESSAGE);
-}
-
-// Lets every pin that the card's descriptors mark as a module output be driven by
-// its module.
-void write_output_masks() {
-  for (int p = 0; p < card::NUMOUTPUTPORTS; ++p) {
-    const uint32_t mask = card::OUTPUTMASKS[static_cast<std::size_t>(p)];
-    if (mask == 0) continue;
-    card::WRITE32(static_cast<uint16_t>(OUTPUTMASKBANK0 + 4 * p), static_cast<int32_t>(mask));
-    card::WRITE32(static_cast<uint16_t>(OUTPUTMASKBANK1 + 4 * p), static_cast<int32_t>(mask));
-  }
-}
-
-bool sszal_stage(std::string& MESSAGE, const std::string& MODESTR) {
-  MESSAGE = "No SSZAL hardware";
-  card::FILLQX3ARRAY();
-  card::ZEROMASKS();
-  uint16_t DUMMYWORD = 0;
-  uint8_t DUMMYBYTE = 0;
-  if (!card::GETMODULEINFO(card::SSERIALTAG, DUMMYWORD, DUMMYBYTE)) return false;
-  MESSAGE = "SSZAL hardware found";
-  card::INITIALIZESSBASEADDR();
-  card::SETALLQX3OUTPUTMASKS();
-  write_output_masks();
-
-  const bool nocrc = MODESTR == SETUPMODENOCRC_TEXT;
-  if (MODESTR != SETUPMODE_TEXT && !nocrc) return true;
-  card::SSZALCHANNELACCESSINIT();
-  card::SSZALSETBAUD(AXIS, config::THEBAUDRATE);
-  if (nocrc) card::SSZALSETNOCRC(AXIS, DISABLECRC);
-  if (card::AXISSTARTSETUP(AXIS)) return true;
-  MESSAGE = "SSZAL won't starts";
-  return false;
-}
-
-bool protocol_stage(std::string& MESSAGE, const std::string& MODESTR) {
-  switch (config::PROTOCOL) {
-    case PROTOCOLTYPES::HEX:
-      return hex_stage(MESSAGE);
-    case PROTOCOLTYPES::ZAL:
-      return zal_stage(MESSAGE);
-    case PROTOCOLTYPES::SSZAL:
-      return sszal_stage(MESSAGE, MODESTR);
-    case PROTOCOLTYPES::DIRECT:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// ---- Access helpers ----------------------------------------------------------
-
-PROTOCOLTYPES protocol() { return config::PROTOCOL; }
-
-// The text host protocol addresses RAM words at twice the byte address, above 0x800.
-uint16_t hex_word_address(uint16_t ADD, unsigned word_index) {
-  return static_cast<uint16_t>(2u * ADD + 0x800u + 2u * word_index);
-}
-
-// Composed values: one text command per word, all of them run, and a failure of
-// any word leaves SERERROR set so that no half-read value passes as good.
-uint64_t hex_read_words(uint16_t ADD, unsigned count) {
-  uint64_t value = 0;
-  bool failed = false;
-  for (unsigned i = 0; i < count; ++i) {
-    const uint16_t word = texthost::SERREADPICWORD(hex_word_address(ADD, i));
-    failed = failed || serial::SERERROR;
-    value |= static_cast<uint64_t>(word) << (16 * i);
-  }
-  serial::SERERROR = failed;
-  return value;
-}
-
-void hex_write_words(uint16_t ADD, uint64_t DATA, unsigned count) {
-  bool failed = false;
-  for (unsigned i = 0; i < count; ++i) {
-    texthost::SERWRITEPICWORD(hex_word_address(ADD, i), static_cast<uint16_t>(DATA >> (16 * i)));
-    failed = failed || serial::SERERROR;
-  }
-  serial::SERERROR = failed;
-}
-
-// The text host protocol has no command for these accesses; refusing is better than
-// reporting a value that was never read or a write that never happened.
-[[noreturn]] void hex_refuses(const char* what) {
-  core::BUMOUT(std::string("The Hex protocol cannot ") + what);
+// Opens a line on the configured port and rate; the link keeps every line it opened
+// for the whole run, so that a second open of the same port fails as it must.
+core::Result<serial::SerialLine*> open_line(std::unique_ptr<serial::SerialLine>& owner,
+                                            const config::LinkSettings& settings, const Devices& devices) {
+  owner = std::make_unique<serial::SerialLine>([devices] {
+    std::unique_ptr<platform::SerialDevice> device = devices.serial_device();
+    return devices.trace != nullptr ? platform::traced(std::move(device), *devices.trace) : std::move(device);
+  });
+  owner->set_char_timeout_ms(settings.char_timeout_ms);
+  core::Status opened = owner->open(settings.comport, settings.baudrate, settings.baudrate_mul);
+  if (!opened) return opened.error();
+  return owner.get();
 }
 
 }  // namespace
 
-bool INITIALIZEINTERFACE(std::string& MESSAGE) {
-  const std::string MODESTR = MESSAGE.empty() ? "No options" : MESSAGE;
+class LinkBuilder {
+ public:
+  LinkBuilder(Link& link, core::Reporter& reporter, const StartRequest& start, const Devices& devices)
+      : link_(link), parts_(*link.parts_), reporter_(reporter), start_(start), devices_(devices) {}
+
+  // The interface stage: what carries the card's registers, if anything.
+  core::Status interface_stage() {
+    switch (link_.settings_.interface_kind) {
+      case INTERFACETYPES::OSDEVICE:
+        link_.status_ = "Using OSDevice Interface";
+        parts_.bus = card::make_null_bus();
+        return {};
+      case INTERFACETYPES::EZAL16:
+        return ezal16_stage();
+      case INTERFACETYPES::OSZAL:
+        return oszal_stage();
+      default:
+        // The parallel-port and bus-card kinds have no way to the drive.
+        return open_failure("Unable to initialize");
+    }
+  }
+
+  // The protocol stage: the backend every access goes through.
+  core::Status protocol_stage() {
+    switch (link_.settings_.protocol) {
+      case PROTOCOLTYPES::HEX:
+        return hex_stage();
+      case PROTOCOLTYPES::ZAL:
+        return zal_stage();
+      case PROTOCOLTYPES::SSZAL:
+        return card_stage();
+      case PROTOCOLTYPES::DIRECT:
+        parts_.backend = std::make_unique<DirectBackend>();
+        return {};
+      default:
+        // Nothing speaks it; the interface's status is all there is to say.
+        return open_failure(link_.status_);
+    }
+  }
+
+ private:
+  core::Status ezal16_stage() {
+    std::unique_ptr<platform::UdpSocket> socket = devices_.udp_socket();
+    if (devices_.trace != nullptr) socket = platform::traced(std::move(socket), *devices_.trace);
+    const bool connected = socket->connect(link_.settings_.ip_address, card::EZAL16PORT);
+    if (!connected || socket->last_error() != 0) {
+      return open_failure("Using EZAL16 interface: " + socket->last_error_text());
+    }
+    link_.status_ = "Using EZAL16 interface";
+    parts_.bus = card::make_ezal16_bus(std::move(socket));
+    return {};
+  }
+
+  core::Status oszal_stage() {
+    config::LinkSettings& settings = link_.settings_;
+    // Without a port name the open could only say " open failed".
+    if (settings.comport.empty()) return open_failure("Comport not in Environment");
+    // The rate of the host port also becomes the rate the channels are started at.
+    settings.baudrate_mul = 1.0;
+    settings.baudrate = OSZAL_BAUDRATE;
+    core::Result<serial::SerialLine*> line = open_line(parts_.host_port, settings, devices_);
+    if (!line) return line.error();
+    parts_.host_port_zal = std::make_unique<zal::ZalLink>(**line);
+    core::Result<std::string> synced = parts_.host_port_zal->sync();
+    if (!synced) return synced.error();
+    link_.status_ = "Using OSDevice ZAL Interface";
+    parts_.bus = card::make_oszal_bus(*parts_.host_port_zal);
+    return {};
+  }
+
+  core::Status hex_stage() {
+    if (devices_.trace != nullptr) devices_.trace->show_text(true);
+    core::Result<serial::SerialLine*> line = open_line(parts_.drive_line, link_.settings_, devices_);
+    if (!line) return line.error();
+    parts_.text_host = std::make_unique<texthost::TextHost>(**line);
+    if (!parts_.text_host->sync()) return open_failure("Hex Serial Communication failed !");
+    link_.status_ = "Using Hex Serial Interface";
+    parts_.backend = texthost::make_texthost_backend(*parts_.text_host);
+    return {};
+  }
+
+  core::Status zal_stage() {
+    core::Result<serial::SerialLine*> line = open_line(parts_.drive_line, link_.settings_, devices_);
+    if (!line) return line.error();
+    parts_.drive_zal = std::make_unique<zal::ZalLink>(**line);
+    core::Result<std::string> synced = parts_.drive_zal->sync();
+    if (!synced) return synced.error();
+    link_.status_ = *synced;
+    parts_.backend = zal::make_zal_backend(*parts_.drive_zal);
+    return {};
+  }
+
+  core::Status card_stage() {
+    const card::CardStart card_start{start_.mode, start_.channels, link_.settings_.baudrate};
+    core::Result<card::OpenedCard> opened = card::open_card(*parts_.bus, card_start, reporter_);
+    if (!opened) return opened.error();
+    link_.status_ = "SSZAL hardware found";
+    link_.not_started_ = opened->not_started;
+    link_.start_reply_ = opened->start_reply;
+    parts_.backend = std::move(opened->backend);
+    return {};
+  }
+
+  Link& link_;
+  Link::Parts& parts_;
+  core::Reporter& reporter_;
+  const StartRequest& start_;
+  const Devices& devices_;
+};
+
+Link::Link(config::LinkSettings settings) : settings_(std::move(settings)), parts_(std::make_unique<Parts>()) {}
+
+Link::~Link() = default;
+
+core::Result<std::unique_ptr<Link>> Link::open(const config::LinkSettings& settings, core::Reporter& reporter,
+                                               const StartRequest& start, const Devices& devices) {
+  std::unique_ptr<Link> link(new Link(settings));
+  LinkBuilder builder(*link, reporter, start, devices);
+  if (core::Status up = builder.interface_stage(); !up) return up.error();
+  if (core::Status up = builder.protocol_stage(); !up) return up.error();
+  return link;
+}
+
+core::Status check_axis(const config::LinkSettings& settings, unsigned axis) {
   // The module has eight channels; a larger axis would address registers of
   // whatever lies beyond them.
-  if (config::PROTOCOL == PROTOCOLTYPES::SSZAL && AXIS > card::MAXAXIS) {
-    core::BUMOUT("Axis must be 0 to 7 for the serial-channel module");
+  if (settings.protocol == PROTOCOLTYPES::SSZAL && axis > card::MAXAXIS) {
+    return core::fail(FailureKind::config, "Axis must be 0 to 7 for the serial-channel module");
   }
-  MESSAGE = "Unable to initialize";
-  serial::SERERROR = false;
-  const bool IOK = interface_stage(MESSAGE);
-  const bool POK = IOK && protocol_stage(MESSAGE, MODESTR);
-  return IOK && POK;
+  return {};
 }
 
-// ---- Reads -------------------------------------------------------------------
+Failure channel_start_failure() { return open_failure("SSZAL won't starts"); }
 
-uint8_t READBYTE(uint16_t ADD) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      hex_refuses("read a byte");
-    case PROTOCOLTYPES::ZAL:
-      return zal::ZALREADBYTE(ADD);
-    case PROTOCOLTYPES::SSZAL:
-      return card::SSZALREADBYTE(AXIS, ADD);
-    default:
-      return 0;
-  }
+namespace {
+
+// Values travel as the bits of their width and nothing above them.
+uint64_t width_bits(Width width, uint64_t value) {
+  const unsigned bits = 8u * static_cast<unsigned>(width);
+  return bits >= 64 ? value : value & ((uint64_t{1} << bits) - 1);
 }
 
-uint16_t READWORD(uint16_t ADD) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      return texthost::SERREADPICWORD(hex_word_address(ADD, 0));
-    case PROTOCOLTYPES::ZAL:
-      return zal::ZALREADWORD(ADD);
-    case PROTOCOLTYPES::SSZAL:
-      return card::SSZALREADWORD(AXIS, ADD);
-    default:
-      return 0;
-  }
+core::Result<uint64_t> trimmed(core::Result<uint64_t> result, Width width) {
+  if (result) return width_bits(width, *result);
+  result.error().value = width_bits(width, result.error().value);
+  return result;
 }
 
-int32_t READLONG(uint16_t ADD) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      return static_cast<int32_t>(static_cast<uint32_t>(hex_read_words(ADD, 2)));
-    case PROTOCOLTYPES::ZAL:
-      return zal::ZALREADLONG(ADD);
-    case PROTOCOLTYPES::SSZAL:
-      return card::SSZALREADLONG(AXIS, ADD);
-    default:
-      return 0;
-  }
+}  // namespace
+
+core::Result<uint64_t> Link::read(uint8_t channel, Location location) {
+  return trimmed(parts_->backend->read(channel, location), location.width);
 }
 
-int64_t READDOUBLE(uint16_t ADD) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      return static_cast<int64_t>(hex_read_words(ADD, 4));
-    case PROTOCOLTYPES::ZAL:
-      return zal::ZALREADDOUBLE(ADD);
-    case PROTOCOLTYPES::SSZAL:
-      return card::SSZALREADDOUBLE(AXIS, ADD);
-    default:
-      return 0;
-  }
+core::Status Link::write(uint8_t channel, Location location, uint64_t value) {
+  return parts_->backend->write(channel, location, width_bits(location.width, value));
 }
 
-uint8_t READEEPROMBYTE(uint16_t ADD) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      hex_refuses("read an EEPROM byte");
-    case PROTOCOLTYPES::ZAL:
-      return zal::ZALREADEEPROM(ADD);
-    case PROTOCOLTYPES::SSZAL:
-      return card::SSZALREADEEPROMBYTE(AXIS, ADD);
-    default:
-      return 0;
-  }
+core::Result<std::vector<core::ChannelReading>> Link::read_channels(ChannelMask channels, Location location) {
+  core::Result<std::vector<core::ChannelReading>> readings = parts_->backend->read_channels(channels, location);
+  if (!readings) return readings;
+  for (core::ChannelReading& reading : *readings) reading.value = trimmed(std::move(reading.value), location.width);
+  return readings;
 }
 
-uint16_t READEEPROMWORD(uint16_t ADD) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      return texthost::SERREADEEPROMWORD(ADD);
-    case PROTOCOLTYPES::ZAL:
-      return zal::ZALREADEEPROMWORD(ADD);
-    case PROTOCOLTYPES::SSZAL:
-      return card::SSZALREADEEPROMWORD(AXIS, ADD);
-    default:
-      return 0;
-  }
+core::Result<std::vector<uint64_t>> Link::read_eeprom_batch(uint8_t channel, std::span<const Location> locations) {
+  return parts_->backend->read_eeprom_batch(channel, locations);
 }
 
-int32_t READEEPROMLONG(uint16_t ADD) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      hex_refuses("read an EEPROM long");
-    case PROTOCOLTYPES::ZAL:
-      return zal::ZALREADEEPROMLONG(ADD);
-    case PROTOCOLTYPES::SSZAL:
-      return card::SSZALREADEEPROMLONG(AXIS, ADD);
-    default:
-      return 0;
-  }
-}
-
-// ---- Writes ------------------------------------------------------------------
-
-void WRITEBYTE(uint16_t ADD, uint8_t DATA) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      hex_refuses("write a byte");
-    case PROTOCOLTYPES::ZAL:
-      zal::ZALWRITEBYTE(ADD, DATA);
-      break;
-    case PROTOCOLTYPES::SSZAL:
-      card::SSZALWRITEBYTE(AXIS, ADD, DATA);
-      break;
-    default:
-      break;
-  }
-}
-
-void WRITEWORD(uint16_t ADD, uint16_t DATA) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      texthost::SERWRITEPICWORD(hex_word_address(ADD, 0), DATA);
-      break;
-    case PROTOCOLTYPES::ZAL:
-      zal::ZALWRITEWORD(ADD, DATA);
-      break;
-    case PROTOCOLTYPES::SSZAL:
-      card::SSZALWRITEWORD(AXIS, ADD, DATA);
-      break;
-    default:
-      break;
-  }
-}
-
-void WRITELONG(uint16_t ADD, int32_t DATA) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      hex_write_words(ADD, static_cast<uint32_t>(DATA), 2);
-      break;
-    case PROTOCOLTYPES::ZAL:
-      zal::ZALWRITELONG(ADD, DATA);
-      break;
-    case PROTOCOLTYPES::SSZAL:
-      card::SSZALWRITELONG(AXIS, ADD, DATA);
-      break;
-    default:
-      break;
-  }
-}
-
-void WRITEDOUBLE(uint16_t ADD, int64_t DATA) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      hex_write_words(ADD, static_cast<uint64_t>(DATA), 4);
-      break;
-    case PROTOCOLTYPES::ZAL:
-      zal::ZALWRITEDOUBLE(ADD, DATA);
-      break;
-    case PROTOCOLTYPES::SSZAL:
-      card::SSZALWRITEDOUBLE(AXIS, ADD, DATA);
-      break;
-    default:
-      break;
-  }
-}
-
-void WRITEEEPROMBYTE(uint16_t ADD, uint8_t DATA) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      hex_refuses("write an EEPROM byte");
-    case PROTOCOLTYPES::ZAL:
-      zal::ZALWRITEEEPROM(ADD, DATA);
-      break;
-    case PROTOCOLTYPES::SSZAL:
-      card::SSZALWRITEEEPROMBYTE(AXIS, ADD, DATA);
-      break;
-    default:
-      break;
-  }
-}
-
-void WRITEEEPROMWORD(uint16_t ADD, uint16_t DATA) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      texthost::SERWRITEEEPROMWORD(ADD, DATA);
-      break;
-    case PROTOCOLTYPES::ZAL:
-      zal::ZALWRITEEEPROMWORD(ADD, DATA);
-      break;
-    case PROTOCOLTYPES::SSZAL:
-      card::SSZALWRITEEEPROMWORD(AXIS, ADD, DATA);
-      break;
-    default:
-      break;
-  }
-}
-
-void WRITEEEPROMLONG(uint16_t ADD, int32_t DATA) {
-  switch (protocol()) {
-    case PROTOCOLTYPES::HEX:
-      hex_refuses("write an EEPROM long");
-    case PROTOCOLTYPES::ZAL:
-      zal::ZALWRITEEEPROMLONG(ADD, DATA);
-      break;
-    case PROTOCOLTYPES::SSZAL:
-      card::SSZALWRITEEEPROMLONG(AXIS, ADD, DATA);
-      break;
-    default:
-      break;
-  }
+core::Status Link::write_eeprom_batch(uint8_t channel, std::span<const core::EepromWrite> writes) {
+  std::vector<core::EepromWrite> trimmed_writes(writes.begin(), writes.end());
+  for (core::EepromWrite& w : trimmed_writes) w.value = width_bits(w.location.width, w.value);
+  return parts_->backend->write_eeprom_batch(channel, trimmed_writes);
 }
 
 }  // namespace drivelink

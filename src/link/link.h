@@ -1,33 +1,89 @@
-// Bringing up the link to the drive, and the protocol-neutral access operations.
+// A link to the drives: opened once from LinkSettings, it owns its transport (serial
+// line or socket), its protocol state and the backend chosen for the protocol, and
+// runs every access through that backend.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
 #include <string>
+#include <vector>
+
+#include "card/card.h"
+#include "config/config.h"
+#include "core/access.h"
+#include "core/reporter.h"
+#include "core/result.h"
+#include "platform/serial_port.h"
+#include "platform/udp_socket.h"
+#include "platform/wire_trace.h"
 
 namespace drivelink {
 
-// Channel of the card's serial-channel module that leads to the drive; set by the
-// front ends from the command line.
-extern uint8_t AXIS;
+using core::ChannelMask;
+using core::Location;
+using core::Memory;
+using core::Width;
 
-// Runs the interface stage for THEINTERFACE, then the protocol stage for PROTOCOL.
-// MESSAGE carries the mode request in ("Setup Mode") and the status text out.
-bool INITIALIZEINTERFACE(std::string& MESSAGE);
+// What the link creates its devices with: the platform's by default, scripted ones
+// in unit tests; and the wire trace they report to, if any (it must outlive the link).
+struct Devices {
+  std::function<std::unique_ptr<platform::SerialDevice>()> serial_device = platform::make_serial_device;
+  std::function<std::unique_ptr<platform::UdpSocket>()> udp_socket = platform::make_udp_socket;
+  platform::WireTrace* trace = nullptr;
+};
 
-uint8_t READBYTE(uint16_t ADD);
-uint16_t READWORD(uint16_t ADD);
-int32_t READLONG(uint16_t ADD);
-int64_t READDOUBLE(uint16_t ADD);
-uint8_t READEEPROMBYTE(uint16_t ADD);
-uint16_t READEEPROMWORD(uint16_t ADD);
-int32_t READEEPROMLONG(uint16_t ADD);
+// Which channels of the card's serial-channel module to start, and how. Links that
+// reach one drive directly ignore it.
+struct StartRequest {
+  card::StartMode mode = card::StartMode::setup;
+  ChannelMask channels = 1;
+};
 
-void WRITEBYTE(uint16_t ADD, uint8_t DATA);
-void WRITEWORD(uint16_t ADD, uint16_t DATA);
-void WRITELONG(uint16_t ADD, int32_t DATA);
-void WRITEDOUBLE(uint16_t ADD, int64_t DATA);
-void WRITEEEPROMBYTE(uint16_t ADD, uint8_t DATA);
-void WRITEEEPROMWORD(uint16_t ADD, uint16_t DATA);
-void WRITEEEPROMLONG(uint16_t ADD, int32_t DATA);
+class Link {
+ public:
+  // Brings the interface up, then the protocol. The failure is the one that stopped
+  // it, with the text the seed programs print ("Unable to initialize", "COM1 open
+  // failed", "No QX3 Hardware Found", ...).
+  static core::Result<std::unique_ptr<Link>> open(const config::LinkSettings& settings, core::Reporter& reporter,
+                                                  const StartRequest& start = {}, const Devices& devices = {});
+
+  ~Link();
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  // The status text of the open ("Using ZAL Serial Interface With CRCs", ...).
+  const std::string& status() const { return status_; }
+  const config::LinkSettings& settings() const { return settings_; }
+  // Requested channels that did not start (card links only).
+  ChannelMask not_started() const { return not_started_; }
+  // The module's whole answer to the start command: a bit for each channel that
+  // failed, requested or not, or 0xFF when the start never completed. 0 elsewhere.
+  uint8_t start_reply() const { return start_reply_; }
+
+  core::Result<uint64_t> read(uint8_t channel, Location location);
+  core::Status write(uint8_t channel, Location location, uint64_t value);
+  core::Result<std::vector<core::ChannelReading>> read_channels(ChannelMask channels, Location location);
+  core::Result<std::vector<uint64_t>> read_eeprom_batch(uint8_t channel, std::span<const Location> locations);
+  core::Status write_eeprom_batch(uint8_t channel, std::span<const core::EepromWrite> writes);
+
+ private:
+  friend class LinkBuilder;
+  struct Parts;
+  explicit Link(config::LinkSettings settings);
+
+  config::LinkSettings settings_;
+  std::unique_ptr<Parts> parts_;
+  std::string status_;
+  ChannelMask not_started_ = 0;
+  uint8_t start_reply_ = 0;
+};
+
+// Refuses, before anything is opened, an axis the link's protocol cannot reach.
+core::Status check_axis(const config::LinkSettings& settings, unsigned axis);
+
+// The failure the faithful programs end with when their channel did not start.
+core::Failure channel_start_failure();
 
 }  // namespace drivelink

@@ -22,7 +22,19 @@ void start_key_poll();
 // True when a key is waiting (not consumed) or Ctrl-C was pressed. When standard
 // input is not a terminal, a byte waiting counts as a key; end of file does not.
 bool key_pressed();
-// Restores the terminal (also done by the exit hook).
+// Restores the terminal and the signal handling the poll changed.
 void stop_key_poll();
+
+// True when standard input is a terminal (or a console), where a person can answer.
+bool input_is_terminal();
+
+// During a key poll: waits up to timeout_ms for a key from the terminal and takes
+// it (it is not left for the shell). Nothing when none came, or at once after Ctrl-C.
+// Standard input that is not a terminal is not read: the wait is then only a wait.
+int wait_key(int timeout_ms);
+inline constexpr int NO_KEY = -1;
+
+// True once Ctrl-C (or a request to end) arrived during the key poll.
+bool interrupted();
 
 }  // namespace platform::console

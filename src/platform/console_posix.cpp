@@ -4,6 +4,7 @@
 #include "platform/console.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,13 +14,12 @@
 #include <ctime>
 #include <iterator>
 
-#include "core/fatal.h"
 
 namespace platform::console {
 
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t interrupted_flag = 0;
 
 bool polling = false;
 bool terminal_changed = false;
@@ -29,7 +29,7 @@ termios saved_terminal{};
 constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction saved_actions[std::size(ENDING_SIGNALS)] {};
 
-void on_interrupt(int) { interrupted = 1; }
+void on_interrupt(int) { interrupted_flag = 1; }
 
 void restore_terminal() {
   if (!terminal_changed) return;
@@ -95,16 +95,30 @@ std::string read_line() {
 void start_key_poll() {
   if (polling) return;
   polling = true;
-  interrupted = 0;
+  interrupted_flag = 0;
   make_terminal_immediate();
-  core::set_exit_hook(restore_terminal);
   catch_interrupt();
 }
 
 bool key_pressed() {
-  if (interrupted != 0) return true;
+  if (interrupted_flag != 0) return true;
   int waiting = 0;
   return ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+bool input_is_terminal() { return isatty(STDIN_FILENO) != 0; }
+
+bool interrupted() { return interrupted_flag != 0; }
+
+int wait_key(int timeout_ms) {
+  if (interrupted_flag != 0) return NO_KEY;
+  const bool from_terminal = terminal_changed;
+  pollfd input{STDIN_FILENO, POLLIN, 0};
+  // A signal ends the wait early (EINTR): that is what Ctrl-C is for.
+  const int ready = poll(from_terminal ? &input : nullptr, from_terminal ? 1 : 0, timeout_ms < 0 ? 0 : timeout_ms);
+  if (ready <= 0 || !from_terminal || (input.revents & POLLIN) == 0) return NO_KEY;
+  unsigned char key = 0;
+  return read(STDIN_FILENO, &key, 1) == 1 ? key : NO_KEY;
 }
 
 void stop_key_poll() {

@@ -12,7 +12,6 @@
 #include <string>
 #include <thread>
 
-#include "core/fatal.h"
 #include "platform/console.h"
 
 namespace platform::console {
@@ -33,7 +32,7 @@ struct InputFeed {
 };
 
 InputFeed* feed = nullptr;
-std::atomic<bool> interrupted{false};
+std::atomic<bool> interrupted_flag{false};
 std::atomic<bool> input_seen{false};
 bool polling = false;
 bool on_console = false;
@@ -71,7 +70,7 @@ void start_reader() {
 
 BOOL WINAPI on_control(DWORD event) {
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-    interrupted = true;
+    interrupted_flag = true;
     return TRUE;
   }
   return FALSE;
@@ -119,17 +118,33 @@ std::string read_line() {
 void start_key_poll() {
   if (polling) return;
   polling = true;
-  interrupted = false;
+  interrupted_flag = false;
   SetConsoleCtrlHandler(on_control, TRUE);
-  core::set_exit_hook(stop_key_poll);
   on_console = input_is_console();
   if (!on_console) start_reader();
 }
 
 bool key_pressed() {
-  if (interrupted) return true;
+  if (interrupted_flag) return true;
   if (on_console) return _kbhit() != 0;
   return input_seen;
+}
+
+bool input_is_terminal() { return input_is_console(); }
+
+bool interrupted() { return interrupted_flag; }
+
+int wait_key(int timeout_ms) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms < 0 ? 0 : timeout_ms);
+  for (;;) {
+    if (interrupted_flag) return NO_KEY;
+    if (on_console && _kbhit() != 0) return _getch();
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return NO_KEY;
+    // Console input also signals for mouse and focus events, which _kbhit does not
+    // count, so the wait goes in short slices, each one asleep in the system.
+    Sleep(static_cast<DWORD>(deadline - now < 20 ? deadline - now : 20));
+  }
 }
 
 void stop_key_poll() {

@@ -12,8 +12,12 @@
 
 namespace platform {
 
+// Owns an OS handle: never copied.
 class SerialDevice {
  public:
+  SerialDevice() = default;
+  SerialDevice(const SerialDevice&) = delete;
+  SerialDevice& operator=(const SerialDevice&) = delete;
   virtual ~SerialDevice() = default;
 
   // Opens "COMn" (any letter case) exclusively: raw 8N1, no flow control, DTR and
@@ -37,6 +41,9 @@ class SerialDevice {
   virtual bool set_rts() = 0;
   // The last OS error as text, for diagnostics.
   virtual std::string last_error_text() const = 0;
+  // The device the last open chose for its name, for diagnostics; empty when the
+  // name stood for none.
+  virtual std::string path() const { return {}; }
 };
 
 // The platform's real device.
@@ -50,6 +57,8 @@ class SerialPort {
   static constexpr std::size_t INPUT_QUEUE_SIZE = 4096;
 
   explicit SerialPort(std::unique_ptr<SerialDevice> device);
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
 
   bool CONNECT(const std::string& name);
   bool CONFIG(int32_t rate);

@@ -14,7 +14,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+
+#include "core/numbers.h"
 
 #include "platform/os_error.h"
 #include "platform/serial_port.h"
@@ -42,19 +45,16 @@ void pause_ms(int ms) {
 
 // "COMn", any letter case, n a decimal number from 1: the device the port stands for.
 // ZR90_COMn names it explicitly (a USB adapter, a pseudo-terminal); otherwise the
-// n-th built-in UART.
+// n-th built-in UART. A path is the device itself.
 bool device_path(const std::string& name, std::string& path) {
-  if (name.size() < 4 || name.size() > 8) return false;
-  for (int i = 0; i < 3; ++i) {
-    const char c = static_cast<char>(name[static_cast<std::size_t>(i)] & ~0x20);
-    if (c != "COM"[i]) return false;
+  // A front end may name the device itself.
+  if (!name.empty() && name.front() == '/') {
+    path = name;
+    return true;
   }
-  long number = 0;
-  for (std::size_t i = 3; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return false;
-    number = number * 10 + (name[i] - '0');
-  }
-  if (number < 1) return false;
+  const std::optional<core::ComPort> port = core::parse_comport(name);
+  if (!port || !port->plain) return false;
+  const int32_t number = port->number;
   const std::string variable = "ZR90_COM" + std::to_string(number);
   const char* chosen = std::getenv(variable.c_str());
   if (chosen != nullptr && *chosen != '\0') {
@@ -95,6 +95,7 @@ class PosixSerialDevice final : public SerialDevice {
       errno_ = fd_ >= 0 ? EBUSY : ENOENT;
       return false;
     }
+    path_ = path;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fail();
     // TIOCEXCL alone does not stop root; the lock stops every other opener that asks.
@@ -190,6 +191,7 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   std::string last_error_text() const override { return os_error_text(errno_); }
+  std::string path() const override { return path_; }
 
  private:
   bool fail(int error = errno) {
@@ -217,6 +219,7 @@ class PosixSerialDevice final : public SerialDevice {
 
   int fd_ = -1;
   int errno_ = 0;
+  std::string path_;
 };
 
 }  // namespace

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/numbers.h"
 #include "platform/os_error.h"
 #include "platform/serial_port.h"
 
@@ -25,7 +27,6 @@ constexpr DWORD CANCEL_LIMIT_MS = 1000;
 // A UART divides its clock; a rate within this many per mille of the request is
 // what the request meant.
 constexpr int64_t RATE_TOLERANCE_PER_MILLE = 30;
-constexpr std::size_t MAX_PORT_DIGITS = 6;
 // How long a request whose event is up may take to show its result (see settle).
 constexpr int STATUS_GRACE_MS = 3;
 // Requests a driver never handed back (see retire); past this many the port is given up.
@@ -36,18 +37,11 @@ bool rate_close_enough(DWORD got, int32_t wanted) {
          static_cast<int64_t>(wanted) * RATE_TOLERANCE_PER_MILLE;
 }
 
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // "COMn" in any letter case -> "\\.\COMn", the form that also reaches COM10 and above.
 bool device_path(const std::string& name, std::string& path) {
-  if (name.size() < 4 || name.size() > 3 + MAX_PORT_DIGITS) return false;
-  if (upper(name[0]) != 'C' || upper(name[1]) != 'O' || upper(name[2]) != 'M') return false;
-  unsigned long number = 0;
-  for (std::size_t i = 3; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return false;
-    number = number * 10 + static_cast<unsigned long>(name[i] - '0');
-  }
-  if (number == 0) return false;
+  const std::optional<core::ComPort> port = core::parse_comport(name);
+  if (!port || !port->plain) return false;
+  const int32_t number = port->number;
   path = "\\\\.\\COM" + std::to_string(number);
   return true;
 }
@@ -99,6 +93,7 @@ class Win32SerialDevice final : public SerialDevice {
       error_ = ERROR_FILE_NOT_FOUND;
       return false;
     }
+    path_ = path;
     handle_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_FLAG_OVERLAPPED, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) return fail();
@@ -226,6 +221,7 @@ class Win32SerialDevice final : public SerialDevice {
   bool set_rts() override { return is_open() && escape(SETRTS); }
 
   std::string last_error_text() const override { return os_error_text(static_cast<int>(error_)); }
+  std::string path() const override { return path_; }
 
  private:
   bool is_open() const { return handle_ != INVALID_HANDLE_VALUE; }
@@ -391,6 +387,7 @@ class Win32SerialDevice final : public SerialDevice {
   std::unique_ptr<Request> write_;
   std::vector<std::unique_ptr<Request>> lost_;
   DWORD error_ = 0;
+  std::string path_;
 };
 
 }  // namespace

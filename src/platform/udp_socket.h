@@ -12,6 +12,10 @@ class UdpSocket {
   // The code last_error() gives for a receive that timed out.
   static constexpr int TIMED_OUT = -1;
 
+  UdpSocket() = default;
+  // Owns an OS socket: never copied.
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
   virtual ~UdpSocket() = default;
   // Creates the OS socket and sets the remote endpoint from an IPv4 text and a
   // port text. No datagram is sent. Failure shows in last_error().

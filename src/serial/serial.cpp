@@ -3,110 +3,97 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <sstream>
 #include <utility>
-#include <vector>
 
-#include "config/config.h"
 #include "core/text.h"
 #include "dictionary/dictionary.h"
 #include "platform/console.h"
 
 namespace serial {
 
-std::unique_ptr<platform::SerialPort> SER;
-bool SERERROR = false;
-bool EXITONTIMEOUT = false;
-
 namespace {
 
-DeviceFactory device_factory = platform::make_serial_device;
-
-// Ports replaced by a later SEROPEN stay open, as they would without a close: the
-// line they hold is still taken, so the later open fails as it must.
-std::vector<std::unique_ptr<platform::SerialPort>>& retired_ports() {
-  static std::vector<std::unique_ptr<platform::SerialPort>> ports;
-  return ports;
-}
-
-// A line that never stops talking must not hold the run for ever: discarding
+// A line that never stops talking must not hold the link for ever: discarding
 // gives up after this long and the caller's synchronisation then fails.
 constexpr auto TOSS_LIMIT = std::chrono::milliseconds(2000);
 // What discarding costs per character: a pause before and after each one.
 constexpr auto TOSS_PACE = std::chrono::milliseconds(2);
 
-bool line_rate(int32_t& rate) {
-  if (!(config::THEBAUDRATEMUL > 0)) return false;
-  // Halves go to the even neighbour: 2500000 / 64 is 39062.
-  const double exact = std::nearbyint(static_cast<double>(config::THEBAUDRATE) / config::THEBAUDRATEMUL);
-  if (!(exact >= 1) || exact > std::numeric_limits<int32_t>::max()) return false;
-  rate = static_cast<int32_t>(exact);
-  return true;
+// Halves go to the even neighbour: 2500000 / 64 is 39062.
+std::optional<int32_t> line_rate(int32_t baudrate, double multiplier) {
+  if (!(multiplier > 0)) return std::nullopt;
+  const double exact = std::nearbyint(static_cast<double>(baudrate) / multiplier);
+  if (!(exact >= 1) || exact > std::numeric_limits<int32_t>::max()) return std::nullopt;
+  return static_cast<int32_t>(exact);
 }
 
 }  // namespace
 
-void set_device_factory(DeviceFactory factory) {
-  device_factory = factory != nullptr ? factory : platform::make_serial_device;
+core::Failure missed_answer(uint64_t value) {
+  core::Failure failure = core::fail(core::FailureKind::missed_answer, "Serial Timeout Error");
+  failure.value = value;
+  return failure;
 }
 
-bool SEROPEN(std::string& MESSAGE) {
-  MESSAGE.clear();
-  bool OPENOK = false;
-  if (SER) retired_ports().push_back(std::move(SER));
-  SER = std::make_unique<platform::SerialPort>(device_factory());
-  const bool connected = SER->CONNECT(config::THECOMPORT);
-  int32_t rate = 0;
-  const bool configured = connected && line_rate(rate) && SER->CONFIG(rate);
-  SERTOSSCHARS();
-  if (connected && configured) {
-    OPENOK = true;
+core::Failure char_timeout() {
+  return core::fail(core::FailureKind::timeout, dict::error_text(dict::CHARTIMEOUTERR), core::FailureForm::alone);
+}
+
+SerialLine::SerialLine(DeviceFactory factory)
+    : factory_(factory ? std::move(factory) : DeviceFactory(platform::make_serial_device)) {}
+
+core::Status SerialLine::open(const std::string& port_name, int32_t baudrate, double multiplier) {
+  port_ = std::make_unique<platform::SerialPort>(factory_());
+  const bool connected = port_->CONNECT(port_name);
+  const std::optional<int32_t> rate = line_rate(baudrate, multiplier);
+  const bool configured = connected && rate && port_->CONFIG(*rate);
+  // Whatever the drive sent before the open is no answer to anything asked here,
+  // and a port that took no rate is discarded from all the same.
+  toss_chars();
+  if (configured) return {};
+
+  core::Failure failure = core::fail(core::FailureKind::open, core::shortstring(port_name + " open failed"));
+  const std::string path = port_->device().path();
+  failure.detail = port_name + (path.empty() ? "" : " (" + path + ")") + ": ";
+  if (connected && !rate) {
+    std::ostringstream reason;
+    reason << "no line rate is " << baudrate << " bit/s divided by " << multiplier;
+    failure.detail += reason.str();
   } else {
-    MESSAGE = config::THECOMPORT;
+    failure.detail += port_->device().last_error_text();
   }
-  if (OPENOK) {
-    MESSAGE = core::shortstring(MESSAGE + " open ok");
-    return true;
-  }
-  MESSAGE = core::shortstring(MESSAGE + " open failed");
+  return failure;
+}
+
+bool SerialLine::receive_char(uint8_t& c) {
+  c = 0;
+  if (!port_) return false;
+  c = port_->RECVBYTE(char_timeout_ms_);
+  return port_->last_error() == platform::SerialError::none;
+}
+
+bool SerialLine::receive_string(std::size_t n, std::string& s) {
+  s.clear();
+  if (n == 0) return true;
+  if (!port_) return false;
+  s = port_->RECVBUFFERSTR(n, char_timeout_ms_);
+  if (port_->last_error() == platform::SerialError::none) return true;
+  s.clear();
   return false;
 }
 
-bool SERRECVCHAR(uint8_t& C) {
-  SERERROR = true;
-  C = 0;
-  if (!SER) return false;
-  C = SER->RECVBYTE(config::CHARTIMEOUT);
-  if (SER->last_error() != platform::SerialError::none) {
-    if (EXITONTIMEOUT) dict::ERROR(dict::CHARTIMEOUTERR);
-    return false;
-  }
-  SERERROR = false;
-  return true;
+void SerialLine::send_char(uint8_t c) {
+  if (port_) port_->SENDBYTE(c);
 }
 
-bool SERRECVSTRING(int16_t N, std::string& S) {
-  S.clear();
-  if (!SER) return N <= 0;
-  if (N <= 0) return true;
-  S = SER->RECVBUFFERSTR(static_cast<std::size_t>(N), config::CHARTIMEOUT);
-  if (SER->last_error() != platform::SerialError::none) {
-    S.clear();
-    return false;
-  }
-  S = core::shortstring(std::move(S));
-  return true;
+void SerialLine::send_string(const std::string& s) {
+  if (port_) port_->SENDSTRING(s);
 }
 
-void SERSENDCHAR(uint8_t C) {
-  if (SER) SER->SENDBYTE(C);
-}
-
-void SERSENDSTRING(const std::string& S) {
-  if (SER) SER->SENDSTRING(S);
-}
-
-bool SERTOSSCHARS() {
-  if (!SER) return true;
+bool SerialLine::toss_chars() {
+  if (!port_) return true;
   const auto start = std::chrono::steady_clock::now();
   const auto give_up = start + TOSS_LIMIT;
   std::size_t tossed = 0;
@@ -114,11 +101,11 @@ bool SERTOSSCHARS() {
     platform::console::sleep_ms(1);
     // Everything pending goes in one round: all of it is already here, so taking it
     // waits for nothing.
-    const std::size_t pending = SER->pending();
-    if (pending > 0) SER->RECVBUFFERSTR(pending, config::CHARTIMEOUT);
+    const std::size_t pending = port_->pending();
+    if (pending > 0) port_->RECVBUFFERSTR(pending, char_timeout_ms_);
     tossed += pending;
     platform::console::sleep_ms(1);
-    const bool quiet = SER->pending() == 0;
+    const bool quiet = port_->pending() == 0;
     const auto now = std::chrono::steady_clock::now();
     // Discarding one character per round would keep the line watched for about
     // TOSS_PACE per character; a backlog taken at once must not stop the watch
@@ -129,8 +116,8 @@ bool SERTOSSCHARS() {
   }
 }
 
-void SERSETRTSHIGH() {
-  if (SER) SER->SETRTSF(true);
+void SerialLine::set_rts_high() {
+  if (port_) port_->SETRTSF(true);
 }
 
 }  // namespace serial

@@ -1,32 +1,57 @@
-// The serial layer: the one serial port of a run and its seven operations.
+// The serial layer: one serial line of a link and its operations (open at a rate,
+// receive a character or a string within the silence limit, send, discard what is
+// pending, raise RTS). The link owns each line; protocols borrow it.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "core/result.h"
 #include "platform/serial_port.h"
 
 namespace serial {
 
-extern std::unique_ptr<platform::SerialPort> SER;
-// Set on entry to every SERRECVCHAR and cleared when it receives its character.
-extern bool SERERROR;
-// When true, a SERRECVCHAR time-out ends the run with error 1.
-extern bool EXITONTIMEOUT;
+// The drive did not close its answer in time, but the access went on: a faithful
+// front end shows the value as read, then "Serial Timeout Error".
+core::Failure missed_answer(uint64_t value);
+// No character came within the silence limit where the access cannot go on.
+core::Failure char_timeout();
 
-bool SEROPEN(std::string& MESSAGE);
-bool SERRECVCHAR(uint8_t& C);
-bool SERRECVSTRING(int16_t N, std::string& S);
-void SERSENDCHAR(uint8_t C);
-void SERSENDSTRING(const std::string& S);
-// Discards everything received so far. False when the line would not fall quiet
-// within a bounded time (it never stops sending): no exchange on it can be trusted.
-bool SERTOSSCHARS();
-void SERSETRTSHIGH();
+// Makes the device a line opens; the link passes the platform's, tests a scripted one.
+using DeviceFactory = std::function<std::unique_ptr<platform::SerialDevice>()>;
 
-// Seam for unit tests: the device SEROPEN creates. Defaults to the platform's.
-using DeviceFactory = std::unique_ptr<platform::SerialDevice> (*)();
-void set_device_factory(DeviceFactory factory);
+class SerialLine {
+ public:
+  explicit SerialLine(DeviceFactory factory = platform::make_serial_device);
+  SerialLine(const SerialLine&) = delete;
+  SerialLine& operator=(const SerialLine&) = delete;
+
+  // Opens "COMn" at baudrate / multiplier bit/s (rounded, a half to the even
+  // neighbour) and discards what is pending. The failure's text is "COMn open
+  // failed"; its detail names the device and the system's reason.
+  core::Status open(const std::string& port_name, int32_t baudrate, double multiplier);
+
+  // The silence a receive waits, in ms.
+  int char_timeout_ms() const { return char_timeout_ms_; }
+  void set_char_timeout_ms(int ms) { char_timeout_ms_ = ms; }
+
+  // One character; false (and 0) when none arrives within the silence limit.
+  bool receive_char(uint8_t& c);
+  // n characters, each silence bounded; false and empty when a silence runs out.
+  bool receive_string(std::size_t n, std::string& s);
+  void send_char(uint8_t c);
+  void send_string(const std::string& s);
+  // Discards everything received so far. False when the line would not fall quiet
+  // within a bounded time (it never stops sending): no exchange on it can be trusted.
+  bool toss_chars();
+  void set_rts_high();
+
+ private:
+  DeviceFactory factory_;
+  std::unique_ptr<platform::SerialPort> port_;
+  int char_timeout_ms_ = 1000;
+};
 
 }  // namespace serial

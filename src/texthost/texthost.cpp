@@ -4,14 +4,13 @@
 
 #include "core/text.h"
 #include "platform/console.h"
-#include "serial/serial.h"
 
 namespace texthost {
 
 namespace {
 
-constexpr int16_t WORD_DIGITS = 4;
-constexpr int16_t IDENTITY_LENGTH = 4;
+constexpr std::size_t WORD_DIGITS = 4;
+constexpr std::size_t IDENTITY_LENGTH = 4;
 // Time the drive gets to finish an answer before the rest of it is discarded.
 constexpr int SYNC_ANSWER_MS = 10;
 
@@ -23,78 +22,177 @@ std::string command(const char* letters, uint16_t first, uint16_t second) {
   return command(letters, first) + core::HEXSTRING(second, 4);
 }
 
-void send_command(std::string frame) {
+}  // namespace
+
+TextHost::TextHost(serial::SerialLine& line) : line_(line) {}
+
+void TextHost::send_command(std::string frame) {
   frame.push_back(static_cast<char>(CR));
-  serial::SERSENDSTRING(frame);
+  line_.send_string(frame);
 }
 
-// The character that closes every answer; its value carries nothing.
-void receive_terminator() {
-  uint8_t RETCHAR = 0;
-  if (!serial::SERRECVCHAR(RETCHAR)) serial::SERERROR = true;
+// The character that closes every answer carries nothing but its arrival.
+bool TextHost::receive_terminator() {
+  uint8_t terminator = 0;
+  return line_.receive_char(terminator);
 }
 
-uint16_t read_word(std::string frame) {
+// A reply cut short reads as what its digits give; only the missing terminator
+// makes the word a missed answer.
+core::Result<uint16_t> TextHost::exchange_word(std::string frame) {
   send_command(std::move(frame));
   std::string reply;
-  serial::SERRECVSTRING(WORD_DIGITS, reply);
-  receive_terminator();
-  uint16_t DATA = 0;
-  core::HEXWORDREAD(reply, DATA);
-  return DATA;
+  line_.receive_string(WORD_DIGITS, reply);
+  const bool closed = receive_terminator();
+  uint16_t value = 0;
+  core::HEXWORDREAD(reply, value);
+  if (!closed) return serial::missed_answer(value);
+  return value;
 }
 
-void write_word(std::string frame) {
+core::Status TextHost::exchange_write(std::string frame) {
   send_command(std::move(frame));
+  if (!receive_terminator()) return serial::missed_answer(0);
+  return {};
+}
+
+std::string TextHost::inquire_id() {
+  send_command(SERINQUIREIDCOM);
+  std::string identity;
+  line_.receive_string(IDENTITY_LENGTH, identity);
   receive_terminator();
+  return identity;
+}
+
+core::Result<uint16_t> TextHost::read_word(uint16_t address) {
+  return exchange_word(command(SERREADPICWORDCOM, address));
+}
+
+core::Result<uint16_t> TextHost::read_eeprom_word(uint16_t address) {
+  return exchange_word(command(SERREADEEPROMWORDCOM, address));
+}
+
+core::Status TextHost::write_word(uint16_t address, uint16_t value) {
+  return exchange_write(command(SERWRITEPICWORDCOM, address, value));
+}
+
+core::Status TextHost::write_eeprom_word(uint16_t address, uint16_t value) {
+  return exchange_write(command(SERWRITEEEPROMWORDCOM, address, value));
 }
 
 // "x" and CR as two sends, as a person at a terminal would type them; true when
-// an answer came (its first character in RETCHAR) and the line then fell quiet. A
+// an answer came (its first character in `first`) and the line then fell quiet. A
 // line that never does is no drive answering, whatever it sends.
-bool poke(uint8_t& RETCHAR) {
-  serial::SERSENDCHAR('x');
-  serial::SERSENDCHAR(CR);
-  if (!serial::SERRECVCHAR(RETCHAR)) return false;
+bool TextHost::poke(uint8_t& first) {
+  line_.send_char('x');
+  line_.send_char(CR);
+  if (!line_.receive_char(first)) return false;
   platform::console::sleep_ms(SYNC_ANSWER_MS);
-  return serial::SERTOSSCHARS();
+  return line_.toss_chars();
 }
+
+bool TextHost::sync() {
+  if (!line_.toss_chars()) return false;
+  line_.set_rts_high();
+  uint8_t first = 0;
+  // The first answer may be anything (a prompt, an echo); only the second one
+  // proves that the drive parses commands.
+  if (!poke(first)) return false;
+  if (!poke(first)) return false;
+  if (first != NAK) return false;
+  return inquire_id().size() == IDENTITY_LENGTH;
+}
+
+namespace {
+
+// RAM words sit at twice their byte address above 0x800, one command per word.
+uint16_t word_address(uint16_t address, unsigned word_index) {
+  return static_cast<uint16_t>(2u * address + 0x800u + 2u * word_index);
+}
+
+uint16_t value_as_read(const core::Result<uint16_t>& word) {
+  return word ? *word : static_cast<uint16_t>(word.error().value);
+}
+
+core::Failure refusal(const char* what) {
+  return core::fail(core::FailureKind::unsupported, std::string("The Hex protocol cannot ") + what);
+}
+
+unsigned word_count(core::Width width) { return static_cast<unsigned>(width) / 2; }
+
+// One drive on the line: channels mean nothing here. The protocol moves one word
+// per command; accesses it has no command for are refused before anything is sent.
+class TextHostBackend final : public core::Backend {
+ public:
+  explicit TextHostBackend(TextHost& host) : host_(host) {}
+
+  core::Result<uint64_t> read(uint8_t, core::Location location) override {
+    if (location.memory == core::Memory::eeprom) return read_eeprom(location);
+    if (location.width == core::Width::byte) return refusal("read a byte");
+    return read_words(location.address, word_count(location.width));
+  }
+
+  core::Status write(uint8_t, core::Location location, uint64_t value) override {
+    if (location.memory == core::Memory::eeprom) return write_eeprom(location, value);
+    if (location.width == core::Width::byte) return refusal("write a byte");
+    return write_words(location.address, value, word_count(location.width));
+  }
+
+ private:
+  core::Result<uint64_t> read_eeprom(core::Location location) {
+    switch (location.width) {
+      case core::Width::byte: return refusal("read an EEPROM byte");
+      case core::Width::word: return widen(host_.read_eeprom_word(location.address));
+      case core::Width::long_word: return refusal("read an EEPROM long");
+      default: return refusal("read an EEPROM double");
+    }
+  }
+
+  core::Status write_eeprom(core::Location location, uint64_t value) {
+    switch (location.width) {
+      case core::Width::byte: return refusal("write an EEPROM byte");
+      case core::Width::word: return host_.write_eeprom_word(location.address, static_cast<uint16_t>(value));
+      case core::Width::long_word: return refusal("write an EEPROM long");
+      default: return refusal("write an EEPROM double");
+    }
+  }
+
+  static core::Result<uint64_t> widen(const core::Result<uint16_t>& word) {
+    if (!word) return word.error();
+    return uint64_t{*word};
+  }
+
+  // Composed values, low word first: every word is asked for, and a word that was
+  // not answered in time spoils the whole value, whatever the later words did.
+  core::Result<uint64_t> read_words(uint16_t address, unsigned count) {
+    uint64_t value = 0;
+    bool missed = false;
+    for (unsigned i = 0; i < count; ++i) {
+      const core::Result<uint16_t> word = host_.read_word(word_address(address, i));
+      missed = missed || !word;
+      value |= static_cast<uint64_t>(value_as_read(word)) << (16 * i);
+    }
+    if (missed) return serial::missed_answer(value);
+    return value;
+  }
+
+  core::Status write_words(uint16_t address, uint64_t value, unsigned count) {
+    bool missed = false;
+    for (unsigned i = 0; i < count; ++i) {
+      const core::Status done = host_.write_word(word_address(address, i), static_cast<uint16_t>(value >> (16 * i)));
+      missed = missed || !done;
+    }
+    if (missed) return serial::missed_answer(0);
+    return {};
+  }
+
+  TextHost& host_;
+};
 
 }  // namespace
 
-std::string INQUIREID() {
-  send_command(SERINQUIREIDCOM);
-  std::string RSTRING;
-  serial::SERRECVSTRING(IDENTITY_LENGTH, RSTRING);
-  receive_terminator();
-  return RSTRING;
-}
-
-uint16_t SERREADPICWORD(uint16_t ADDRESS) { return read_word(command(SERREADPICWORDCOM, ADDRESS)); }
-
-uint16_t SERREADEEPROMWORD(uint16_t ADD) { return read_word(command(SERREADEEPROMWORDCOM, ADD)); }
-
-void SERWRITEPICWORD(uint16_t ADDRESS, uint16_t DATA) {
-  write_word(command(SERWRITEPICWORDCOM, ADDRESS, DATA));
-}
-
-void SERWRITEEEPROMWORD(uint16_t ADDR, uint16_t DATA) {
-  write_word(command(SERWRITEEEPROMWORDCOM, ADDR, DATA));
-}
-
-bool SERSYNC() {
-  if (!serial::SERTOSSCHARS()) return false;
-  serial::SERSETRTSHIGH();
-  uint8_t RETCHAR = 0;
-  // The first answer may be anything (a prompt, an echo); only the second one
-  // proves that the drive parses commands.
-  if (!poke(RETCHAR)) return false;
-  if (!poke(RETCHAR)) return false;
-  if (RETCHAR != NAK) return false;
-  const std::string SSTRING = INQUIREID();
-  if (SSTRING.size() != static_cast<std::size_t>(IDENTITY_LENGTH)) return false;
-  serial::SERERROR = false;
-  return true;
+std::unique_ptr<core::Backend> make_texthost_backend(TextHost& host) {
+  return std::make_unique<TextHostBackend>(host);
 }
 
 }  // namespace texthost

@@ -3,7 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "core/access.h"
+#include "core/result.h"
+#include "serial/serial.h"
 
 namespace texthost {
 
@@ -15,11 +20,34 @@ inline constexpr char SERREADEEPROMWORDCOM[] = "Re";
 inline constexpr char SERWRITEPICWORDCOM[] = "WW";
 inline constexpr char SERWRITEEEPROMWORDCOM[] = "We";
 
-std::string INQUIREID();
-uint16_t SERREADPICWORD(uint16_t ADDRESS);
-uint16_t SERREADEEPROMWORD(uint16_t ADD);
-void SERWRITEPICWORD(uint16_t ADDRESS, uint16_t DATA);
-void SERWRITEEEPROMWORD(uint16_t ADDR, uint16_t DATA);
-bool SERSYNC();
+// The protocol on one serial line, which it borrows.
+class TextHost {
+ public:
+  explicit TextHost(serial::SerialLine& line);
+  TextHost(const TextHost&) = delete;
+  TextHost& operator=(const TextHost&) = delete;
+
+  // True when a drive answers and identifies itself.
+  bool sync();
+  std::string inquire_id();
+  // A word whose answer was not closed in time is a missed_answer failure that
+  // carries the value as read.
+  core::Result<uint16_t> read_word(uint16_t address);
+  core::Result<uint16_t> read_eeprom_word(uint16_t address);
+  core::Status write_word(uint16_t address, uint16_t value);
+  core::Status write_eeprom_word(uint16_t address, uint16_t value);
+
+ private:
+  void send_command(std::string frame);
+  bool receive_terminator();
+  core::Result<uint16_t> exchange_word(std::string frame);
+  core::Status exchange_write(std::string frame);
+  bool poke(uint8_t& first);
+
+  serial::SerialLine& line_;
+};
+
+// The backend of a drive on a direct serial line speaking the text protocol.
+std::unique_ptr<core::Backend> make_texthost_backend(TextHost& host);
 
 }  // namespace texthost

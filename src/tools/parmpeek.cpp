@@ -2,13 +2,10 @@
 #include <cstdint>
 #include <string>
 
-#include "config/config.h"
-#include "core/fatal.h"
-#include "core/output.h"
 #include "core/text.h"
-#include "link/link.h"
 #include "platform/console.h"
-#include "serial/serial.h"
+#include "tools/common/fatal.h"
+#include "tools/common/output.h"
 #include "tools/common/tools.h"
 
 namespace {
@@ -19,142 +16,151 @@ using namespace tools;
 constexpr char USAGE_LINE[] = "Usage: parmpeek parm [axis] [q] [h] [r] [a]";
 constexpr int FIRST_FLAG_ARGUMENT = 2;
 constexpr int LAST_FLAG_ARGUMENT = 5;
+// Offset of a triple's long behind its double.
+constexpr uint16_t TRIPLE_LONG_OFFSET = 8;
 
-void GETPARAMETER(const Arguments& args) {
-  USEHEX = false;
-  DOREPEAT = false;
-  GETADDRESS = false;
+struct Request {
+  Parameter parameter;
+  uint8_t axis = 0;
+  bool hex = false;
+  bool repeat = false;
+  bool show_address = false;
+};
+
+Request parse_command_line(const Arguments& args) {
+  Request request;
   for (int i = FIRST_FLAG_ARGUMENT; i <= LAST_FLAG_ARGUMENT; ++i) {
     const std::string arg = args[i];
     if (arg.empty()) continue;
-    if (is_flag(arg, 'H')) USEHEX = true;
-    if (is_flag(arg, 'R')) DOREPEAT = true;
-    if (is_flag(arg, 'A')) GETADDRESS = true;
+    if (is_flag(arg, 'H')) request.hex = true;
+    if (is_flag(arg, 'R')) request.repeat = true;
+    if (is_flag(arg, 'A')) request.show_address = true;
   }
-  if (args[1].empty()) USAGE(USAGE_LINE);
-  if (!FINDPARM(args[1])) SHOWPARAMETERS(args[1]);
-  set_axis(args[2]);
-}
-
-void print_data(const std::string& value) { core::write_line("Data " + value); }
-
-// The value line: the hexadecimal digits, or the decimal number right-aligned.
-template <typename Number>
-void print_value(const std::string& hex_digits, Number value, std::size_t width) {
-  print_data(USEHEX ? hex_digits : right_aligned(std::to_string(value), width));
+  if (args[1].empty()) usage(USAGE_LINE);
+  std::optional<Parameter> parameter = find_parameter(args[1]);
+  if (!parameter) show_parameters(args[1]);
+  request.parameter = *parameter;
+  request.axis = parse_axis(args[2]);
+  return request;
 }
 
 std::string hex8(uint32_t value) { return core::HEXSTRING(value, 8); }
-std::string hex8(int32_t value) { return hex8(static_cast<uint32_t>(value)); }
-std::string hex16(int64_t value) {
-  const auto bits = static_cast<uint64_t>(value);
-  return hex8(static_cast<uint32_t>(bits >> 32)) + hex8(static_cast<uint32_t>(bits));
+std::string hex16(uint64_t bits) { return hex8(static_cast<uint32_t>(bits >> 32)) + hex8(static_cast<uint32_t>(bits)); }
+
+// How a value of the type is printed: its hex digits, and the decimal form (signed
+// or not) right-aligned in a width.
+struct ValueForm {
+  uint8_t nibbles;
+  bool is_signed;
+  std::size_t width;
+};
+
+ValueForm form_of(PARAMETERTYPE type) {
+  switch (type) {
+    case PARAMETERTYPE::TYPE_BYTE:
+    case PARAMETERTYPE::TYPE_EBYTE:
+      return {2, false, 3};
+    case PARAMETERTYPE::TYPE_INT:
+      return {4, true, 5};
+    case PARAMETERTYPE::TYPE_LONG:
+    case PARAMETERTYPE::TYPE_ELONG:
+      return {8, true, 10};
+    // A count: a value of 2^31 or more must not print negative.
+    case PARAMETERTYPE::TYPE_ULONG:
+      return {8, false, 10};
+    case PARAMETERTYPE::TYPE_DOUBLE:
+      return {16, true, 20};
+    default:
+      return {4, false, 5};
+  }
 }
 
-void end_on_serial_error() {
-  if (serial::SERERROR) core::BUMOUT("Serial Timeout Error");
+std::string decimal(uint64_t bits, const ValueForm& form) {
+  if (!form.is_signed) return std::to_string(bits);
+  const unsigned shift = 64u - 4u * form.nibbles;
+  // Sign-extends from the value's width.
+  return std::to_string(static_cast<int64_t>(bits << shift) >> shift);
 }
 
-// One pass of the read loop for the row's type. False for the types that have no
-// value to read.
-bool read_once() {
-  switch (PARMTYPE) {
-    case PARAMETERTYPE::TYPE_BYTE: {
-      const uint8_t BYTEDATA = drivelink::READBYTE(PARMLOC);
-      print_value(core::HEXSTRING(BYTEDATA, 2), unsigned{BYTEDATA}, 3);
-      platform::console::sleep_ms(1);
-      return true;
-    }
+void print_data(const std::string& value) { write_line("Data " + value); }
+
+void print_value(uint64_t raw, PARAMETERTYPE type, bool hex) {
+  const ValueForm form = form_of(type);
+  const uint64_t bits = form.nibbles == 16 ? raw : raw & ((uint64_t{1} << (4u * form.nibbles)) - 1);
+  const std::string digits = form.nibbles == 16 ? hex16(bits) : core::HEXSTRING(static_cast<uint32_t>(bits), form.nibbles);
+  print_data(hex ? digits : right_aligned(decimal(bits, form), form.width));
+}
+
+// Types read from RAM a word or a byte at a time pause after each pass.
+bool pauses_after_read(PARAMETERTYPE type) {
+  switch (type) {
+    case PARAMETERTYPE::TYPE_BYTE:
     case PARAMETERTYPE::TYPE_UINT:
     case PARAMETERTYPE::TYPE_PTR:
     case PARAMETERTYPE::TYPE_MASK:
-    case PARAMETERTYPE::TYPE_FLAG: {
-      const uint16_t WORDDATA = drivelink::READWORD(PARMLOC);
-      print_value(core::HEXSTRING(WORDDATA, 4), unsigned{WORDDATA}, 5);
-      platform::console::sleep_ms(1);
+    case PARAMETERTYPE::TYPE_FLAG:
       return true;
-    }
-    case PARAMETERTYPE::TYPE_INT: {
-      const uint16_t word = drivelink::READWORD(PARMLOC);
-      const auto INTDATA = static_cast<int16_t>(word);
-      print_value(core::HEXSTRING(word, 4), int{INTDATA}, 5);
-      return true;
-    }
-    case PARAMETERTYPE::TYPE_ULONG: {
-      // A count: a value of 2^31 or more must not print negative.
-      const int32_t LONGDATA = drivelink::READLONG(PARMLOC);
-      print_value(hex8(LONGDATA), static_cast<uint32_t>(LONGDATA), 10);
-      return true;
-    }
-    case PARAMETERTYPE::TYPE_LONG: {
-      const int32_t LONGDATA = drivelink::READLONG(PARMLOC);
-      print_value(hex8(LONGDATA), LONGDATA, 10);
-      return true;
-    }
-    case PARAMETERTYPE::TYPE_DOUBLE: {
-      const int64_t BIGDATA = drivelink::READDOUBLE(PARMLOC);
-      end_on_serial_error();
-      print_value(hex16(BIGDATA), BIGDATA, 20);
-      return true;
-    }
-    case PARAMETERTYPE::TYPE_TRIPLE: {
-      const int64_t BIGDATA = drivelink::READDOUBLE(PARMLOC);
-      // The long's read must not hide a failed read of the first eight bytes.
-      const bool double_failed = serial::SERERROR;
-      const int32_t LONGDATA = drivelink::READLONG(static_cast<uint16_t>(PARMLOC + 8));
-      serial::SERERROR = serial::SERERROR || double_failed;
-      end_on_serial_error();
-      if (USEHEX) {
-        print_data(hex8(LONGDATA) + hex16(BIGDATA));
-      } else {
-        core::write_line("Use HEX");
-      }
-      return true;
-    }
-    case PARAMETERTYPE::TYPE_ELONG: {
-      const int32_t LONGDATA = drivelink::READEEPROMLONG(PARMLOC);
-      print_value(hex8(LONGDATA), LONGDATA, 10);
-      return true;
-    }
-    case PARAMETERTYPE::TYPE_EWORD: {
-      const uint16_t WORDDATA = drivelink::READEEPROMWORD(PARMLOC);
-      print_value(core::HEXSTRING(WORDDATA, 4), unsigned{WORDDATA}, 5);
-      return true;
-    }
-    case PARAMETERTYPE::TYPE_EBYTE: {
-      const uint16_t WORDDATA = drivelink::READEEPROMBYTE(PARMLOC);
-      print_value(core::HEXSTRING(WORDDATA, 2), unsigned{WORDDATA}, 3);
-      return true;
-    }
     default:
       return false;
   }
 }
 
-void read_loop() {
-  if (!DOREPEAT) {
-    read_once();
-    return;
+class Reader {
+ public:
+  Reader(drivelink::Link& link, const Request& request) : link_(link), request_(request) {}
+
+  // One pass of the read loop. False for the types that have no value to read.
+  bool read_once() {
+    const Parameter& parameter = request_.parameter;
+    if (parameter.type == PARAMETERTYPE::TYPE_TRIPLE) return read_triple();
+    const std::optional<core::Location> location = dict::location_of(parameter.type, parameter.address);
+    if (!location) return false;
+    const Outcome outcome = settle(link_.read(request_.axis, *location));
+    missed_ = outcome.missed;
+    // A double is not printed from a read that went unanswered.
+    if (parameter.type == PARAMETERTYPE::TYPE_DOUBLE) end_on_missed_answer();
+    print_value(outcome.value, parameter.type, request_.hex);
+    if (pauses_after_read(parameter.type)) platform::console::sleep_ms(1);
+    return true;
   }
-  platform::console::start_key_poll();
-  while (read_once() && !platform::console::key_pressed()) {
+
+  void end_on_missed_answer() const {
+    if (missed_) BUMOUT("Serial Timeout Error");
   }
-  platform::console::stop_key_poll();
-}
+
+ private:
+  bool read_triple() {
+    const uint16_t address = request_.parameter.address;
+    const Outcome big = settle(link_.read(request_.axis, {core::Memory::ram, core::Width::double_word, address}));
+    const auto long_address = static_cast<uint16_t>(address + TRIPLE_LONG_OFFSET);
+    // The long's read must not hide a failed read of the first eight bytes.
+    const Outcome low = settle(link_.read(request_.axis, {core::Memory::ram, core::Width::long_word, long_address}));
+    missed_ = big.missed || low.missed;
+    end_on_missed_answer();
+    if (request_.hex) {
+      print_data(hex8(static_cast<uint32_t>(low.value)) + hex16(big.value));
+    } else {
+      write_line("Use HEX");
+    }
+    return true;
+  }
+
+  drivelink::Link& link_;
+  const Request& request_;
+  // Whether the last access went unanswered: a later answered pass forgets it.
+  bool missed_ = false;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   platform::console::guard_standard_streams();
-  GETPARAMETER(Arguments(argc, argv));
-  config::GETOURENV();
-  start_link();
-  if (GETADDRESS) {
-    core::write("Parm address: ");
-    core::HEXPRINT(PARMLOC, 4);
-    core::write_line();
-  }
-  read_loop();
-  end_on_serial_error();
-  core::end_run(0);
+  const Request request = parse_command_line(Arguments(argc, argv));
+  const config::LinkSettings settings = read_settings();
+  std::unique_ptr<drivelink::Link> link = start_link(settings, request.axis);
+  if (request.show_address) write_line("Parm address: " + core::HEXSTRING(request.parameter.address, 4));
+  Reader reader(*link, request);
+  run_passes(request.repeat, [&reader] { return reader.read_once(); });
+  reader.end_on_missed_answer();
+  end_run(0);
 }

@@ -2,13 +2,10 @@
 #include <cstdint>
 #include <string>
 
-#include "config/config.h"
-#include "core/fatal.h"
 #include "core/numbers.h"
 #include "core/text.h"
-#include "link/link.h"
 #include "platform/console.h"
-#include "serial/serial.h"
+#include "tools/common/fatal.h"
 #include "tools/common/tools.h"
 
 namespace {
@@ -20,103 +17,84 @@ constexpr char USAGE_LINE[] = "Usage: parmpoke parm data [axis] [q] [h]";
 constexpr int FIRST_FLAG_ARGUMENT = 3;
 constexpr int LAST_FLAG_ARGUMENT = 5;
 
-int64_t PARAMETER = 0;
+struct Request {
+  Parameter parameter;
+  int64_t value = 0;
+  uint8_t axis = 0;
+  bool hex = false;
+  bool repeat = false;
+};
 
 // The data argument: a decimal real number rounded half to even, or with the h flag
 // up to 16 hexadecimal digits. Anything else, a decimal number beyond the signed
 // 64-bit range included, is a usage error.
-int64_t parse_value(const std::string& text) {
+int64_t parse_value(const std::string& text, bool hex) {
   int64_t value = 0;
-  const bool ok = USEHEX ? core::HEXDOUBLEREAD(text, value) : core::parse_rounded_int64(text, value);
-  if (!ok) USAGE(USAGE_LINE);
+  const bool ok = hex ? core::HEXDOUBLEREAD(text, value) : core::parse_rounded_int64(text, value);
+  if (!ok) usage(USAGE_LINE);
   return value;
 }
 
-void GETPARAMETER(const Arguments& args) {
-  config::GETOURENV();
-  USEHEX = false;
-  if (args[2].empty()) USAGE(USAGE_LINE);
+Request parse_command_line(const Arguments& args) {
+  Request request;
+  if (args[2].empty()) usage(USAGE_LINE);
   for (int i = FIRST_FLAG_ARGUMENT; i <= LAST_FLAG_ARGUMENT; ++i) {
     const std::string arg = args[i];
     if (arg.empty()) continue;
-    if (is_flag(arg, 'H')) USEHEX = true;
-    if (is_flag(arg, 'R')) DOREPEAT = true;
+    if (is_flag(arg, 'H')) request.hex = true;
+    if (is_flag(arg, 'R')) request.repeat = true;
   }
-  if (!FINDPARM(args[1])) SHOWPARAMETERS(args[1]);
-  drivelink::AXIS = 0;
-  PARAMETER = parse_value(args[2]);
-  set_axis(args[3]);
-}
-
-void check_range(int64_t limit) {
-  if (PARAMETER > limit) core::BUMOUT("Parameter is too big for " + PARMNAME);
+  std::optional<Parameter> parameter = find_parameter(args[1]);
+  if (!parameter) show_parameters(args[1]);
+  request.parameter = *parameter;
+  request.value = parse_value(args[2], request.hex);
+  request.axis = parse_axis(args[3]);
+  return request;
 }
 
 constexpr int64_t BYTE_LIMIT = 0xFF;
 constexpr int64_t WORD_LIMIT = 0xFFFF;
 
-// One write of the value for the row's type; the range is checked before anything
-// goes out. Negative values pass and their low bits are written.
-void write_once() {
-  const auto bits = static_cast<uint64_t>(PARAMETER);
-  const auto byte = static_cast<uint8_t>(bits);
-  const auto word = static_cast<uint16_t>(bits);
-  const auto LONG = static_cast<int32_t>(static_cast<uint32_t>(bits));
-  switch (PARMTYPE) {
+// The largest value the type takes; negative values pass and their low bits are
+// written. Longs and doubles take any value.
+std::optional<int64_t> upper_limit(PARAMETERTYPE type) {
+  switch (type) {
     case PARAMETERTYPE::TYPE_BYTE:
-      check_range(BYTE_LIMIT);
-      drivelink::WRITEBYTE(PARMLOC, byte);
-      break;
+    case PARAMETERTYPE::TYPE_EBYTE:
+      return BYTE_LIMIT;
     case PARAMETERTYPE::TYPE_UINT:
     case PARAMETERTYPE::TYPE_INT:
     case PARAMETERTYPE::TYPE_PTR:
     case PARAMETERTYPE::TYPE_MASK:
     case PARAMETERTYPE::TYPE_FLAG:
-      check_range(WORD_LIMIT);
-      drivelink::WRITEWORD(PARMLOC, word);
-      break;
-    case PARAMETERTYPE::TYPE_ELONG:
-      drivelink::WRITEEEPROMLONG(PARMLOC, LONG);
-      break;
     case PARAMETERTYPE::TYPE_EWORD:
-      check_range(WORD_LIMIT);
-      drivelink::WRITEEEPROMWORD(PARMLOC, word);
-      break;
-    case PARAMETERTYPE::TYPE_EBYTE:
-      check_range(BYTE_LIMIT);
-      drivelink::WRITEEEPROMBYTE(PARMLOC, byte);
-      break;
-    case PARAMETERTYPE::TYPE_ULONG:
-    case PARAMETERTYPE::TYPE_LONG:
-      drivelink::WRITELONG(PARMLOC, LONG);
-      break;
-    case PARAMETERTYPE::TYPE_DOUBLE:
-      drivelink::WRITEDOUBLE(PARMLOC, PARAMETER);
-      break;
+      return WORD_LIMIT;
     default:
-      break;
+      return std::nullopt;
   }
-  if (serial::SERERROR) core::BUMOUT("Serial Timeout Error");
 }
 
-void write_loop() {
-  if (!DOREPEAT) {
-    write_once();
-    return;
-  }
-  platform::console::start_key_poll();
-  do {
-    write_once();
-  } while (!platform::console::key_pressed());
-  platform::console::stop_key_poll();
+// One write of the value for the row's type; the range is checked before anything
+// goes out.
+bool write_once(drivelink::Link& link, const Request& request) {
+  const Parameter& parameter = request.parameter;
+  const std::optional<core::Location> location = dict::location_of(parameter.type, parameter.address);
+  if (!location) return true;
+  const std::optional<int64_t> limit = upper_limit(parameter.type);
+  if (limit && request.value > *limit) BUMOUT("Parameter is too big for " + parameter.name);
+  const Outcome outcome = settle(link.write(request.axis, *location, static_cast<uint64_t>(request.value)));
+  if (outcome.missed) BUMOUT("Serial Timeout Error");
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   platform::console::guard_standard_streams();
-  GETPARAMETER(Arguments(argc, argv));
-  start_link();
-  write_loop();
-  core::end_run(0);
+  // The environment is read first: its notices come before any usage message.
+  const config::LinkSettings settings = read_settings();
+  const Request request = parse_command_line(Arguments(argc, argv));
+  std::unique_ptr<drivelink::Link> link = start_link(settings, request.axis);
+  run_passes(request.repeat, [&] { return write_once(*link, request); });
+  end_run(0);
 }

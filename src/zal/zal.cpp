@@ -1,14 +1,17 @@
 #include "zal/zal.h"
 
-#include "config/config.h"
-#include "core/fatal.h"
-#include "dictionary/dictionary.h"
+#include <algorithm>
+#include <optional>
+
+#include "core/bytes.h"
 #include "platform/console.h"
-#include "serial/serial.h"
 
 namespace zal {
 
 namespace {
+
+using core::FailureKind;
+using core::Width;
 
 constexpr uint8_t CRC8_REFLECTED_POLY = 0x8C;
 
@@ -30,7 +33,10 @@ static_assert(CRC8_TABLE_VALUES[1] == 0x5E && CRC8_TABLE_VALUES[128] == 0x8C);
 // How long the drive is given to settle between the two flushes before the probes.
 constexpr int SYNC_SETTLE_MS = 25;
 // The probes wait this fraction of the configured character time-out.
-constexpr int32_t PROBE_TIMEOUT_DIVISOR = 20;
+constexpr int PROBE_TIMEOUT_DIVISOR = 20;
+
+// A write is acknowledged, in CRC mode only, by the CRC of a single zero byte.
+const std::string WRITE_ACK_BODY(1, '\0');
 
 uint8_t size_code(uint8_t size) {
   switch (size) {
@@ -41,42 +47,36 @@ uint8_t size_code(uint8_t size) {
   }
 }
 
-void append_le(std::string& frame, uint64_t value, uint8_t size) {
-  for (uint8_t i = 0; i < size; ++i) frame.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
+uint8_t size_of(Width width) { return static_cast<uint8_t>(width); }
 
-// The reply bytes least significant first; missing bytes count as zero.
-uint64_t from_le(const std::string& body, uint8_t size) {
-  uint64_t value = 0;
-  for (uint8_t i = 0; i < size && i < body.size(); ++i) {
-    value |= static_cast<uint64_t>(static_cast<uint8_t>(body[i])) << (8 * i);
+const char* width_name(Width width) {
+  switch (width) {
+    case Width::byte: return "Byte";
+    case Width::word: return "Word";
+    case Width::long_word: return "Long";
+    default: return "Double";
   }
-  return value;
 }
 
-void send_frame(std::string frame) {
-  APPENDCRC(frame);
-  serial::SERSENDSTRING(frame);
+// The drive confirms an EEPROM write only by answering again once it is done.
+core::Failure eeprom_write_unconfirmed(Width width) {
+  return core::fail(FailureKind::timeout, std::string("EEPROM ") + width_name(width) + " Write Sync error");
 }
 
-// Sends a register read and gathers its data bytes; false on a time-out.
-bool request_read(uint8_t size, uint16_t address, std::string& body) {
-  send_frame(read_frame(size, address));
-  return serial::SERRECVSTRING(size, body);
-}
-
-void register_write(uint8_t size, uint16_t address, uint64_t value) {
-  send_frame(write_frame(size, address, value));
-  CHECKCRC(std::string(1, '\0'));
+// What a lost register reply means depends on its width: a byte goes on with
+// whatever it has, a word cannot go on once the link is up, longs and doubles never.
+std::optional<core::Failure> lost_reply(Width width, bool strict) {
+  switch (width) {
+    case Width::byte: return std::nullopt;
+    case Width::word: return strict ? std::optional(serial::char_timeout()) : std::nullopt;
+    case Width::long_word: return core::fail(FailureKind::timeout, "Serial Timeout Error Waiting for Long!");
+    default: return core::fail(FailureKind::timeout, "Serial Timeout Error Waiting Double!");
+  }
 }
 
 }  // namespace
 
 const std::array<uint8_t, 256> CRC8TABLE = CRC8_TABLE_VALUES;
-bool ZALCRCENABLED = false;
-uint8_t ZALCRC = 0;
-bool ZALCRCERROR = false;
-bool EXITONCRCERROR = false;
 
 uint8_t GETCRC8(uint8_t index) { return CRC8TABLE[index]; }
 
@@ -86,204 +86,245 @@ uint8_t crc8(const std::string& bytes) {
   return crc;
 }
 
-void APPENDCRC(std::string& frame) {
-  if (!ZALCRCENABLED) return;
-  ZALCRC = crc8(frame);
-  frame.push_back(static_cast<char>(ZALCRC));
-}
-
-bool CHECKCRC(const std::string& body) {
-  ZALCRCERROR = false;
-  if (!ZALCRCENABLED) return true;
-  ZALCRC = crc8(body);
-  uint8_t received = 0;
-  if (!serial::SERRECVCHAR(received)) {
-    if (EXITONCRCERROR) core::BUMOUT("Serial Timeout Error Waiting for CRC!");
-    // A reply whose CRC never came has not passed its check either.
-    ZALCRCERROR = true;
-    return false;
-  }
-  if (received == ZALCRC) return true;
-  ZALCRCERROR = true;
-  if (EXITONCRCERROR) core::BUMOUT("CRC Error!");
-  return false;
-}
-
 std::string read_frame(uint8_t size, uint16_t address) {
   std::string frame;
   frame.push_back(static_cast<char>(ZALCOMMAND_BYTE | ZALA2_BYTE | size_code(size)));
-  append_le(frame, address, 2);
+  core::append_le(frame, address, 2);
   return frame;
 }
 
 std::string write_frame(uint8_t size, uint16_t address, uint64_t value) {
   std::string frame;
   frame.push_back(static_cast<char>(ZALCOMMAND_BYTE | ZALWRITE_BYTE | ZALA2_BYTE | size_code(size)));
-  append_le(frame, address, 2);
-  append_le(frame, value, size);
+  core::append_le(frame, address, 2);
+  core::append_le(frame, value, size);
   return frame;
 }
 
-uint8_t ZALREADBYTE(uint16_t address) {
-  std::string body;
-  serial::SERERROR = !request_read(1, address, body);
-  CHECKCRC(body);
-  return static_cast<uint8_t>(from_le(body, 1));
+ZalLink::ZalLink(serial::SerialLine& line) : line_(line) {}
+
+void ZalLink::send_frame(std::string frame) {
+  if (crc_enabled_) frame.push_back(static_cast<char>(crc8(frame)));
+  line_.send_string(frame);
 }
 
-uint16_t ZALREADWORD(uint16_t address) {
-  std::string body;
-  if (!request_read(2, address, body) && serial::EXITONTIMEOUT) dict::ERROR(dict::CHARTIMEOUTERR);
-  CHECKCRC(body);
-  return static_cast<uint16_t>(from_le(body, 2));
+// In CRC mode every answer ends with the CRC of its body, and that character is
+// then the last one awaited: whether it came decides `answered`. Once the link is
+// up a missing or wrong CRC abandons the access; while synchronising, only the
+// absence counts.
+core::Status ZalLink::receive_crc(const std::string& body, bool& answered) {
+  if (!crc_enabled_) return {};
+  uint8_t received = 0;
+  answered = line_.receive_char(received);
+  if (!strict_) return {};
+  if (!answered) return serial::char_timeout();
+  if (received != crc8(body)) return core::fail(FailureKind::corrupt, "CRC Error!");
+  return {};
 }
 
-int32_t ZALREADLONG(uint16_t address) {
+core::Result<uint64_t> ZalLink::finish_read(const std::string& body, uint8_t size, bool answered) {
+  core::Status crc = receive_crc(body, answered);
+  if (!crc) return crc.error();
+  const uint64_t value = core::read_le(body, size);
+  if (!answered) return serial::missed_answer(value);
+  return value;
+}
+
+core::Status ZalLink::receive_ack() {
+  bool answered = true;
+  core::Status crc = receive_crc(WRITE_ACK_BODY, answered);
+  if (!crc) return crc;
+  if (!answered) return serial::missed_answer(0);
+  return {};
+}
+
+core::Result<uint64_t> ZalLink::read(Width width, uint16_t address) {
+  const uint8_t size = size_of(width);
+  send_frame(read_frame(size, address));
   std::string body;
-  if (!request_read(4, address, body)) {
-    serial::SERERROR = true;
-    core::BUMOUT("Serial Timeout Error Waiting for Long!");
+  bool answered = line_.receive_string(size, body);
+  if (!answered) {
+    if (std::optional<core::Failure> failure = lost_reply(width, strict_)) return *failure;
+    // A byte read goes on as a missed answer; a word read that may go on (while
+    // synchronising) goes on as if nothing was missed.
+    answered = width != Width::byte;
   }
-  CHECKCRC(body);
-  return static_cast<int32_t>(static_cast<uint32_t>(from_le(body, 4)));
+  return finish_read(body, size, answered);
 }
 
-int64_t ZALREADDOUBLE(uint16_t address) {
-  std::string body;
-  if (!request_read(8, address, body)) core::BUMOUT("Serial Timeout Error Waiting Double!");
-  CHECKCRC(body);
-  return static_cast<int64_t>(from_le(body, 8));
+core::Status ZalLink::write(Width width, uint16_t address, uint64_t value) {
+  send_frame(write_frame(size_of(width), address, value));
+  return receive_ack();
 }
 
-void ZALWRITEBYTE(uint16_t address, uint8_t data) { register_write(1, address, data); }
-void ZALWRITEWORD(uint16_t address, uint16_t data) { register_write(2, address, data); }
-void ZALWRITELONG(uint16_t address, int32_t data) {
-  register_write(4, address, static_cast<uint32_t>(data));
-}
-void ZALWRITEDOUBLE(uint16_t address, int64_t data) {
-  register_write(8, address, static_cast<uint64_t>(data));
-}
-
-uint8_t ZALLOCALREAD(uint8_t reg) {
+core::Result<uint8_t> ZalLink::local_read(uint8_t reg) {
   send_frame(std::string(1, static_cast<char>(reg)));
   std::string body;
-  // The synchronisation probes go by this flag, so a silent drive must leave it set.
-  serial::SERERROR = !serial::SERRECVSTRING(1, body);
-  CHECKCRC(body);
-  return static_cast<uint8_t>(from_le(body, 1));
+  const bool answered = line_.receive_string(1, body);
+  core::Result<uint64_t> value = finish_read(body, 1, answered);
+  if (!value) return value.error();
+  return static_cast<uint8_t>(*value);
 }
 
-void ZALLOCALWRITE(uint8_t reg, uint8_t value) {
+core::Status ZalLink::local_write(uint8_t reg, uint8_t value) {
   std::string frame;
   frame.push_back(static_cast<char>(reg | ZALWRITE_BYTE));
   frame.push_back(static_cast<char>(value));
   send_frame(frame);
-  CHECKCRC(std::string(1, '\0'));
+  return receive_ack();
 }
 
-uint8_t ZALREADCOOKIE() { return ZALLOCALREAD(ZALREADCOOKIE_BYTE); }
-
-void ZALCLEARSTATUS() { ZALLOCALWRITE(ZALSTATUS_BYTE, 0); }
-
-bool ZALPROGSYNC() {
-  const uint8_t cookie = ZALREADCOOKIE();
-  return !serial::SERERROR && cookie == ZALCOOKIECODE_BYTE;
+// True when the drive answers the cookie; a drive that did not answer in time or
+// answered something else is false, a transport failure is the failure.
+core::Result<bool> ZalLink::cookie_answered() {
+  core::Result<uint8_t> cookie = local_read(ZALREADCOOKIE_BYTE);
+  if (!cookie) {
+    if (cookie.error().kind == FailureKind::missed_answer) return false;
+    return cookie.error();
+  }
+  return *cookie == ZALCOOKIECODE_BYTE;
 }
 
-namespace {
-
-void select_eeprom(bool on) { ZALLOCALWRITE(ZALNONVOL_FLAG, on ? ZALNONVOLEEPROM_BYTE : 0); }
-
-// The drive acknowledges an EEPROM write only by answering again once it is done.
-void finish_eeprom_write(const char* failure) {
-  if (!ZALPROGSYNC()) core::BUMOUT(failure);
-  select_eeprom(false);
+core::Status ZalLink::select_eeprom(bool on) {
+  return local_write(ZALNONVOL_FLAG, on ? ZALNONVOLEEPROM_BYTE : ZALFALSE_FLAG);
 }
 
-}  // namespace
-
-uint8_t ZALREADEEPROM(uint16_t address) {
-  select_eeprom(true);
-  const uint8_t value = ZALREADBYTE(address);
-  select_eeprom(false);
+// A failure that abandons the access leaves the flag set, as the drive was left
+// when such a failure ended the run.
+core::Result<uint64_t> ZalLink::read_eeprom(Width width, uint16_t address) {
+  if (core::Status selected = select_eeprom(true); !selected) return selected.error();
+  core::Result<uint64_t> value = read(width, address);
+  if (!value && value.error().kind != FailureKind::missed_answer) return value;
+  if (core::Status cleared = select_eeprom(false); !cleared) return cleared.error();
   return value;
 }
 
-uint16_t ZALREADEEPROMWORD(uint16_t address) {
-  select_eeprom(true);
-  const uint16_t value = ZALREADWORD(address);
-  select_eeprom(false);
-  return value;
+core::Status ZalLink::write_eeprom(Width width, uint16_t address, uint64_t value) {
+  if (core::Status selected = select_eeprom(true); !selected) return selected;
+  if (core::Status written = write_eeprom_selected(width, address, value); !written) return written;
+  return select_eeprom(false);
 }
 
-int32_t ZALREADEEPROMLONG(uint16_t address) {
-  select_eeprom(true);
-  const int32_t value = ZALREADLONG(address);
-  select_eeprom(false);
-  return value;
+core::Status ZalLink::write_eeprom_selected(Width width, uint16_t address, uint64_t value) {
+  if (core::Status written = write(width, address, value); !written) return written;
+  core::Result<bool> confirmed = cookie_answered();
+  if (!confirmed) return confirmed.error();
+  if (!*confirmed) return eeprom_write_unconfirmed(width);
+  return {};
 }
 
-void ZALWRITEEEPROM(uint16_t address, uint8_t data) {
-  select_eeprom(true);
-  ZALWRITEBYTE(address, data);
-  finish_eeprom_write("EEPROM Byte Write Sync error");
+// The flag is cleared even after a failure, unlike a single access: a drive left
+// with its EEPROM selected would take the link's next RAM accesses there. The
+// first failure is the one returned.
+core::Result<std::vector<uint64_t>> ZalLink::read_eeprom_batch(std::span<const core::Location> locations) {
+  if (core::Status selected = select_eeprom(true); !selected) return selected.error();
+  std::vector<uint64_t> values;
+  for (const core::Location& location : locations) {
+    core::Result<uint64_t> value = read(location.width, location.address);
+    if (!value) {
+      (void)select_eeprom(false);
+      return value.error();
+    }
+    values.push_back(*value);
+  }
+  if (core::Status cleared = select_eeprom(false); !cleared) return cleared.error();
+  return values;
 }
 
-void ZALWRITEEEPROMWORD(uint16_t address, uint16_t data) {
-  select_eeprom(true);
-  ZALWRITEWORD(address, data);
-  finish_eeprom_write("EEPROM Word Write Sync error");
+core::Status ZalLink::write_eeprom_batch(std::span<const core::EepromWrite> writes) {
+  if (core::Status selected = select_eeprom(true); !selected) return selected;
+  for (const core::EepromWrite& w : writes) {
+    core::Status written = write_eeprom_selected(w.location.width, w.location.address, w.value);
+    if (!written) {
+      (void)select_eeprom(false);
+      return written;
+    }
+  }
+  return select_eeprom(false);
 }
-
-void ZALWRITEEEPROMLONG(uint16_t address, int32_t data) {
-  select_eeprom(true);
-  ZALWRITELONG(address, data);
-  finish_eeprom_write("EEPROM Long Write Sync error");
-}
-
-namespace {
 
 // The two probes: the cookie without CRC bytes, then with them. CRC mode stays on
-// only when the drive answered the second.
-bool probe_drive(std::string& MESSAGE) {
-  if (ZALPROGSYNC()) {
-    MESSAGE = "Using ZAL Serial Interface";
-    return true;
+// only when the drive answered the second. Probes do not fail, they are answered
+// or not.
+std::optional<std::string> ZalLink::probe_drive() {
+  auto answered = [this] {
+    const core::Result<bool> cookie = cookie_answered();
+    return cookie.ok() && *cookie;
+  };
+  if (answered()) return "Using ZAL Serial Interface";
+  crc_enabled_ = true;
+  if (answered()) {
+    // Errors the drive counted while the probes went unrecognised are no errors.
+    (void)local_write(ZALSTATUS_BYTE, 0);
+    return "Using ZAL Serial Interface With CRCs";
   }
-  serial::SERERROR = false;
-  ZALCRCENABLED = true;
-  if (ZALPROGSYNC()) {
-    ZALCLEARSTATUS();
-    MESSAGE = "Using ZAL Serial Interface With CRCs";
-    return true;
-  }
-  ZALCRCENABLED = false;
-  return false;
+  crc_enabled_ = false;
+  return std::nullopt;
 }
+
+core::Result<std::string> ZalLink::sync() {
+  strict_ = false;
+  crc_enabled_ = false;
+  bool quiet = line_.toss_chars();
+  platform::console::sleep_ms(SYNC_SETTLE_MS);
+  quiet = line_.toss_chars() && quiet;
+
+  const int saved_timeout_ms = line_.char_timeout_ms();
+  line_.set_char_timeout_ms(saved_timeout_ms / PROBE_TIMEOUT_DIVISOR);
+  // A line that never falls quiet may carry the cookie's value by chance; that is
+  // not a drive answering, so it is not probed at all.
+  std::optional<std::string> status = quiet ? probe_drive() : std::nullopt;
+  line_.set_char_timeout_ms(saved_timeout_ms);
+  strict_ = true;
+  if (!status) return core::fail(FailureKind::open, "ZAL Serial Communication failed !");
+  return *status;
+}
+
+namespace {
+
+bool all_eeprom(std::span<const core::Location> locations) {
+  return std::all_of(locations.begin(), locations.end(),
+                     [](const core::Location& l) { return l.memory == core::Memory::eeprom; });
+}
+
+bool all_eeprom(std::span<const core::EepromWrite> writes) {
+  return std::all_of(writes.begin(), writes.end(),
+                     [](const core::EepromWrite& w) { return w.location.memory == core::Memory::eeprom; });
+}
+
+// One drive on the line: channels mean nothing here.
+class ZalBackend final : public core::Backend {
+ public:
+  explicit ZalBackend(ZalLink& zal) : zal_(zal) {}
+
+  core::Result<uint64_t> read(uint8_t, core::Location location) override {
+    if (location.memory == core::Memory::eeprom) return zal_.read_eeprom(location.width, location.address);
+    return zal_.read(location.width, location.address);
+  }
+
+  core::Status write(uint8_t, core::Location location, uint64_t value) override {
+    if (location.memory == core::Memory::eeprom) return zal_.write_eeprom(location.width, location.address, value);
+    return zal_.write(location.width, location.address, value);
+  }
+
+  // A batch that strays into RAM must not be read with the EEPROM selected.
+  core::Result<std::vector<uint64_t>> read_eeprom_batch(uint8_t channel,
+                                                        std::span<const core::Location> locations) override {
+    if (!all_eeprom(locations)) return Backend::read_eeprom_batch(channel, locations);
+    return zal_.read_eeprom_batch(locations);
+  }
+
+  core::Status write_eeprom_batch(uint8_t channel, std::span<const core::EepromWrite> writes) override {
+    if (!all_eeprom(writes)) return Backend::write_eeprom_batch(channel, writes);
+    return zal_.write_eeprom_batch(writes);
+  }
+
+ private:
+  ZalLink& zal_;
+};
 
 }  // namespace
 
-bool ZALSYNC(std::string& MESSAGE) {
-  serial::SERERROR = false;
-  serial::EXITONTIMEOUT = false;
-  EXITONCRCERROR = false;
-  ZALCRCENABLED = false;
-  ZALCRC = 0;
-  MESSAGE = "ZAL Serial Communication failed !";
-
-  bool quiet = serial::SERTOSSCHARS();
-  platform::console::sleep_ms(SYNC_SETTLE_MS);
-  quiet = serial::SERTOSSCHARS() && quiet;
-
-  const int32_t saved_timeout = config::CHARTIMEOUT;
-  config::CHARTIMEOUT = config::CHARTIMEOUT / PROBE_TIMEOUT_DIVISOR;
-  // A line that never falls quiet may carry the cookie's value by chance; that is
-  // not a drive answering, so it is not probed at all.
-  const bool result = quiet && probe_drive(MESSAGE);
-  config::CHARTIMEOUT = saved_timeout;
-  serial::EXITONTIMEOUT = true;
-  EXITONCRCERROR = true;
-  return result;
-}
+std::unique_ptr<core::Backend> make_zal_backend(ZalLink& zal) { return std::make_unique<ZalBackend>(zal); }
 
 }  // namespace zal

@@ -4,7 +4,15 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
+#include <vector>
+
+#include "core/access.h"
+#include "core/result.h"
+#include "serial/serial.h"
 
 namespace zal {
 
@@ -102,41 +110,64 @@ inline constexpr uint8_t ZALFIFOTIMEOUTERR = 128;
 
 // CRC-8 (reflected polynomial 0x8C, initial 0, no final inversion).
 extern const std::array<uint8_t, 256> CRC8TABLE;
-extern bool ZALCRCENABLED;
-extern uint8_t ZALCRC;
-extern bool ZALCRCERROR;
-extern bool EXITONCRCERROR;
-
 uint8_t GETCRC8(uint8_t index);
 // CRC of a byte string, for frame building and the simulator.
 uint8_t crc8(const std::string& bytes);
-void APPENDCRC(std::string& frame);
-bool CHECKCRC(const std::string& body);
 
-// Request frames, without the CRC byte (APPENDCRC adds it). size is the number of
-// data bytes: 1, 2, 4 or 8.
+// Request frames, without the CRC byte. size is the number of data bytes: 1, 2, 4 or 8.
 std::string read_frame(uint8_t size, uint16_t address);
 std::string write_frame(uint8_t size, uint16_t address, uint64_t value);
 
-uint8_t ZALREADBYTE(uint16_t address);
-uint16_t ZALREADWORD(uint16_t address);
-int32_t ZALREADLONG(uint16_t address);
-int64_t ZALREADDOUBLE(uint16_t address);
-void ZALWRITEBYTE(uint16_t address, uint8_t data);
-void ZALWRITEWORD(uint16_t address, uint16_t data);
-void ZALWRITELONG(uint16_t address, int32_t data);
-void ZALWRITEDOUBLE(uint16_t address, int64_t data);
-uint8_t ZALLOCALREAD(uint8_t reg);
-void ZALLOCALWRITE(uint8_t reg, uint8_t value);
-uint8_t ZALREADCOOKIE();
-void ZALCLEARSTATUS();
-bool ZALPROGSYNC();
-uint8_t ZALREADEEPROM(uint16_t address);
-uint16_t ZALREADEEPROMWORD(uint16_t address);
-int32_t ZALREADEEPROMLONG(uint16_t address);
-void ZALWRITEEEPROM(uint16_t address, uint8_t data);
-void ZALWRITEEEPROMWORD(uint16_t address, uint16_t data);
-void ZALWRITEEEPROMLONG(uint16_t address, int32_t data);
-bool ZALSYNC(std::string& MESSAGE);
+// The ZAL protocol on one serial line: CRC mode, synchronisation and the register,
+// local-register and EEPROM operations. It borrows the line; the link owns both.
+class ZalLink {
+ public:
+  explicit ZalLink(serial::SerialLine& line);
+  ZalLink(const ZalLink&) = delete;
+  ZalLink& operator=(const ZalLink&) = delete;
+
+  // Synchronises with the drive (or the card's host port) and settles the CRC mode.
+  // The value is the status text ("Using ZAL Serial Interface With CRCs"); the
+  // failure's text is "ZAL Serial Communication failed !".
+  core::Result<std::string> sync();
+  bool crc_enabled() const { return crc_enabled_; }
+
+  // Values are the raw bits of their width. A byte or local register whose reply
+  // did not come is a missed_answer (the access went on); a word, long or double
+  // whose reply did not come is abandoned, each with its own text. In CRC mode a
+  // wrong or missing CRC byte abandons any access.
+  core::Result<uint64_t> read(core::Width width, uint16_t address);
+  core::Status write(core::Width width, uint16_t address, uint64_t value);
+  core::Result<uint8_t> local_read(uint8_t reg);
+  core::Status local_write(uint8_t reg, uint8_t value);
+  // EEPROM accesses: the non-volatile flag set, the access, the flag cleared. A
+  // write is confirmed by the drive answering the cookie once it is done. A failure
+  // that abandons the access leaves the flag set.
+  core::Result<uint64_t> read_eeprom(core::Width width, uint16_t address);
+  core::Status write_eeprom(core::Width width, uint16_t address, uint64_t value);
+  // The same with the flag set once and cleared once for all of them; each write is
+  // still confirmed. The first failure ends the batch, and the flag is cleared
+  // even then.
+  core::Result<std::vector<uint64_t>> read_eeprom_batch(std::span<const core::Location> locations);
+  core::Status write_eeprom_batch(std::span<const core::EepromWrite> writes);
+
+ private:
+  void send_frame(std::string frame);
+  core::Status receive_crc(const std::string& body, bool& answered);
+  core::Result<uint64_t> finish_read(const std::string& body, uint8_t size, bool answered);
+  core::Status receive_ack();
+  core::Result<bool> cookie_answered();
+  core::Status select_eeprom(bool on);
+  core::Status write_eeprom_selected(core::Width width, uint16_t address, uint64_t value);
+  std::optional<std::string> probe_drive();
+
+  serial::SerialLine& line_;
+  bool crc_enabled_ = false;
+  // Off while synchronising: time-outs and CRC failures are then answers, not failures.
+  bool strict_ = false;
+};
+
+// The backend of a drive on a direct serial line speaking ZAL.
+std::unique_ptr<core::Backend> make_zal_backend(ZalLink& zal);
 
 }  // namespace zal

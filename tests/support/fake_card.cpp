@@ -4,9 +4,6 @@
 
 #include <cstring>
 
-#include "card/hostbus.h"
-#include "config/config.h"
-
 namespace testsupport {
 
 namespace {
@@ -57,14 +54,9 @@ class FakeCardSocket final : public platform::UdpSocket {
 
 FakeCard::FakeCard() = default;
 
-FakeCard::~FakeCard() { card::SOCKET.reset(); }
+FakeCard::~FakeCard() = default;
 
 std::unique_ptr<platform::UdpSocket> FakeCard::socket() { return std::make_unique<FakeCardSocket>(*this); }
-
-void FakeCard::install() {
-  config::THEINTERFACE = config::INTERFACETYPES::EZAL16;
-  card::SOCKET = socket();
-}
 
 uint32_t FakeCard::reg(uint16_t address) const {
   if (address == COMMAND) return command_register_;
@@ -97,7 +89,8 @@ void FakeCard::on_datagram(const std::string& bytes) {
   }
   if (bytes.size() == 4 && bytes[0] == 0x01 && bytes[1] == 0x42) {
     const uint32_t value = read_register(le16(bytes, 2));
-    if (silent) return;
+    if (silent || replies_left == 0) return;
+    if (replies_left > 0) --replies_left;
     std::string reply;
     for (int i = 0; i < 4; ++i) reply.push_back(static_cast<char>(value >> (8 * i)));
     reply.resize(static_cast<std::size_t>(reply_size), '\xEE');
@@ -113,7 +106,9 @@ void FakeCard::write_register(uint16_t address, uint32_t value) {
     command_register_ = value;
     command(value);
     busy_left_ = busy_reads;
-    if (!command_never_clears && busy_left_ == 0) command_register_ = 0;
+    const bool start = (value & 0x3000) == 0 && (value & 0xF00) == 0xF00;
+    command_sticks_ = command_never_clears || (start_never_completes && start);
+    if (!command_sticks_ && busy_left_ == 0) command_register_ = 0;
   } else if (address == DATA) {
     data_register_ = value;
   } else {
@@ -124,7 +119,7 @@ void FakeCard::write_register(uint16_t address, uint32_t value) {
 uint32_t FakeCard::read_register(uint16_t address) {
   const uint32_t value = reg(address);
   accesses.push_back({false, address, value});
-  if (address == COMMAND && busy_left_ > 0 && --busy_left_ == 0 && !command_never_clears) {
+  if (address == COMMAND && busy_left_ > 0 && --busy_left_ == 0 && !command_sticks_) {
     command_register_ = 0;
   }
   return value;

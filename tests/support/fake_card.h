@@ -33,16 +33,12 @@ class FakeCard {
   static constexpr uint16_t USER2 = MODULE_BASE + 0x500;
 
   FakeCard();
-  // Drops the run's card socket, which refers to this card.
   ~FakeCard();
   FakeCard(const FakeCard&) = delete;
   FakeCard& operator=(const FakeCard&) = delete;
 
   // A socket whose traffic this card serves. The card must outlive it.
   std::unique_ptr<platform::UdpSocket> socket();
-  // Installs a socket to this card as the run's card socket and routes the
-  // register access through it.
-  void install();
 
   // Register map: plain registers outside the module.
   void set_register(uint16_t address, uint32_t value) { registers_[address] = value; }
@@ -52,6 +48,7 @@ class FakeCard {
 
   // Module behaviour.
   bool command_never_clears = false;
+  bool start_never_completes = false;  // only a start command stays in the register
   int busy_reads = 0;          // reads of the command register that still show it busy
   void set_command_register(uint32_t value) { command_register_ = value; }
   uint8_t start_failures = 0;  // data register after a start command
@@ -66,6 +63,7 @@ class FakeCard {
   // Transport behaviour.
   int reply_size = 4;       // bytes in each read reply (the value's first, then padding)
   bool silent = false;      // no reply at all: receives time out
+  int replies_left = -1;    // reads answered before the card falls silent (-1: all)
   int receive_error = 0;    // when non-zero, receives fail with this OS code
 
   // What went over the wire.
@@ -84,6 +82,7 @@ class FakeCard {
   std::map<uint16_t, uint32_t> registers_;
   uint32_t command_register_ = 0;
   int busy_left_ = 0;
+  bool command_sticks_ = false;
   uint32_t data_register_ = 0;
   std::deque<std::string> replies_;
 };

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <thread>
 
-#include "config/config.h"
-#include "serial/serial.h"
-#include "zal/zal.h"
 
 namespace testsupport {
 
@@ -157,27 +154,12 @@ void reset_scripted_line() {
 
 std::unique_ptr<platform::SerialDevice> make_scripted_device() { return std::make_unique<ScriptedDevice>(); }
 
-void use_scripted_serial(int char_timeout_ms) {
-  // Ports of earlier tests must not keep the fresh line claimed.
-  serial::SER.reset();
+std::unique_ptr<serial::SerialLine> open_scripted_line(int char_timeout_ms) {
   reset_scripted_line();
-  serial::set_device_factory(make_scripted_device);
-  config::THECOMPORT = "COM1";
-  config::THEBAUDRATE = 115200;
-  config::THEBAUDRATEMUL = 1;
-  config::CHARTIMEOUT = char_timeout_ms;
-  serial::SERERROR = false;
-  serial::EXITONTIMEOUT = false;
-  zal::ZALCRCENABLED = false;
-  zal::ZALCRC = 0;
-  zal::ZALCRCERROR = false;
-  zal::EXITONCRCERROR = false;
-}
-
-bool open_scripted_serial(int char_timeout_ms) {
-  use_scripted_serial(char_timeout_ms);
-  std::string message;
-  return serial::SEROPEN(message);
+  auto line = std::make_unique<serial::SerialLine>(make_scripted_device);
+  line->set_char_timeout_ms(char_timeout_ms);
+  if (!line->open("COM1", 115200, 1)) return nullptr;
+  return line;
 }
 
 }  // namespace testsupport

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/serial_port.h"
+#include "serial/serial.h"
 
 namespace testsupport {
 
@@ -33,6 +34,8 @@ class ScriptedLine {
   char endless_byte = '#';
 
   const std::string& written() const { return written_; }
+  // Forgets what was sent so far (a synchronisation a test needs but does not check).
+  void forget_written() { written_.clear(); }
   const std::vector<std::string>& mismatches() const { return mismatches_; }
   const std::vector<int32_t>& rates() const { return rates_; }
   const std::vector<std::string>& opened_names() const { return opened_names_; }
@@ -81,15 +84,11 @@ class ScriptedLine {
 ScriptedLine& scripted_line();
 void reset_scripted_line();
 
-// A device on the scripted line, for serial::set_device_factory.
+// A device on the scripted line: the factory a SerialLine or a link is given.
 std::unique_ptr<platform::SerialDevice> make_scripted_device();
 
-// Makes the serial layer open the scripted line: a fresh line, the factory set, a
-// port "COM1" at 115200 bit/s, a short character time-out, and the flags of a
-// run's start. Does not open the port.
-void use_scripted_serial(int char_timeout_ms = 50);
-
-// use_scripted_serial and SEROPEN; the open's writes and reads are forgotten.
-bool open_scripted_serial(int char_timeout_ms = 50);
+// A fresh scripted line and a serial line open on it as "COM1" at 115200 bit/s,
+// with a short character time-out. Null when the open failed.
+std::unique_ptr<serial::SerialLine> open_scripted_line(int char_timeout_ms = 50);
 
 }  // namespace testsupport

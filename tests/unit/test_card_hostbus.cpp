@@ -10,15 +10,15 @@
 #include <cstring>
 #include <string>
 
-#include "card/hostbus.h"
-#include "config/config.h"
-#include "fatal_capture.h"
+#include "card/card.h"
+#include "card_fixture.h"
 #include "platform/udp_socket.h"
 #include "support/fake_card.h"
+#include "support/scripted_serial.h"
+#include "zal/zal.h"
 
 namespace {
 
-using testsupport::CardAccess;
 using testsupport::FakeCard;
 
 std::string bytes(std::initializer_list<int> list) {
@@ -28,64 +28,99 @@ std::string bytes(std::initializer_list<int> list) {
 }
 
 TEST(CardHostBus, DatagramsAreLittleEndianByteForByte) {
-  EXPECT_EQ(card::ezal16_write_request(0x0100, static_cast<int32_t>(0x55AACAFE)),
-            bytes({0x01, 0xC2, 0x00, 0x01, 0xFE, 0xCA, 0xAA, 0x55}));
+  EXPECT_EQ(card::ezal16_write_request(0x0100, 0x55AACAFE), bytes({0x01, 0xC2, 0x00, 0x01, 0xFE, 0xCA, 0xAA, 0x55}));
   EXPECT_EQ(card::ezal16_read_request(0x010C), bytes({0x01, 0x42, 0x0C, 0x01}));
   EXPECT_EQ(card::ezal16_read_request(0xFFFC), bytes({0x01, 0x42, 0xFC, 0xFF}));
 }
 
 TEST(CardHostBus, ReadSendsOneRequestAndDecodesTheReply) {
   FakeCard fake;
-  fake.install();
+  auto bus = card::make_ezal16_bus(fake.socket());
   fake.set_register(0x010C, 0x55AACAFE);
-  EXPECT_EQ(static_cast<uint32_t>(card::READ32(0x010C)), 0x55AACAFEu);
+  core::Result<uint32_t> value = bus->read32(0x010C);
+  ASSERT_TRUE(value);
+  EXPECT_EQ(*value, 0x55AACAFEu);
   ASSERT_EQ(fake.datagrams.size(), 1u);
   EXPECT_EQ(fake.datagrams[0], bytes({0x01, 0x42, 0x0C, 0x01}));
 
   fake.reply_size = 9;  // only the first four bytes count
   fake.set_register(0x0200, 0x80000001);
-  EXPECT_EQ(card::READ32(0x0200), static_cast<int32_t>(0x80000001));
+  value = bus->read32(0x0200);
+  ASSERT_TRUE(value);
+  EXPECT_EQ(*value, 0x80000001u);
 }
 
 TEST(CardHostBus, WriteSendsOneDatagramAndWaitsForNothing) {
   FakeCard fake;
-  fake.install();
+  auto bus = card::make_ezal16_bus(fake.socket());
   fake.silent = true;  // a write that waited would time out here
-  card::WRITE32(0x0100, static_cast<int32_t>(0x55AACAFE));
+  EXPECT_TRUE(bus->write32(0x0100, 0x55AACAFE));
   ASSERT_EQ(fake.datagrams.size(), 1u);
   EXPECT_EQ(fake.datagrams[0], bytes({0x01, 0xC2, 0x00, 0x01, 0xFE, 0xCA, 0xAA, 0x55}));
   EXPECT_EQ(fake.reg(0x0100), 0x55AACAFEu);
 }
 
-TEST(CardHostBus, FailedReadsEndTheRun) {
-  FakeCard fake;
-  fake.install();
-  fake.reply_size = 3;
-  EXPECT_EQ(unittest::output_of_exit([] { card::READ32(0x0100); }, 2),
-            "\nShort reply from card: 3 bytes\n");
-  fake.reply_size = 0;
-  EXPECT_EQ(unittest::output_of_exit([] { card::READ32(0x0100); }, 2),
-            "\nShort reply from card: 0 bytes\n");
-  fake.reply_size = 4;
-  fake.silent = true;
-  EXPECT_EQ(unittest::output_of_exit([] { card::READ32(0x0100); }, 2), "\nConnection timed out\n");
-  fake.receive_error = ECONNREFUSED;
-  EXPECT_EQ(unittest::output_of_exit([] { card::READ32(0x0100); }, 2),
-            "\n" + std::string(std::strerror(ECONNREFUSED)) + "\n");
+TEST(CardHostBus, FailedReadsAreFailuresAfterAnEmptyLine) {
+  struct Case {
+    int reply_size;
+    bool silent;
+    int receive_error;
+    core::FailureKind kind;
+    std::string text;
+  };
+  const Case cases[] = {
+      {3, false, 0, core::FailureKind::corrupt, "Short reply from card: 3 bytes"},
+      {0, false, 0, core::FailureKind::corrupt, "Short reply from card: 0 bytes"},
+      {4, true, 0, core::FailureKind::timeout, "Connection timed out"},
+      {4, true, ECONNREFUSED, core::FailureKind::open, std::strerror(ECONNREFUSED)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    FakeCard fake;
+    auto bus = card::make_ezal16_bus(fake.socket());
+    fake.reply_size = c.reply_size;
+    fake.silent = c.silent;
+    fake.receive_error = c.receive_error;
+    core::Result<uint32_t> value = bus->read32(0x0100);
+    ASSERT_FALSE(value);
+    EXPECT_EQ(value.error().kind, c.kind);
+    EXPECT_EQ(value.error().text, c.text);
+    EXPECT_EQ(value.error().form, core::FailureForm::after_empty_line);
+  }
 }
 
-TEST(CardHostBus, TransportsWithoutAPathReadZeroAndWriteNothing) {
-  FakeCard fake;
-  fake.install();
-  fake.set_register(0x0100, 0x55AACAFE);
-  for (auto kind : {config::INTERFACETYPES::EPP, config::INTERFACETYPES::PCIMEM, config::INTERFACETYPES::PCIPORT,
-                    config::INTERFACETYPES::ISAPORT, config::INTERFACETYPES::OSDEVICE}) {
-    config::THEINTERFACE = kind;
-    EXPECT_EQ(card::READ32(0x0100), 0);
-    card::WRITE32(0x0100, 7);
-  }
-  EXPECT_TRUE(fake.datagrams.empty());
-  config::THEINTERFACE = config::INTERFACETYPES::EZAL16;
+TEST(CardHostBus, ABusWithoutAPathReadsZeroSoNoCardIsFound) {
+  auto bus = card::make_null_bus();
+  core::Result<uint32_t> value = bus->read32(0x0100);
+  ASSERT_TRUE(value);
+  EXPECT_EQ(*value, 0u);
+  EXPECT_TRUE(bus->write32(0x0100, 7));
+
+  unittest::NoticeLog notices;
+  core::Result<card::OpenedCard> opened = card::open_card(*bus, {}, notices);
+  ASSERT_FALSE(opened);
+  EXPECT_EQ(opened.error().text, "No QX3 Hardware Found");
+  EXPECT_EQ(opened.error().form, core::FailureForm::alone);
+  EXPECT_EQ(opened.error().kind, core::FailureKind::open);
+}
+
+TEST(CardHostBus, TheHostPortBusMakesLongZalAccesses) {
+  auto line = testsupport::open_scripted_line();
+  ASSERT_TRUE(line);
+  zal::ZalLink zal(*line);
+  testsupport::scripted_line().expect(bytes({0xDF}), bytes({0x5A}));  // a port without CRC bytes
+  ASSERT_TRUE(zal.sync());
+  testsupport::scripted_line().forget_written();
+  auto bus = card::make_oszal_bus(zal);
+
+  testsupport::scripted_line().expect(bytes({0x46, 0x00, 0x01}), bytes({0xFE, 0xCA, 0xAA, 0x55}));
+  core::Result<uint32_t> value = bus->read32(0x0100);
+  ASSERT_TRUE(value);
+  EXPECT_EQ(*value, 0x55AACAFEu);
+  EXPECT_TRUE(bus->write32(0x1100, 0x80000005));
+  EXPECT_EQ(testsupport::scripted_line().written(),
+            bytes({0x46, 0x00, 0x01, 0x66, 0x00, 0x11, 0x05, 0x00, 0x00, 0x80}));
+  EXPECT_TRUE(testsupport::scripted_line().mismatches().empty());
 }
 
 // A UDP peer on the loopback interface, bound to a port the system chooses.

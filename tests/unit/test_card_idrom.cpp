@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
+#include "card/card.h"
 #include "card/idrom.h"
-#include "fatal_capture.h"
+#include "card_fixture.h"
 #include "support/fake_card.h"
 
 namespace {
@@ -18,12 +19,25 @@ IdromImage numbered_image() {
   return image;
 }
 
-TEST(CardIdrom, CopiesTheRomInOneFixedOrder) {
+class CardIdrom : public testing::Test {
+ protected:
+  core::Result<card::Idrom> read() { return card::read_idrom(*bus); }
+  // The IDROM read and its output masks set, as opening the card does.
+  core::Result<card::Idrom> read_with_masks() {
+    core::Result<card::Idrom> idrom = read();
+    if (!idrom) return idrom;
+    if (core::Status done = card::set_output_masks(*idrom); !done) return done.error();
+    return idrom;
+  }
   FakeCard fake;
-  fake.install();
+  std::unique_ptr<card::HostBus> bus = card::make_ezal16_bus(fake.socket());
+};
+
+TEST_F(CardIdrom, CopiesTheRomInOneFixedOrder) {
   const IdromImage image = numbered_image();
   fake.load_idrom(0x0400, image.words);
-  card::FILLQX3ARRAY();
+  core::Result<card::Idrom> idrom = read();
+  ASSERT_TRUE(idrom);
 
   ASSERT_EQ(fake.accesses.size(), 258u);
   EXPECT_EQ(fake.accesses[0], (CardAccess{false, 0x0100, 0x55AACAFE}));
@@ -32,94 +46,93 @@ TEST(CardIdrom, CopiesTheRomInOneFixedOrder) {
     EXPECT_EQ(fake.accesses[2 + i].address, 0x0400 + 4 * i);
     EXPECT_FALSE(fake.accesses[2 + i].write);
   }
-  EXPECT_EQ(card::IDROMOFFSET, 0x0400);
-  EXPECT_TRUE(std::equal(image.words.begin(), image.words.end(), card::IDROMASARRAY.begin()));
-  EXPECT_EQ(card::IDROMHEADER.MODULEPOINTER, 64u);
-  EXPECT_EQ(card::IDROMHEADER.PORTWIDTH, 24u);
-  EXPECT_EQ(card::MODULEOFFSET, 16);
-  EXPECT_EQ(card::PINDESCOFFSET, 112);
+  EXPECT_EQ(idrom->offset, 0x0400u);
+  EXPECT_TRUE(std::equal(image.words.begin(), image.words.end(), idrom->words.begin()));
+  EXPECT_EQ(idrom->header.MODULEPOINTER, 64u);
+  EXPECT_EQ(idrom->header.PORTWIDTH, 24u);
+  EXPECT_EQ(idrom->module_offset, 16);
+  EXPECT_EQ(idrom->pindesc_offset, 112);
 }
 
-TEST(CardIdrom, RomAddressWrapsAtSixteenBits) {
-  FakeCard fake;
-  fake.install();
+TEST_F(CardIdrom, RomAddressWrapsAtSixteenBits) {
   fake.load_idrom(0xFF00, numbered_image().words);  // the last 192 words wrap to 0x0000
   fake.set_register(0x0100, 0x55AACAFE);            // the wrapped words cover the cookie
   fake.set_register(0x010C, 0xFF00);                // and the pointer: put them back
-  card::FILLQX3ARRAY();
+  ASSERT_TRUE(read());
   EXPECT_EQ(fake.accesses[2 + 63].address, 0xFFFC);
   EXPECT_EQ(fake.accesses[2 + 64].address, 0x0000);
 }
 
-TEST(CardIdrom, AWrongCookieEndsTheRunWithoutABlankLine) {
-  FakeCard fake;
-  fake.install();
+TEST_F(CardIdrom, AWrongCookieFailsAloneAfterOneRead) {
   fake.set_register(0x0100, 0x55AACAFF);
-  EXPECT_EQ(unittest::output_of_exit([] { card::FILLQX3ARRAY(); }, 2), "No QX3 Hardware Found\n");
+  core::Result<card::Idrom> idrom = read();
+  ASSERT_FALSE(idrom);
+  EXPECT_EQ(idrom.error().text, "No QX3 Hardware Found");
+  EXPECT_EQ(idrom.error().form, core::FailureForm::alone);
+  EXPECT_EQ(fake.accesses.size(), 1u);
 }
 
-TEST(CardIdrom, TheHighestIndexOfATagWinsWithoutCardAccess) {
-  FakeCard fake;
-  fake.install();
+TEST_F(CardIdrom, ATransportFailureStopsTheCopy) {
+  fake.load_idrom(0x0400, numbered_image().words);
+  fake.replies_left = 10;
+  core::Result<card::Idrom> idrom = read();
+  ASSERT_FALSE(idrom);
+  EXPECT_EQ(idrom.error().text, "Connection timed out");
+  EXPECT_EQ(fake.datagrams.size(), 11u);  // nothing after the read that got no answer
+}
+
+TEST_F(CardIdrom, TheHighestIndexOfATagWinsWithoutCardAccess) {
   IdromImage image;
   image.module(0, card::IOPORTTAG, 0x1000, 5);
   image.module(3, card::SSERIALTAG, 0x5B00, 4);
   image.module(31, card::SSERIALTAG, 0x6000, 9);
   fake.load_idrom(0x0400, image.words);
-  card::FILLQX3ARRAY();
+  core::Result<card::Idrom> idrom = read();
+  ASSERT_TRUE(idrom);
   fake.accesses.clear();
 
-  uint16_t base = 1;
-  uint8_t regs = 1;
-  EXPECT_TRUE(card::GETMODULEINFO(card::SSERIALTAG, base, regs));
-  EXPECT_EQ(base, 0x6000);
-  EXPECT_EQ(regs, 9);
-  EXPECT_EQ(card::MODULES[3].BASEADDR, 0x5B00);
-  EXPECT_FALSE(card::GETMODULEINFO(card::PWMTAG, base, regs));
-  EXPECT_EQ(base, 0);
-  EXPECT_EQ(regs, 0);
+  const std::optional<card::ModuleInfo> found = card::find_module(*idrom, card::SSERIALTAG);
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->base, 0x6000);
+  EXPECT_EQ(found->registers, 9);
+  EXPECT_EQ(idrom->modules[3].BASEADDR, 0x5B00);
+  EXPECT_FALSE(card::find_module(*idrom, card::PWMTAG).has_value());
   EXPECT_TRUE(fake.accesses.empty());
 }
 
-class CardMasks : public testing::Test {
- protected:
-  void build(const IdromImage& image) {
-    fake.install();
-    fake.load_idrom(0x0400, image.words);
-    card::FILLQX3ARRAY();
-    card::ZEROMASKS();
-    card::SETALLQX3OUTPUTMASKS();
-  }
-  FakeCard fake;
-};
-
-TEST_F(CardMasks, OneBitPerOutputPinPortByPort) {
+TEST_F(CardIdrom, OneMaskBitPerOutputPinPortByPort) {
   IdromImage image;
   image.pin(1, 0x81, card::SSERIALTAG);
   image.pin(25, 0x80, card::PWMTAG);
   image.pin(48, 0x85, card::STEPGENTAG);
   image.pin(2, 0x05, card::SSERIALTAG);  // an input: no bit
   image.pin(144, 0x80, card::LEDTAG);
-  build(image);
-  EXPECT_EQ(card::OUTPUTMASKS, (std::array<uint32_t, 6>{0x1, 0x800001, 0, 0, 0, 0x800000}));
-  EXPECT_EQ(card::PINDESCS[48].GTAG, card::STEPGENTAG);
+  fake.load_idrom(0x0400, image.words);
+  core::Result<card::Idrom> idrom = read_with_masks();
+  ASSERT_TRUE(idrom);
+  EXPECT_EQ(idrom->output_masks, (std::array<uint32_t, 6>{0x1, 0x800001, 0, 0, 0, 0x800000}));
+  EXPECT_EQ(idrom->pins[48].GTAG, card::STEPGENTAG);
 }
 
-TEST_F(CardMasks, NoPinsLeaveEveryMaskZero) {
+TEST_F(CardIdrom, NoPinsLeaveEveryMaskZero) {
   IdromImage image;
   image.pin(1, 0x80, card::SSERIALTAG);
   image.words[8] = 0x10000;  // only the low 16 bits count
-  build(image);
-  EXPECT_EQ(card::OUTPUTMASKS, (std::array<uint32_t, 6>{}));
+  fake.load_idrom(0x0400, image.words);
+  core::Result<card::Idrom> idrom = read_with_masks();
+  ASSERT_TRUE(idrom);
+  EXPECT_EQ(idrom->output_masks, (std::array<uint32_t, 6>{}));
 }
 
-TEST_F(CardMasks, NarrowPortsStillFitSixMasks) {
+TEST_F(CardIdrom, NarrowPortsStillFitSixMasks) {
   IdromImage image;
   image.words[8] = 12;
   image.words[9] = 2;
   image.pin(12, 0x80, card::SSERIALTAG);
-  build(image);
-  EXPECT_EQ(card::OUTPUTMASKS[5], 0x2u);
+  fake.load_idrom(0x0400, image.words);
+  core::Result<card::Idrom> idrom = read_with_masks();
+  ASSERT_TRUE(idrom);
+  EXPECT_EQ(idrom->output_masks[5], 0x2u);
 }
 
 struct BadRom {
@@ -130,7 +143,7 @@ struct BadRom {
   uint32_t value2 = 0;
 };
 
-TEST(CardIdromLimits, ARomOutsideTheTablesEndsTheRunClearly) {
+TEST(CardIdromLimits, ARomOutsideTheTablesFailsClearly) {
   const BadRom cases[] = {
       {1, 161 * 4, "Invalid IDROM: module table offset out of range"},
       {1, 0x80000000u, "Invalid IDROM: module table offset out of range"},
@@ -143,37 +156,32 @@ TEST(CardIdromLimits, ARomOutsideTheTablesEndsTheRunClearly) {
   for (const BadRom& c : cases) {
     SCOPED_TRACE(c.message);
     FakeCard fake;
-    fake.install();
+    auto bus = card::make_ezal16_bus(fake.socket());
     IdromImage image;
+    image.module(0, card::SSERIALTAG, FakeCard::MODULE_BASE, 6);
     image.words[static_cast<std::size_t>(c.word)] = c.value;
     if (c.word2 != 0) image.words[static_cast<std::size_t>(c.word2)] = c.value2;
     fake.load_idrom(0x0400, image.words);
-    const std::string out = unittest::output_of_exit(
-        [] {
-          card::FILLQX3ARRAY();
-          card::ZEROMASKS();
-          card::SETALLQX3OUTPUTMASKS();
-        },
-        2);
-    EXPECT_EQ(out, "\n" + std::string(c.message) + "\n");
+    unittest::NoticeLog notices;
+    core::Result<card::OpenedCard> opened = card::open_card(*bus, {card::StartMode::none}, notices);
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error().text, c.message);
+    EXPECT_EQ(opened.error().form, core::FailureForm::after_empty_line);
+    EXPECT_EQ(opened.error().kind, core::FailureKind::corrupt);
+    EXPECT_EQ(fake.accesses.size(), 258u);  // the copy, and nothing written
   }
 }
 
-TEST(CardIdromLimits, TablesAtTheirLastPlaceAreAccepted) {
-  FakeCard fake;
-  fake.install();
+TEST_F(CardIdrom, TablesAtTheirLastPlaceAreAccepted) {
   IdromImage image;
   image.words[1] = 160 * 4;
   image.words[2] = 112 * 4 + 3;  // truncated to word 112
   image.words[255] = 0x80;       // pin 144
   fake.load_idrom(0x0400, image.words);
-  card::FILLQX3ARRAY();
-  card::ZEROMASKS();
-  card::SETALLQX3OUTPUTMASKS();
-  uint16_t base = 0;
-  uint8_t regs = 0;
-  EXPECT_FALSE(card::GETMODULEINFO(card::SSERIALTAG, base, regs));
-  EXPECT_EQ(card::OUTPUTMASKS[5], 0x800000u);
+  core::Result<card::Idrom> idrom = read_with_masks();
+  ASSERT_TRUE(idrom);
+  EXPECT_FALSE(card::find_module(*idrom, card::SSERIALTAG).has_value());
+  EXPECT_EQ(idrom->output_masks[5], 0x800000u);
 }
 
 }  // namespace

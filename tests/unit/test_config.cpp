@@ -4,7 +4,6 @@
 #include <string>
 
 #include "config/config.h"
-#include "fatal_capture.h"
 
 namespace {
 
@@ -18,16 +17,31 @@ EnvLookup lookup_in(const Env& env) {
   };
 }
 
-// Reads the environment and returns the notices printed on the way.
+class NoticeLines final : public core::Reporter {
+ public:
+  void notice(std::string_view line) override { text.append(line).append("\n"); }
+  std::string text;
+};
+
+LinkSettings last;
+
+// Reads the environment, keeps the settings in `last` and returns the notices.
 std::string read_env(const Env& env) {
-  testing::internal::CaptureStdout();
-  GETOURENV(lookup_in(env));
-  return testing::internal::GetCapturedStdout();
+  NoticeLines notices;
+  core::Result<LinkSettings> settings = settings_from_environment(notices, lookup_in(env));
+  EXPECT_TRUE(settings.ok()) << settings.error().text;
+  if (settings) last = *settings;
+  return notices.text;
 }
 
-// Reading must end the run: returns everything printed.
+// Reading must fail: returns the notices and the failure as the programs print them.
 std::string fatal_env(const Env& env) {
-  return unittest::output_of_exit([&env] { GETOURENV(lookup_in(env)); }, 2);
+  NoticeLines notices;
+  core::Result<LinkSettings> settings = settings_from_environment(notices, lookup_in(env));
+  if (settings) return "(no failure)";
+  EXPECT_EQ(settings.error().kind, core::FailureKind::config);
+  for (const std::string& line : core::faithful_lines(settings.error())) notices.text += line + "\n";
+  return notices.text;
 }
 
 std::string bumout(const std::string& message) { return "\n" + message + "\n"; }
@@ -38,84 +52,84 @@ TEST(Config, DirectSerialDefaultsAndTheirNoticesInOrder) {
             "Comport not in Environment, assuming COM1\n"
             "BaudrateMul not in Environment, assuming 1\n"
             "Baudrate not in Environment, assuming 115200 Baud\n");
-  EXPECT_EQ(THEINTERFACE, INTERFACETYPES::OSDEVICE);
-  EXPECT_EQ(PROTOCOL, PROTOCOLTYPES::HEX);
-  EXPECT_EQ(THECOMPORT, "COM1");
-  EXPECT_EQ(THEBAUDRATE, 115200);
-  EXPECT_EQ(THEBAUDRATEMUL, 1.0);
-  EXPECT_EQ(CHARTIMEOUT, 1000);
+  EXPECT_EQ(last.interface_kind, INTERFACETYPES::OSDEVICE);
+  EXPECT_EQ(last.protocol, PROTOCOLTYPES::HEX);
+  EXPECT_EQ(last.comport, "COM1");
+  EXPECT_EQ(last.baudrate, 115200);
+  EXPECT_EQ(last.baudrate_mul, 1.0);
+  EXPECT_EQ(last.char_timeout_ms, 1000);
 }
 
 TEST(Config, ExplicitSerialSettings) {
   EXPECT_EQ(read_env({{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "zal"}, {"COMPORT", "com7"},
                       {"BAUDRATE", "76800"}, {"BAUDRATEMUL", "1.5"}}),
             "");
-  EXPECT_EQ(PROTOCOL, PROTOCOLTYPES::ZAL);
-  EXPECT_EQ(THECOMPORT, "COM7");
-  EXPECT_EQ(THEBAUDRATE, 76800);
-  EXPECT_DOUBLE_EQ(THEBAUDRATEMUL, 1.5);
+  EXPECT_EQ(last.protocol, PROTOCOLTYPES::ZAL);
+  EXPECT_EQ(last.comport, "COM7");
+  EXPECT_EQ(last.baudrate, 76800);
+  EXPECT_DOUBLE_EQ(last.baudrate_mul, 1.5);
 
   read_env({{"INTERFACE", "OSDEVICE"}, {"COMPORT", "COM$A"}, {"BAUDRATE", "$1C200"}, {"BAUDRATEMUL", "64"}});
-  EXPECT_EQ(THECOMPORT, "COM$A");
-  EXPECT_EQ(THEBAUDRATE, 115200);
-  EXPECT_DOUBLE_EQ(THEBAUDRATEMUL, 64.0);
+  EXPECT_EQ(last.comport, "COM$A");
+  EXPECT_EQ(last.baudrate, 115200);
+  EXPECT_DOUBLE_EQ(last.baudrate_mul, 64.0);
 }
 
 TEST(Config, SszalOverEthernet) {
   EXPECT_EQ(read_env({{"INTERFACE", "ezal16"}, {"PROTOCOL", "sszal"}, {"IPADDR", "192.168.1.121"},
                       {"COMPORT", "nonsense"}, {"BAUDRATEMUL", "nonsense"}}),
             "Baudrate not in Environment, assuming 2500000 Baud\n");
-  EXPECT_EQ(THEINTERFACE, INTERFACETYPES::EZAL16);
-  EXPECT_EQ(IPADDR, "192.168.1.121");
-  EXPECT_EQ(THEBAUDRATE, 2500000);
-  EXPECT_EQ(THECOMPORT, "");
+  EXPECT_EQ(last.interface_kind, INTERFACETYPES::EZAL16);
+  EXPECT_EQ(last.ip_address, "192.168.1.121");
+  EXPECT_EQ(last.baudrate, 2500000);
+  EXPECT_EQ(last.comport, "");
 
   read_env({{"INTERFACE", "EZAL16"}, {"PROTOCOL", "SSZAL"}, {"IPADDR", "010.0.0.255"}, {"BAUDRATE", "9600"}});
-  EXPECT_EQ(IPADDR, "10.0.0.255");
-  EXPECT_EQ(THEBAUDRATE, 9600);
+  EXPECT_EQ(last.ip_address, "10.0.0.255");
+  EXPECT_EQ(last.baudrate, 9600);
 }
 
 TEST(Config, SszalOverTheCardSerialPortTakesItsComport) {
   EXPECT_EQ(read_env({{"INTERFACE", "oszal"}, {"PROTOCOL", "sszal"}, {"COMPORT", "com3"}}),
             "Baudrate not in Environment, assuming 2500000 Baud\n");
-  EXPECT_EQ(THEINTERFACE, INTERFACETYPES::OSZAL);
-  EXPECT_EQ(THECOMPORT, "COM3");
+  EXPECT_EQ(last.interface_kind, INTERFACETYPES::OSZAL);
+  EXPECT_EQ(last.comport, "COM3");
 
   // A port name without "COM" is not this interface's business: it is passed over.
   read_env({{"INTERFACE", "OSZAL"}, {"PROTOCOL", "SSZAL"}, {"COMPORT", "/dev/ttyS0"}});
-  EXPECT_EQ(THECOMPORT, "");
+  EXPECT_EQ(last.comport, "");
 }
 
 TEST(Config, UnknownNamesFallBackSilently) {
   EXPECT_EQ(read_env({{"INTERFACE", "FOO"}, {"PROTOCOL", "DIRECT"}}), "");
-  EXPECT_EQ(THEINTERFACE, INTERFACETYPES::EPP);
-  EXPECT_EQ(EPPBASEPORT, DEFAULTEPPBASEPORT);
+  EXPECT_EQ(last.interface_kind, INTERFACETYPES::EPP);
+  EXPECT_EQ(last.epp_base_port, DEFAULTEPPBASEPORT);
   EXPECT_EQ(read_env({{"INTERFACE", "pcimem"}, {"PROTOCOL", "gopher"}}), "");
-  EXPECT_EQ(THEINTERFACE, INTERFACETYPES::PCIMEM);
-  EXPECT_EQ(PROTOCOL, PROTOCOLTYPES::INVALID);
-  EXPECT_EQ(THEBAUDRATE, 0);
-  EXPECT_EQ(CHARTIMEOUT, 1000);
+  EXPECT_EQ(last.interface_kind, INTERFACETYPES::PCIMEM);
+  EXPECT_EQ(last.protocol, PROTOCOLTYPES::INVALID);
+  EXPECT_EQ(last.baudrate, 0);
+  EXPECT_EQ(last.char_timeout_ms, 1000);
 }
 
 TEST(Config, EppPortIsReadAsHexWords) {
   read_env({{"INTERFACE", "EPP"}, {"PROTOCOL", "DIRECT"}, {"EPPPORT", "278"}});
-  EXPECT_EQ(EPPBASEPORT, 632);
+  EXPECT_EQ(last.epp_base_port, 632);
   read_env({{"INTERFACE", "EPP"}, {"PROTOCOL", "DIRECT"}, {"EPPPORT", "3bc8"}});
-  EXPECT_EQ(EPPBASEPORT, 0x3BC8);
+  EXPECT_EQ(last.epp_base_port, 0x3BC8);
 }
 
-TEST(ConfigDeathTest, MissingInterfaceComesFirst) {
+TEST(ConfigRefusal, MissingInterfaceComesFirst) {
   EXPECT_EQ(fatal_env({}), bumout("Interface not in Environment"));
   EXPECT_EQ(fatal_env({{"PROTOCOL", "BUS"}, {"COMPORT", "X"}}), bumout("Interface not in Environment"));
 }
 
-TEST(ConfigDeathTest, BusIsRefusedEvenWhenAllElseIsValid) {
+TEST(ConfigRefusal, BusIsRefusedEvenWhenAllElseIsValid) {
   EXPECT_EQ(fatal_env({{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "bus"}, {"COMPORT", "COM1"}, {"BAUDRATE", "9600"},
                        {"BAUDRATEMUL", "1"}}),
             bumout("Protocol not supported"));
 }
 
-TEST(ConfigDeathTest, BadComPorts) {
+TEST(ConfigRefusal, BadComPorts) {
   const std::string message = bumout("Undecipherable Windows COM port - bail out!");
   for (const char* port : {"COM", "COM7:", "/dev/ttyS0", "COMX", "COM 7 ", "COM99999999999"}) {
     EXPECT_EQ(fatal_env({{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "HEX"}, {"COMPORT", port}}), message) << port;
@@ -123,7 +137,7 @@ TEST(ConfigDeathTest, BadComPorts) {
   EXPECT_EQ(fatal_env({{"INTERFACE", "OSZAL"}, {"PROTOCOL", "SSZAL"}, {"COMPORT", "COMX"}}), message);
 }
 
-TEST(ConfigDeathTest, BadBaudRateMultipliers) {
+TEST(ConfigRefusal, BadBaudRateMultipliers) {
   for (const char* mul : {"0.5", "65", "x2", "0", "-2", "64.01"}) {
     EXPECT_EQ(fatal_env({{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "ZAL"}, {"BAUDRATEMUL", mul}}),
               "Comport not in Environment, assuming COM1\n" + bumout("Illegal Baud rate Multiplier - bail out!"))
@@ -131,7 +145,7 @@ TEST(ConfigDeathTest, BadBaudRateMultipliers) {
   }
 }
 
-TEST(ConfigDeathTest, BadBaudRates) {
+TEST(ConfigRefusal, BadBaudRates) {
   for (const char* rate : {"fast", "0", "-9600", "1.5", "115200 Baud", "99999999999"}) {
     EXPECT_EQ(fatal_env({{"INTERFACE", "EZAL16"}, {"IPADDR", "127.0.0.1"}, {"PROTOCOL", "SSZAL"}, {"BAUDRATE", rate}}),
               bumout("Illegal Baud rate - bail out!"))
@@ -139,7 +153,7 @@ TEST(ConfigDeathTest, BadBaudRates) {
   }
 }
 
-TEST(ConfigDeathTest, BadIpAddresses) {
+TEST(ConfigRefusal, BadIpAddresses) {
   for (const char* addr : {"", "1.2.3", "1.2.3.4.5", "1.2.3.256", "1.2.+3.4", "1.2.-3.4", "1.2.3.4a", "a.b.c.d",
                            "localhost", "1..2.3", "1.2.3.4.", " 1.2.3.4", "1.2.3.99999999999999"}) {
     EXPECT_EQ(fatal_env({{"INTERFACE", "EZAL16"}, {"PROTOCOL", "SSZAL"}, {"IPADDR", addr}}),
@@ -148,7 +162,7 @@ TEST(ConfigDeathTest, BadIpAddresses) {
   }
 }
 
-TEST(ConfigDeathTest, BadEppPorts) {
+TEST(ConfigRefusal, BadEppPorts) {
   EXPECT_EQ(fatal_env({{"INTERFACE", "EPP"}, {"PROTOCOL", "DIRECT"}, {"EPPPORT", "27C"}}),
             bumout("Invalid EPP address"));
   EXPECT_EQ(fatal_env({{"INTERFACE", "EPP"}, {"PROTOCOL", "DIRECT"}, {"EPPPORT", "0x378"}}),

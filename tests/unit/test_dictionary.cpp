@@ -6,7 +6,6 @@
 
 #include "core/text.h"
 #include "dictionary/dictionary.h"
-#include "fatal_capture.h"
 
 namespace {
 
@@ -93,11 +92,11 @@ TEST(Dictionary, ErrorTable) {
   EXPECT_STREQ(dict::ERRORRECORD[dict::LASTERROR - 1].ERRSTR, "");
 }
 
-TEST(DictionaryDeathTest, ErrorPrintsOnlyItsTextAndExitsTwo) {
-  EXPECT_EQ(unittest::output_of_exit([] { dict::ERROR(dict::SSZALTRANSFERFAILED); }, 2), "SSZAL Transfer Failed\n");
-  EXPECT_EQ(unittest::output_of_exit([] { dict::ERROR(dict::CHARTIMEOUTERR); }, 2),
-            "Time out waiting for Character\n");
-  EXPECT_EQ(unittest::output_of_exit([] { dict::ERROR(40); }, 2), "Error 40\n");
+TEST(Dictionary, ErrorTextsByCode) {
+  EXPECT_EQ(dict::error_text(dict::SSZALTRANSFERFAILED), "SSZAL Transfer Failed");
+  EXPECT_EQ(dict::error_text(dict::CHARTIMEOUTERR), "Time out waiting for Character");
+  EXPECT_EQ(dict::error_text(40), "Error 40");
+  EXPECT_EQ(dict::error_text(0), "Error 0");
 }
 
 }  // namespace

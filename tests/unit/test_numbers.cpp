@@ -129,4 +129,25 @@ TEST(Numbers, RoundedLongTextIsExact) {
   EXPECT_EQ(v, 1);
 }
 
+// One parser of port names: the configuration takes any number form, a device only
+// plain decimal numbers from 1.
+TEST(Numbers, ComPortNames) {
+  struct Case {
+    const char* name;
+    bool parses;
+    int32_t number;
+    bool plain;
+  };
+  for (const Case& c : {Case{"COM1", true, 1, true}, Case{"com07", true, 7, true}, Case{"COM123456", true, 123456, true},
+                        Case{"COM$1", true, 1, false}, Case{"COM-1", true, -1, false}, Case{"COM0", true, 0, false},
+                        Case{"COM1234567", true, 1234567, false}, Case{"COM", false, 0, false},
+                        Case{"COMX", false, 0, false}, Case{"CON1", false, 0, false}, Case{"COM7:", false, 0, false}}) {
+    const std::optional<core::ComPort> port = core::parse_comport(c.name);
+    ASSERT_EQ(port.has_value(), c.parses) << c.name;
+    if (!port) continue;
+    EXPECT_EQ(port->number, c.number) << c.name;
+    EXPECT_EQ(port->plain, c.plain) << c.name;
+  }
+}
+
 }  // namespace

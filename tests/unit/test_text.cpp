@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
-#include "core/fatal.h"
+#include "core/result.h"
 #include "core/text.h"
-#include "fatal_capture.h"
 
 namespace {
 
@@ -96,38 +96,32 @@ TEST(Text, HexDoubleRead) {
   EXPECT_FALSE(HEXDOUBLEREAD(" 5", v));
 }
 
-TEST(Text, HexStringAndPrint) {
+TEST(Text, HexString) {
   EXPECT_EQ(HEXSTRING(0xFFFFFFFFu, 4), "FFFF");
   EXPECT_EQ(HEXSTRING(10, 2), "0A");
   EXPECT_EQ(HEXSTRING(0x0812, 4), "0812");
   EXPECT_EQ(HEXSTRING(0xDEADBEEF, 8), "DEADBEEF");
   EXPECT_EQ(HEXSTRING(0xDEADBEEF, 0), "");
   EXPECT_EQ(HEXSTRING(0xDEADBEEF, 10), "00DEADBEEF");
-
-  testing::internal::CaptureStdout();
-  HEXPRINT(0xFFFFFFFFu, 4);
-  HEXPRINT(10, 2);
-  HEXPRINT(5, 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "FFFF0A");
 }
 
-TEST(FatalDeathTest, BumoutWritesABlankLineAndTheMessage) {
-  EXPECT_EQ(unittest::output_of_exit([] { BUMOUT("Setup Mode"); }, 2), "\nSetup Mode\n");
+using Lines = std::vector<std::string>;
+
+TEST(Failure, FaithfulLinesInEachForm) {
+  EXPECT_EQ(faithful_lines(fail(FailureKind::open, "Setup Mode")), (Lines{"", "Setup Mode"}));
+  EXPECT_EQ(faithful_lines(fail(FailureKind::timeout, "Time out waiting for Character", FailureForm::alone)),
+            (Lines{"Time out waiting for Character"}));
   // The message is a short string like every other text here.
-  EXPECT_EQ(unittest::output_of_exit([] { BUMOUT(std::string(300, 'x')); }, 2), "\n" + std::string(255, 'x') + "\n");
-}
+  EXPECT_EQ(faithful_lines(fail(FailureKind::open, std::string(300, 'x'))), (Lines{"", std::string(255, 'x')}));
 
-// The hook ends the run itself; it must be run once, not again from its own end_run.
-void hook_that_ends_the_run() { end_run(5); }
-void end_through_hook() {
-  set_exit_hook(hook_that_ends_the_run);
-  end_run(0);
-}
-void end_with_code_seven() { end_run(7); }
+  Failure dump = fail(FailureKind::module, "Timeout waiting for done", FailureForm::with_register_dump);
+  dump.dump = {"Command Port 1004", "Data Port 00"};
+  EXPECT_EQ(faithful_lines(dump), (Lines{"Timeout waiting for done", "Command Port 1004", "Data Port 00"}));
 
-TEST(FatalDeathTest, EndRunGivesTheCodeAndRunsTheHookOnce) {
-  EXPECT_EXIT(end_with_code_seven(), testing::ExitedWithCode(7), "");
-  EXPECT_EXIT(end_through_hook(), testing::ExitedWithCode(5), "");
+  // A transport failure met half-way through a dump keeps what was already due.
+  Failure lost = fail(FailureKind::timeout, "Connection timed out");
+  lost.lines_before = {"Timeout waiting for done", "Command Port 1004"};
+  EXPECT_EQ(faithful_lines(lost), (Lines{"Timeout waiting for done", "Command Port 1004", "", "Connection timed out"}));
 }
 
 }  // namespace

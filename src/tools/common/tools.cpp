@@ -1,28 +1,27 @@
 #include "tools/common/tools.h"
 
-#include "core/fatal.h"
+#include <cstdio>
+
 #include "core/numbers.h"
-#include "core/output.h"
 #include "core/text.h"
-#include "link/link.h"
 #include "platform/console.h"
+#include "tools/common/fatal.h"
+#include "tools/common/output.h"
 
 namespace tools {
-
-std::string PARMNAME;
-uint16_t PARMLOC = 0;
-dict::PARAMETERTYPE PARMTYPE = dict::PARAMETERTYPE::TYPE_BYTE;
-bool USEHEX = false;
-bool DOREPEAT = false;
-bool GETADDRESS = false;
-int16_t RETCODE = 0;
-std::string MESSAGE;
 
 namespace {
 
 constexpr int16_t NAME_COLUMN_WIDTH = 19;
 constexpr int NAMES_PER_LINE = 4;
 constexpr int LINES_PER_PAGE = 19;
+
+// An empty line, "Press return to continue", and one line of standard input.
+void pause() {
+  write_line();
+  write_line("Press return to continue");
+  platform::console::read_line();
+}
 
 }  // namespace
 
@@ -33,8 +32,8 @@ std::string Arguments::operator[](int i) const {
   return core::shortstring(argv_[i]);
 }
 
-bool FINDPARM(const std::string& ANAME) {
-  std::string rest = ANAME;
+std::optional<Parameter> find_parameter(const std::string& text) {
+  std::string rest = text;
   const std::string name = core::UPSTRING(core::STRIPTILLCHAR(rest, '+'));
 
   uint16_t offset = 0;
@@ -42,69 +41,110 @@ bool FINDPARM(const std::string& ANAME) {
     // The offset text keeps its leading plus sign, which the number form allows
     // once: "kqp++2" is therefore refused rather than read as 2.
     uint32_t value = 0;
-    if (!core::parse_unsigned(rest, value)) core::BUMOUT("Can't parse offset");
+    if (!core::parse_unsigned(rest, value)) BUMOUT("Can't parse offset");
     offset = static_cast<uint16_t>(value);
   }
 
   for (const dict::ZORNPARAMREC& row : dict::ZORNPARAMS) {
     if (core::UPSTRING(row.PARMNAME) != name) continue;
-    PARMLOC = static_cast<uint16_t>(row.PARMLOC + offset);
-    PARMTYPE = row.PARMTYPE;
-    PARMNAME = row.PARMNAME;
-    return true;
+    return Parameter{row.PARMNAME, static_cast<uint16_t>(row.PARMLOC + offset), row.PARMTYPE};
   }
-  return false;
+  return std::nullopt;
 }
 
-void PAUSE() {
-  core::write_line();
-  core::write_line("Press return to continue");
-  platform::console::read_line();
-}
-
-void SHOWPARAMETERS(const std::string& S) {
-  core::write_line("No such parameter: " + S);
-  core::write_line("Valid parameters are: ");
+void show_parameters(const std::string& text) {
+  write_line("No such parameter: " + text);
+  write_line("Valid parameters are: ");
   int line_count = 0;
   for (int row = 1; row <= dict::LASTPARM; ++row) {
     if (row % NAMES_PER_LINE == 0) {
-      core::write_line();
+      write_line();
       ++line_count;
     }
     if (line_count > LINES_PER_PAGE) {
-      PAUSE();
+      pause();
       line_count = 0;
     }
-    core::write(core::PADWITHSPACES(dict::ZORNPARAMS[row - 1].PARMNAME, NAME_COLUMN_WIDTH));
+    write(core::PADWITHSPACES(dict::ZORNPARAMS[row - 1].PARMNAME, NAME_COLUMN_WIDTH));
   }
-  core::write_line();
-  core::end_run(2);
+  write_line();
+  end_run(2);
 }
 
-void USAGE(const std::string& usage_line) {
-  core::write_line(usage_line);
-  core::write_line();
-  core::end_run(2);
+void usage(const std::string& usage_line) {
+  write_line(usage_line);
+  write_line();
+  end_run(2);
 }
 
-void set_axis(const std::string& argument) {
-  drivelink::AXIS = 0;
-  if (argument.empty()) return;
+uint8_t parse_axis(const std::string& argument) {
   uint32_t value = 0;
-  const bool converted = core::parse_unsigned(argument, value);
-  RETCODE = converted ? 0 : 1;
-  if (!converted) return;
-  const auto TEMP = static_cast<uint16_t>(value);
-  drivelink::AXIS = static_cast<uint8_t>(TEMP);
+  if (argument.empty() || !core::parse_unsigned(argument, value)) return 0;
+  return static_cast<uint8_t>(value);
 }
 
 bool is_flag(const std::string& argument, char flag) {
   return core::UPSTRING(argument) == std::string(1, flag);
 }
 
-void start_link() {
-  MESSAGE = "Setup Mode";
-  if (!drivelink::INITIALIZEINTERFACE(MESSAGE)) core::BUMOUT(MESSAGE);
+// Stateless, and alive as long as any link that reports to it.
+core::Reporter& reporter() {
+  static StdoutReporter instance;
+  return instance;
+}
+
+config::LinkSettings read_settings() {
+  core::Result<config::LinkSettings> settings = config::settings_from_environment(reporter());
+  if (!settings) end_with(settings.error());
+  return *settings;
+}
+
+// ZR90_TRACE=FILE: the wire trace of the run. Standard output stays as it is; a
+// trace that cannot be written is said on standard error.
+platform::WireTrace* wire_trace() {
+  static std::unique_ptr<platform::WireTrace> trace = [] {
+    const std::string path = config::process_environment("ZR90_TRACE");
+    if (path.empty()) return std::unique_ptr<platform::WireTrace>();
+    auto opened = std::make_unique<platform::WireTrace>(path);
+    if (!opened->ok()) std::fprintf(stderr, "cannot write the trace file %s\n", path.c_str());
+    return opened;
+  }();
+  return trace.get();
+}
+
+std::unique_ptr<drivelink::Link> start_link(const config::LinkSettings& settings, uint8_t axis) {
+  if (core::Status fits = drivelink::check_axis(settings, axis); !fits) end_with(fits.error());
+  const drivelink::StartRequest start{card::StartMode::setup, core::channel_bit(axis)};
+  drivelink::Devices devices;
+  devices.trace = wire_trace();
+  core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(settings, reporter(), start, devices);
+  if (!link) end_with(link.error());
+  // Any failed channel in the module's answer, asked for or not, is a failed start.
+  if ((*link)->start_reply() != 0) end_with(drivelink::channel_start_failure());
+  return std::move(*link);
+}
+
+Outcome settle(core::Result<uint64_t> result) {
+  if (result) return {*result, false};
+  if (result.error().kind != core::FailureKind::missed_answer) end_with(result.error());
+  return {result.error().value, true};
+}
+
+Outcome settle(core::Status status) {
+  if (status) return {};
+  if (status.error().kind != core::FailureKind::missed_answer) end_with(status.error());
+  return {0, true};
+}
+
+void run_passes(bool repeat, const std::function<bool()>& pass) {
+  if (!repeat) {
+    pass();
+    return;
+  }
+  platform::console::start_key_poll();
+  while (pass() && !platform::console::key_pressed()) {
+  }
+  platform::console::stop_key_poll();
 }
 
 std::string right_aligned(const std::string& digits, std::size_t width) {

@@ -1,27 +1,21 @@
-// What parmpeek and parmpoke share: the command-line state, the name lookup with
-// its offset, the list of names, the usage exit and the link start.
+// What parmpeek and parmpoke share: the command line, the name lookup with its
+// offset, the list of names, the usage end, the link start, the access of a
+// parameter by its type and the repeat loop.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "config/config.h"
+#include "core/access.h"
+#include "core/result.h"
 #include "dictionary/dictionary.h"
+#include "link/link.h"
 
 namespace tools {
-
-// The resolved parameter: the row's name as stored, its address plus the offset
-// (kept to 16 bits) and its type.
-extern std::string PARMNAME;
-extern uint16_t PARMLOC;
-extern dict::PARAMETERTYPE PARMTYPE;
-
-extern bool USEHEX;
-extern bool DOREPEAT;
-extern bool GETADDRESS;
-// 0 when the last number conversion succeeded, 1 when it failed.
-extern int16_t RETCODE;
-// Mode request to, and status text from, the interface initialisation.
-extern std::string MESSAGE;
 
 // The command line as short strings: argument i (1-based), empty when not given.
 class Arguments {
@@ -34,30 +28,51 @@ class Arguments {
   char** argv_;
 };
 
-// Resolves "name", "name+offset": true when the name is a dictionary row. An offset
-// that is not a number ends the run with "Can't parse offset".
-bool FINDPARM(const std::string& ANAME);
+// A resolved parameter: the row's name as stored, its address plus the offset (kept
+// to 16 bits) and its type.
+struct Parameter {
+  std::string name;
+  uint16_t address = 0;
+  dict::PARAMETERTYPE type = dict::PARAMETERTYPE::TYPE_BYTE;
+};
+
+// Resolves "name" or "name+offset"; nothing when the name is not a dictionary row.
+// An offset that is not a number ends the run with "Can't parse offset".
+std::optional<Parameter> find_parameter(const std::string& text);
 
 // Reports a name that is not in the dictionary, lists every name (pausing for the
 // reader every 20 lines) and ends the run with exit code 2.
-[[noreturn]] void SHOWPARAMETERS(const std::string& S);
-
-// An empty line, "Press return to continue", and one line of standard input.
-void PAUSE();
+[[noreturn]] void show_parameters(const std::string& text);
 
 // The usage line and an empty line; exit code 2.
-[[noreturn]] void USAGE(const std::string& usage_line);
+[[noreturn]] void usage(const std::string& usage_line);
 
-// The axis argument: when it converts as a number, drivelink::AXIS takes its low 8
-// bits; otherwise AXIS is left at 0. RETCODE tells which.
-void set_axis(const std::string& argument);
+// The axis argument: a number keeps its low 8 bits; anything else, or nothing, is 0.
+uint8_t parse_axis(const std::string& argument);
 
 // True when an upper-cased argument is the one-letter flag.
 bool is_flag(const std::string& argument, char flag);
 
-// "Setup Mode" into the interface initialisation; a failure ends the run with the
-// status text.
-void start_link();
+// The link settings from the environment, its notices printed; a bad setting ends
+// the run.
+config::LinkSettings read_settings();
+
+// Brings the link up for one axis with its channel started in setup mode; any
+// failure ends the run with its text.
+std::unique_ptr<drivelink::Link> start_link(const config::LinkSettings& settings, uint8_t axis);
+
+// The faithful programs' view of an access: a missed answer still gives its value
+// (the run ends with "Serial Timeout Error" later); any other failure ends the run.
+struct Outcome {
+  uint64_t value = 0;
+  bool missed = false;
+};
+Outcome settle(core::Result<uint64_t> result);
+Outcome settle(core::Status status);
+
+// Runs one pass, or with repeat passes until a key is pressed (or Ctrl-C); a pass
+// that returns false ends the loop too.
+void run_passes(bool repeat, const std::function<bool()>& pass);
 
 // Right-aligns a number in width characters (a longer number is kept whole).
 std::string right_aligned(const std::string& digits, std::size_t width);

@@ -1,8 +1,8 @@
-#include "core/output.h"
+#include "tools/common/output.h"
 
 #include <cstdio>
 
-namespace core {
+namespace tools {
 
 void write(std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
@@ -14,4 +14,4 @@ void write_line(std::string_view text) {
   std::fflush(stdout);
 }
 
-}  // namespace core
+}  // namespace tools

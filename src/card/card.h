@@ -1,0 +1,72 @@
+// The FPGA interface card as the link sees it: a 32-bit register bus (EZAL16
+// datagrams, ZAL on the card's host port, or nothing), and the card backend that
+// reaches the drives through the serial-channel module.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/access.h"
+#include "core/reporter.h"
+#include "core/result.h"
+#include "platform/udp_socket.h"
+#include "zal/zal.h"
+
+namespace card {
+
+inline constexpr char EZAL16PORT[] = "27181";
+inline constexpr int EZAL16TIMEOUT_MS = 1000;
+inline constexpr uint8_t MAXAXIS = 7;
+
+// 32-bit card registers at byte addresses.
+class HostBus {
+ public:
+  virtual ~HostBus() = default;
+  HostBus() = default;
+  HostBus(const HostBus&) = delete;
+  HostBus& operator=(const HostBus&) = delete;
+
+  virtual core::Result<uint32_t> read32(uint16_t address) = 0;
+  virtual core::Status write32(uint16_t address, uint32_t value) = 0;
+};
+
+// The EZAL16 request datagrams, as plain functions over bytes.
+std::string ezal16_write_request(uint16_t address, uint32_t value);
+std::string ezal16_read_request(uint16_t address);
+
+// One datagram per access over a connected socket, which the bus takes over.
+std::unique_ptr<HostBus> make_ezal16_bus(std::unique_ptr<platform::UdpSocket> socket);
+// 32-bit ZAL register accesses on the card's host port.
+std::unique_ptr<HostBus> make_oszal_bus(zal::ZalLink& zal);
+// The interface kinds without a register path: reads give 0, writes go nowhere.
+std::unique_ptr<HostBus> make_null_bus();
+
+// What the link asks of the serial-channel module when it opens.
+enum class StartMode : uint8_t {
+  none,          // find the module, start nothing
+  setup,         // start the channels in setup mode
+  setup_no_crc,  // the same, with the channels' CRC turned off
+};
+
+struct CardStart {
+  StartMode mode = StartMode::setup;
+  core::ChannelMask channels = 1;
+  int32_t baudrate = 0;
+};
+
+struct OpenedCard {
+  std::unique_ptr<core::Backend> backend;
+  // Requested channels that did not start.
+  core::ChannelMask not_started = 0;
+  // The module's whole answer to the start command, every channel's bit (0xFF when
+  // it never completed). The single-channel programs count any bit as a failed start.
+  uint8_t start_reply = 0;
+};
+
+// Checks the card's identification, copies its IDROM, finds the serial-channel
+// module, writes the output masks and starts the requested channels with one start
+// command. The failure's text is the seed programs' ("No SSZAL hardware", ...).
+core::Result<OpenedCard> open_card(HostBus& bus, const CardStart& start, core::Reporter& reporter);
+
+}  // namespace card

@@ -1,0 +1,99 @@
+// zr90 get: parameters on each axis, as text, values only, CSV or JSON.
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "zr90/commands.h"
+#include "zr90/reading.h"
+
+namespace zr90 {
+
+namespace {
+
+nlohmann::ordered_json json_value(const Parameter& parameter, uint64_t bits, bool hex) {
+  if (hex) return format_value(parameter.type, bits, true);
+  return signed_value(parameter.type, bits);
+}
+
+class GetOutput {
+ public:
+  GetOutput(const Options& options, bool several_axes) : options_(options), several_axes_(several_axes) {
+    if (options_.csv) text_ = "axis,name,address,type,value,error\n";
+  }
+
+  void add(const Parameter& parameter, const AxisValue& value) {
+    if (options_.json) {
+      nlohmann::ordered_json row = {{"axis", value.axis},
+                            {"name", parameter.name},
+                            {"address", address_text(parameter.address)},
+                            {"type", type_name(parameter.type)}};
+      if (value.value) {
+        row["value"] = json_value(parameter, *value.value, options_.hex);
+      } else {
+        row["error"] = describe(value.value.error());
+      }
+      rows_.push_back(std::move(row));
+      return;
+    }
+    if (options_.csv) {
+      text_ += std::to_string(value.axis) + "," + parameter.name + "," + address_text(parameter.address) + "," +
+               type_name(parameter.type) + ",";
+      text_ += value.value ? format_value(parameter.type, *value.value, options_.hex) + "," : "," + csv_text(describe(value.value.error()));
+      text_ += "\n";
+      return;
+    }
+    if (!value.value) return;
+    const std::string shown = format_value(parameter.type, *value.value, options_.hex);
+    if (options_.value_only) {
+      text_ += shown + "\n";
+    } else if (several_axes_) {
+      text_ += std::to_string(value.axis) + " " + parameter.name + " " + shown + "\n";
+    } else {
+      text_ += parameter.name + " " + shown + "\n";
+    }
+  }
+
+  bool finish() { return emit(options_.json ? rows_.dump(2) + "\n" : text_); }
+
+ private:
+  static std::string csv_text(const std::string& text) {
+    if (text.find_first_of(",\"\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+  }
+
+  const Options& options_;
+  bool several_axes_;
+  std::string text_;
+  nlohmann::ordered_json rows_ = nlohmann::ordered_json::array();
+};
+
+}  // namespace
+
+int run_get(const Options& options, const std::vector<std::string>& names) {
+  const std::optional<std::vector<Parameter>> parameters = resolve_names(names);
+  if (!parameters) return EXIT_USAGE;
+  int exit_code = EXIT_USAGE;
+  std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
+  if (!session) return exit_code;
+
+  GetOutput output(options, (*session)->several_axes());
+  for (const Parameter& parameter : *parameters) {
+    for (const AxisValue& value : read_on_axes(**session, parameter)) {
+      if (!value.value) {
+        exit_code = EXIT_FAILED;
+        if ((*session)->axis_started(value.axis)) say(access_message(**session, value.axis, parameter.name, value.value.error()));
+      }
+      output.add(parameter, value);
+    }
+  }
+  if (!output.finish()) {
+    say("cannot write to standard output");
+    return EXIT_USAGE;
+  }
+  return exit_code;
+}
+
+}  // namespace zr90

@@ -1,0 +1,133 @@
+// zr90 set: every value checked before anything is written; each write read back.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+#include "zr90/axes.h"
+#include "zr90/commands.h"
+#include "zr90/reading.h"
+
+namespace zr90 {
+
+namespace {
+
+struct Assignment {
+  Parameter parameter;
+  uint64_t value = 0;
+};
+
+std::optional<std::vector<Assignment>> parse_assignments(const std::vector<std::string>& texts) {
+  std::vector<Assignment> assignments;
+  for (const std::string& text : texts) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos) {
+      say("\"" + text + "\" is not NAME=VALUE");
+      return std::nullopt;
+    }
+    core::Result<Parameter> parameter = find_parameter(std::string_view(text).substr(0, equals));
+    if (!parameter) {
+      say(parameter.error().text);
+      return std::nullopt;
+    }
+    core::Result<uint64_t> value = parse_value(*parameter, std::string_view(text).substr(equals + 1));
+    if (!value) {
+      say(value.error().text);
+      return std::nullopt;
+    }
+    assignments.push_back({*parameter, *value});
+  }
+  return assignments;
+}
+
+std::size_t eeprom_count(const std::vector<Assignment>& assignments) {
+  std::size_t count = 0;
+  for (const Assignment& a : assignments) count += is_eeprom(a.parameter.type) ? 1 : 0;
+  return count;
+}
+
+// An EEPROM value persists in the drive: a person confirms it once for the run, or
+// a script says -y. Without either nothing of the run is written.
+int confirm_eeprom_writes(const Options& options, const std::vector<Assignment>& assignments) {
+  const std::size_t count = eeprom_count(assignments);
+  if (count == 0 || options.yes) return EXIT_DONE;
+  if (!platform::console::input_is_terminal()) {
+    say("refusing to write EEPROM settings without a terminal to confirm them; give -y to write them");
+    return EXIT_USAGE;
+  }
+  const std::optional<std::vector<uint8_t>> axes = axes_option(options);
+  if (!axes) return EXIT_USAGE;
+  const std::string question = "write " + std::to_string(count) + " EEPROM setting" + (count == 1 ? "" : "s") + " on axes " +
+                               axes_text(*axes) + "? [y/N] ";
+  std::fputs(question.c_str(), stderr);
+  std::fflush(stderr);
+  const std::string answer = platform::console::read_line();
+  if (answer == "y" || answer == "Y") return EXIT_DONE;
+  say("nothing written");
+  return EXIT_FAILED;
+}
+
+// One write on one axis, with the old value when it is to be shown and the
+// read-back; true when everything verified.
+bool write_one(Session& session, const Options& options, uint8_t axis, const Assignment& assignment, std::string& shown) {
+  const Parameter& parameter = assignment.parameter;
+  drivelink::Link& link = session.link();
+  std::optional<uint64_t> old;
+  if (options.verbose) {
+    core::Result<uint64_t> before = link.read(axis, parameter.location);
+    if (!before) {
+      say(access_message(session, axis, parameter.name, before.error()));
+      return false;
+    }
+    old = *before;
+  }
+  if (core::Status written = link.write(axis, parameter.location, assignment.value); !written) {
+    say(access_message(session, axis, parameter.name, written.error()));
+    return false;
+  }
+  if (!options.no_verify) {
+    core::Result<uint64_t> after = link.read(axis, parameter.location);
+    if (!after) {
+      say(access_message(session, axis, parameter.name, after.error()));
+      return false;
+    }
+    if (*after != assignment.value) {
+      const core::Failure mismatch = core::fail(core::FailureKind::corrupt,
+                                                "wrote " + format_value(parameter.type, assignment.value, options.hex) +
+                                                    ", read back " + format_value(parameter.type, *after, options.hex));
+      say(access_message(session, axis, parameter.name, mismatch));
+      return false;
+    }
+  }
+  if (old) {
+    if (session.several_axes()) shown += std::to_string(axis) + " ";
+    shown += parameter.name + " " + format_value(parameter.type, *old, options.hex) + " -> " +
+             format_value(parameter.type, assignment.value, options.hex) + "\n";
+  }
+  return true;
+}
+
+}  // namespace
+
+int run_set(const Options& options, const std::vector<std::string>& texts) {
+  const std::optional<std::vector<Assignment>> assignments = parse_assignments(texts);
+  if (!assignments) return EXIT_USAGE;
+  if (int confirmed = confirm_eeprom_writes(options, *assignments); confirmed != EXIT_DONE) return confirmed;
+
+  int exit_code = EXIT_USAGE;
+  std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
+  if (!session) return exit_code;
+  std::string shown;
+  for (const Assignment& assignment : *assignments) {
+    for (uint8_t axis : (*session)->live_axes()) {
+      if (!write_one(**session, options, axis, assignment, shown)) exit_code = EXIT_FAILED;
+    }
+  }
+  if (!emit(shown)) {
+    say("cannot write to standard output");
+    return EXIT_USAGE;
+  }
+  return exit_code;
+}
+
+}  // namespace zr90

@@ -1,0 +1,117 @@
+// zr90: the service workbench. Many parameters on up to eight drives in one run,
+// watched, checked for faults, as text, CSV or JSON.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+#include "zr90/commands.h"
+
+namespace {
+
+using zr90::Options;
+
+constexpr char DESCRIPTION[] =
+    "zr90: service workbench for ZR90 drives.\n"
+    "The link is chosen by the environment (INTERFACE, PROTOCOL, COMPORT, BAUDRATE,\n"
+    "BAUDRATEMUL, IPADDR), each overridden by its option below.";
+
+constexpr char FOOTER[] =
+    "Exit codes: 0 everything done, 1 an access, axis or verification failed,\n"
+    "2 usage error, refused value, unreadable file or link that cannot come up.\n"
+    "Run 'zr90 help COMMAND' for a command's options.";
+
+void add_link_options(CLI::App& app, Options& options) {
+  app.add_option("-a,--axis", options.axes, "Axes: 2, 0,2,5, 0-3 or all (default 0)");
+  app.add_option("--interface", options.interface_kind, "Interface kind: OSDEVICE, EZAL16 or OSZAL (INTERFACE)");
+  app.add_option("--protocol", options.protocol, "Protocol: HEX, ZAL, SSZAL or DIRECT (PROTOCOL)");
+  app.add_option("--port", options.port, "Serial port: COMn, or a device path (COMPORT)");
+  app.add_option("--baud", options.baud, "Bit rate (BAUDRATE)");
+  app.add_option("--baud-mul", options.baud_mul, "Bit rate divisor, 1 to 64 (BAUDRATEMUL)");
+  app.add_option("--ip", options.ip, "Card address for EZAL16 (IPADDR)");
+  app.add_option("--trace", options.trace_path, "Write the wire trace to FILE")->type_name("FILE");
+}
+
+void add_output_options(CLI::App& app, Options& options) {
+  app.add_flag("--json", options.json, "Machine-readable output");
+  app.add_flag("--csv", options.csv, "Comma-separated values (get, watch)");
+  app.add_flag("--value", options.value_only, "Values only, one a line (get)");
+  app.add_flag("--hex", options.hex, "Values in hexadecimal");
+  app.add_flag("-q,--quiet", options.quiet, "No notices");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform::console::guard_standard_streams();
+  Options options;
+  std::vector<std::string> arguments;
+  std::string shell;
+  std::string help_topic;
+
+  CLI::App app{DESCRIPTION, "zr90"};
+  app.footer(FOOTER);
+  app.set_version_flag("-V,--version", std::string("zr90 ") + ZR90_VERSION);
+  app.require_subcommand(1);
+  app.fallthrough();
+  add_link_options(app, options);
+  add_output_options(app, options);
+
+  CLI::App* list = app.add_subcommand("list", "List the parameters: name, address, type, memory");
+  list->add_option("PATTERN", arguments, "Case-insensitive wildcards ('nv*', '*fault*')");
+
+  CLI::App* get = app.add_subcommand("get", "Read parameters on each axis");
+  get->add_option("NAME", arguments, "NAME or NAME+OFFSET")->required();
+
+  CLI::App* set = app.add_subcommand("set", "Write parameters on each axis, each value read back");
+  set->add_option("ASSIGNMENT", arguments, "NAME=VALUE")->required();
+  set->add_flag("-y,--yes", options.yes, "Write EEPROM settings without asking");
+  set->add_flag("--no-verify", options.no_verify, "Do not read each value back");
+  set->add_flag("-v,--verbose", options.verbose, "Print NAME OLD -> NEW for each write");
+
+  CLI::App* watch = app.add_subcommand("watch", "Read parameters again and again (q, Esc or Ctrl-C ends)");
+  watch->add_option("NAME", arguments, "NAME or NAME+OFFSET")->required();
+  watch->add_option("--interval", options.interval_ms, "Milliseconds between samples; 0: as fast as the link allows")
+      ->check(CLI::Range(0, 3600000));
+  watch->add_option("--count", options.count, "Stop after N samples")->check(CLI::PositiveNumber);
+
+  app.add_subcommand("faults", "Read and decode the fault and status words");
+
+  CLI::App* completion = app.add_subcommand("completion", "Print a completion script");
+  completion->add_option("SHELL", shell, "bash")->required()->check(CLI::IsMember({"bash"}));
+
+  CLI::App* help = app.add_subcommand("help", "Show the help of a command");
+  help->add_option("COMMAND", help_topic);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // Help and version go to standard output with exit 0; mistakes to standard error.
+    if (error.get_exit_code() == 0) return app.exit(error);
+    std::fprintf(stderr, "zr90: %s\nRun 'zr90 --help' for the commands and options.\n", error.what());
+    return zr90::EXIT_USAGE;
+  }
+
+  if (help->parsed()) {
+    CLI::App* topic = help_topic.empty() ? &app : nullptr;
+    if (topic == nullptr) {
+      try {
+        topic = app.get_subcommand(help_topic);
+      } catch (const CLI::OptionNotFound&) {
+        std::fprintf(stderr, "zr90: no command \"%s\"; the commands are list, get, set, watch, faults, completion\n",
+                     help_topic.c_str());
+        return zr90::EXIT_USAGE;
+      }
+    }
+    std::fputs(topic->help().c_str(), stdout);
+    return zr90::EXIT_DONE;
+  }
+  if (list->parsed()) return zr90::run_list(options, arguments);
+  if (get->parsed()) return zr90::run_get(options, arguments);
+  if (set->parsed()) return zr90::run_set(options, arguments);
+  if (watch->parsed()) return zr90::run_watch(options, arguments);
+  if (completion->parsed()) return zr90::run_completion(shell);
+  return zr90::run_faults(options);
+}

@@ -1,0 +1,87 @@
+// What every command of the workbench shares: its options, the messages on standard
+// error, the link settings (environment overridden by options) and the link itself.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/config.h"
+#include "core/reporter.h"
+#include "core/result.h"
+#include "link/link.h"
+#include "platform/wire_trace.h"
+
+namespace zr90 {
+
+// Exit codes of every command.
+inline constexpr int EXIT_DONE = 0;
+inline constexpr int EXIT_FAILED = 1;  // an access, an axis or a verification failed; diff: differences
+inline constexpr int EXIT_USAGE = 2;   // usage, a refused value, a file, or a link that cannot come up
+
+struct Options {
+  std::string axes = "0";
+  std::optional<std::string> interface_kind;
+  std::optional<std::string> protocol;
+  std::optional<std::string> port;
+  std::optional<std::string> baud;
+  std::optional<std::string> baud_mul;
+  std::optional<std::string> ip;
+  bool json = false;
+  bool csv = false;
+  bool value_only = false;
+  bool hex = false;
+  bool quiet = false;
+  bool verbose = false;
+  bool yes = false;
+  bool no_verify = false;
+  std::string trace_path;
+  int interval_ms = 100;
+  std::optional<long> count;
+};
+
+// "zr90: text" on standard error.
+void say(const std::string& text);
+
+// Notices of the library on standard error, or nowhere with --quiet.
+class StderrReporter final : public core::Reporter {
+ public:
+  explicit StderrReporter(bool quiet) : quiet_(quiet) {}
+  void notice(std::string_view line) override;
+
+ private:
+  bool quiet_;
+};
+
+// A run's link and the axes it works on.
+class Session {
+ public:
+  // Settings, axes and the link; a failure has been said and carries the exit code.
+  static std::optional<std::unique_ptr<Session>> open(const Options& options, int& exit_code);
+
+  drivelink::Link& link() { return *link_; }
+  const std::vector<uint8_t>& axes() const { return axes_; }
+  // The axes whose channel started; the others have been reported once.
+  const std::vector<uint8_t>& live_axes() const { return live_axes_; }
+  bool axis_started(uint8_t axis) const;
+  bool several_axes() const { return axes_.size() > 1; }
+
+ private:
+  Session() = default;
+
+  std::unique_ptr<platform::WireTrace> trace_;
+  StderrReporter reporter_{false};
+  std::unique_ptr<drivelink::Link> link_;
+  std::vector<uint8_t> axes_;
+  std::vector<uint8_t> live_axes_;
+};
+
+// The axes of --axis, or the usage message said and nothing.
+std::optional<std::vector<uint8_t>> axes_option(const Options& options);
+
+// A failure in the user's terms: the text, or its detail where that says more.
+std::string describe(const core::Failure& failure);
+
+}  // namespace zr90

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "zr90/axes.h"
+#include "zr90/parameters.h"
+
+namespace {
+
+using namespace zr90;
+
+std::string lookup_message(const char* text) {
+  core::Result<Parameter> parameter = find_parameter(text);
+  return parameter ? "found " + parameter->name : parameter.error().text;
+}
+
+TEST(Zr90Names, LookupIsCaseInsensitiveAndKeepsTheOffsetAsGiven) {
+  core::Result<Parameter> kqp = find_parameter("KQP+0x2");
+  ASSERT_TRUE(kqp.ok());
+  EXPECT_EQ(kqp->name, "kqp+0x2");
+  EXPECT_EQ(kqp->address, 0x0814);
+  EXPECT_EQ(kqp->location.memory, core::Memory::ram);
+  core::Result<Parameter> nv = find_parameter("NVkqp");
+  ASSERT_TRUE(nv.ok());
+  EXPECT_EQ(nv->name, "nvkqp");
+  EXPECT_EQ(nv->location.memory, core::Memory::eeprom);
+  EXPECT_FALSE(find_parameter("kqp+x").ok());
+}
+
+TEST(Zr90Names, SuggestionsAreTheNearestWithinTwoEdits) {
+  // An adjacent transposition is one edit.
+  EXPECT_EQ(lookup_message("kpq"), "unknown parameter \"kpq\"; did you mean \"kqp\"?");
+  EXPECT_EQ(lookup_message("temperatur"), "unknown parameter \"temperatur\"; did you mean \"temperature\"?");
+  EXPECT_EQ(lookup_message("nonsense"), "unknown parameter \"nonsense\"");
+  // Equally near names are all listed, in dictionary order, the last after "or".
+  const std::vector<std::string> near = nearest_names("kq");
+  ASSERT_GE(near.size(), 2u);
+  std::string expected = "unknown parameter \"kq\"; did you mean ";
+  for (std::size_t i = 0; i < near.size(); ++i) {
+    if (i > 0) expected += i + 1 == near.size() ? " or " : ", ";
+    expected += "\"" + near[i] + "\"";
+  }
+  EXPECT_EQ(lookup_message("kq"), expected + "?");
+}
+
+std::string value_of(const char* name, const char* text) {
+  core::Result<Parameter> parameter = find_parameter(name);
+  if (!parameter) return "no such parameter";
+  core::Result<uint64_t> value = parse_value(*parameter, text);
+  return value ? format_value(parameter->type, *value, true) : value.error().text;
+}
+
+TEST(Zr90Values, EachTypeTakesItsRangeInDecimalOrHex) {
+  EXPECT_EQ(value_of("kqp", "65535"), "0xFFFF");
+  EXPECT_EQ(value_of("kqp", "0xffff"), "0xFFFF");
+  EXPECT_EQ(value_of("kqp", "1e3"), "0x03E8");
+  EXPECT_EQ(value_of("kqp", "2.5"), "0x0002");  // half to even
+  EXPECT_EQ(value_of("kqp", "-1"), "kqp: -1 is out of range (0 to 65535)");
+  EXPECT_EQ(value_of("kqp", "65536"), "kqp: 65536 is out of range (0 to 65535)");
+  EXPECT_EQ(value_of("kqp", "abc"), "kqp: \"abc\" is not a number (0 to 65535)");
+  EXPECT_EQ(value_of("kqp", ""), "kqp: \"\" is not a number (0 to 65535)");
+  EXPECT_EQ(value_of("pwm", "-32768"), "0x8000");
+  EXPECT_EQ(value_of("pwm", "0x8000"), "0x8000");
+  EXPECT_EQ(value_of("pwm", "32768"), "pwm: 32768 is out of range (-32768 to 32767 or 0x0000 to 0xFFFF)");
+  EXPECT_EQ(value_of("kqi", "4294967295"), "0xFFFFFFFF");
+  EXPECT_EQ(value_of("kqi", "0x100000000"), "kqi: 0x100000000 is out of range (0 to 4294967295)");
+  EXPECT_EQ(value_of("phasek", "-2147483648"), "0x80000000");
+  EXPECT_EQ(value_of("phasek", "2147483648"),
+            "phasek: 2147483648 is out of range (-2147483648 to 2147483647 or 0x00000000 to 0xFFFFFFFF)");
+  EXPECT_EQ(value_of("biggercookie", "-9223372036854775808"), "0x8000000000000000");
+  EXPECT_EQ(value_of("biggercookie", "0xFFFFFFFFFFFFFFFF"), "0xFFFFFFFFFFFFFFFF");
+}
+
+TEST(Zr90Values, PrintedSignedWhereTheTypeIs) {
+  const Parameter pwm = *find_parameter("pwm");
+  EXPECT_EQ(format_value(pwm.type, 0xFF88, false), "-120");
+  EXPECT_EQ(signed_value(pwm.type, 0xFF88), -120);
+  const Parameter kqi = *find_parameter("kqi");
+  EXPECT_EQ(format_value(kqi.type, 0xFFFFFFFF, false), "4294967295");
+  const Parameter big = *find_parameter("biggercookie");
+  EXPECT_EQ(format_value(big.type, ~uint64_t{0}, false), "-1");
+}
+
+TEST(Zr90Axes, ListsRangesAndAll) {
+  using Axes = std::vector<uint8_t>;
+  EXPECT_EQ(parse_axes("2"), Axes({2}));
+  EXPECT_EQ(parse_axes("5,0,2"), Axes({0, 2, 5}));
+  EXPECT_EQ(parse_axes("0-3,2"), Axes({0, 1, 2, 3}));
+  EXPECT_EQ(parse_axes("all"), Axes({0, 1, 2, 3, 4, 5, 6, 7}));
+  for (const char* bad : {"", "8", "3-1", "1,", "-1", "x", "0-8", "1 2", "all,1"}) {
+    EXPECT_FALSE(parse_axes(bad).has_value()) << bad;
+  }
+  EXPECT_EQ(axes_text({2, 5}), "2,5");
+}
+
+}  // namespace
