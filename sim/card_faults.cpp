@@ -24,6 +24,7 @@ const char CARD_FAULT_HELP[] =
     "  nostart              a channel start never completes\n"
     "  startfail            a channel start reports the channel failed\n"
     "  runfail              a channel run reports the channel failed\n"
+    "  nodrive=K            no drive on channel K (repeatable): its start and runs fail\n"
     "  nonvol-once          the drives' non-volatile flag survives its first clear\n"
     "  nonvol-stuck         the drives' non-volatile flag never clears\n";
 
@@ -41,6 +42,13 @@ bool parse_count(const std::string& text, long& value) {
 bool add_card_fault(const std::string& name, CardFaults& f) {
   const std::string after = "silent-after=";
   if (name.rfind(after, 0) == 0) return parse_count(name.substr(after.size()), f.silent_after);
+  const std::string no_drive = "nodrive=";
+  if (name.rfind(no_drive, 0) == 0) {
+    long channel = -1;
+    if (!parse_count(name.substr(no_drive.size()), channel) || channel > 7) return false;
+    f.no_drive = static_cast<uint8_t>(f.no_drive | (1u << channel));
+    return true;
+  }
   if (name == "silent") f.silent = true;
   else if (name == "short-reply") f.short_reply = true;
   else if (name == "stray") f.stray = true;

@@ -33,11 +33,12 @@ struct CardFaults {
   bool no_start = false;      // a start command never completes
   bool start_fail = false;    // a start command reports its channels failed
   bool run_fail = false;      // a run command reports its channels failed
+  uint8_t no_drive = 0;       // channels with no drive: their start and runs fail
   // Drives.
   int nonvol_clears_ignored = 0;  // -1: the non-volatile flag never clears
 };
 
-// Adds the fault NAME (NAME=VALUE for silent-after). False for an unknown name.
+// Adds the fault NAME (NAME=VALUE for silent-after and nodrive). False for an unknown name.
 bool add_card_fault(const std::string& name, CardFaults& faults);
 
 // One line per fault, for --help.

@@ -175,7 +175,7 @@ void CardModel::start_channels(uint32_t word, uint8_t mask) {
   }
   for (int k = 0; k < CHANNELS; ++k)
     if (mask & (1u << k)) channels_[static_cast<std::size_t>(k)].started = true;
-  data_ = faults_.start_fail ? mask : 0;
+  data_ = faults_.start_fail ? mask : mask & faults_.no_drive;
   note("start " + hex(word, 4) + ": failed channels " + hex(data_, 2));
 }
 
@@ -197,7 +197,7 @@ bool CardModel::run_channel(int k) {
   uint8_t zal_command = static_cast<uint8_t>(c.csr >> 24);
   uint16_t address = static_cast<uint16_t>(c.csr);
   std::string what = "run channel " + std::to_string(k) + ": " + hex(zal_command, 2) + " " + hex(address, 4);
-  if (!c.started || faults_.run_fail) {
+  if (!c.started || faults_.run_fail || (faults_.no_drive & (1u << k)) != 0) {
     note(what + (c.started ? " failed" : " not started, failed"));
     return false;
   }

@@ -66,10 +66,13 @@ std::vector<std::string> command_line(const std::string& program, const std::vec
 }
 
 // Starts a process with pipes on its standard input and output; standard error
-// goes to /dev/null unless ZR90_TEST_STDERR is set.
-pid_t spawn(const std::vector<std::string>& argv, const Env& env, int& stdin_fd, int& stdout_fd) {
-  int in[2], out[2];
+// goes to a pipe of its own when stderr_fd is given, else to /dev/null unless
+// ZR90_TEST_STDERR is set.
+pid_t spawn(const std::vector<std::string>& argv, const Env& env, int& stdin_fd, int& stdout_fd,
+            int* stderr_fd = nullptr) {
+  int in[2], out[2], err[2] = {-1, -1};
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return -1;
+  if (stderr_fd != nullptr && pipe2(err, O_CLOEXEC) != 0) return -1;
   std::vector<std::string> env_strings;
   for (const auto& [k, v] : full_environment(env)) env_strings.push_back(k + "=" + v);
   std::vector<char*> cargv, cenv;
@@ -84,7 +87,9 @@ pid_t spawn(const std::vector<std::string>& argv, const Env& env, int& stdin_fd,
     setpgid(0, 0);
     dup2(in[0], 0);
     dup2(out[1], 1);
-    if (!keep_stderr) {
+    if (err[1] >= 0) {
+      dup2(err[1], 2);
+    } else if (!keep_stderr) {
       int null_fd = open("/dev/null", O_WRONLY);
       if (null_fd >= 0) dup2(null_fd, 2);
     }
@@ -95,13 +100,16 @@ pid_t spawn(const std::vector<std::string>& argv, const Env& env, int& stdin_fd,
   }
   close(in[0]);
   close(out[1]);
+  if (err[1] >= 0) close(err[1]);
   if (pid < 0) {
     close(in[1]);
     close(out[0]);
+    if (err[0] >= 0) close(err[0]);
     return -1;
   }
   stdin_fd = in[1];
   stdout_fd = out[0];
+  if (stderr_fd != nullptr) *stderr_fd = err[0];
   return pid;
 }
 
@@ -118,6 +126,29 @@ bool read_until_closed(int fd, std::string& out, Clock::time_point deadline) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return true;
     out.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+// Both pipes read as their data comes, so that neither fills while the other is
+// waited on.
+void read_both_until_closed(int out_fd, int err_fd, std::string& out, std::string& err, Clock::time_point deadline) {
+  bool out_open = true, err_open = true;
+  char buf[4096];
+  while (out_open || err_open) {
+    pollfd p[2] = {{out_open ? out_fd : -1, POLLIN, 0}, {err_open ? err_fd : -1, POLLIN, 0}};
+    int ready = poll(p, 2, remaining_ms(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return;
+    for (int i = 0; i < 2; ++i) {
+      if (p[i].revents == 0) continue;
+      ssize_t n = read(p[i].fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        (i == 0 ? out_open : err_open) = false;
+        continue;
+      }
+      (i == 0 ? out : err).append(buf, static_cast<std::size_t>(n));
+    }
   }
 }
 
@@ -171,6 +202,7 @@ std::vector<std::string> RunResult::lines() const {
 bool running_windows_build() { return !windows_bin_dir().empty(); }
 
 std::string tool_path(const std::string& tool) {
+  if (!tool.empty() && tool.front() == '/') return tool;  // a program of the system's
   if (running_windows_build()) return windows_bin_dir() + "/" + tool + ".exe";
   return env_or("ZR90_TOOLS_DIR", ZR90_DEFAULT_TOOLS_DIR) + "/" + tool;
 }
@@ -179,16 +211,18 @@ RunResult run_tool(const std::string& tool, const std::vector<std::string>& args
                    const std::string& stdin_data, int timeout_ms) {
   signal(SIGPIPE, SIG_IGN);
   RunResult result;
-  int in_fd = -1, out_fd = -1;
-  pid_t pid = spawn(command_line(tool_path(tool), args), env, in_fd, out_fd);
+  int in_fd = -1, out_fd = -1, err_fd = -1;
+  pid_t pid = spawn(command_line(tool_path(tool), args), env, in_fd, out_fd, &err_fd);
   if (pid < 0) return result;
   write_all(in_fd, stdin_data);
   close(in_fd);
   auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  read_until_closed(out_fd, result.out, deadline);
+  read_both_until_closed(out_fd, err_fd, result.out, result.err, deadline);
   close(out_fd);
+  close(err_fd);
   result.exit_code = wait_exit(pid, deadline);
   result.out = fold_crlf(result.out);
+  result.err = fold_crlf(result.err);
   return result;
 }
 

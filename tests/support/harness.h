@@ -13,6 +13,7 @@ using Env = std::map<std::string, std::string>;
 
 struct RunResult {
   std::string out;   // standard output, CR LF folded to LF
+  std::string err;   // standard error, likewise
   int exit_code = -1;
   std::vector<std::string> lines() const;  // out split at line ends
 };
