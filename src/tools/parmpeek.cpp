@@ -9,6 +9,7 @@
 #include "link/link.h"
 #include "platform/console.h"
 #include "serial/serial.h"
+#include "tools/common/about.h"
 #include "tools/common/tools.h"
 
 namespace {
@@ -145,6 +146,7 @@ void read_loop() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (tools::answer_about(tools::PARMPEEK_ABOUT, argc, argv)) return 0;
   platform::console::guard_standard_streams();
   GETPARAMETER(Arguments(argc, argv));
   config::GETOURENV();

@@ -9,6 +9,7 @@
 #include "link/link.h"
 #include "platform/console.h"
 #include "serial/serial.h"
+#include "tools/common/about.h"
 #include "tools/common/tools.h"
 
 namespace {
@@ -114,6 +115,7 @@ void write_loop() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (tools::answer_about(tools::PARMPOKE_ABOUT, argc, argv)) return 0;
   platform::console::guard_standard_streams();
   GETPARAMETER(Arguments(argc, argv));
   start_link();
