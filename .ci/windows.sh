@@ -36,7 +36,8 @@ echo "-- the zip"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win_build/CMakeCache.txt")
 rm -f "$win_bin"/zr90-tools-*-win64.zip
 cpack --config "$win_bin/CPackConfig.cmake" -B "$win_bin" >/dev/null
-bash tests/install/check_zip.sh "$win_bin/zr90-tools-$version-win64.zip" "$version"
+IFS=';' read -ra programs <"$win_build/zr90-programs.txt"
+bash tests/install/check_zip.sh "$win_bin/zr90-tools-$version-win64.zip" "$version" "${programs[@]}"
 
 echo "-- registering the end-to-end tests against $win_bin"
 cmake -S . -B "$linux_build" -DZR90_WINDOWS_BIN_DIR="$win_bin" >/dev/null

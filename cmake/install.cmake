@@ -10,6 +10,8 @@ set(ZR90_PROGRAMS parmpeek parmpoke)
 if(TARGET zr90sim)
   list(APPEND ZR90_PROGRAMS zr90sim)
 endif()
+# For the scripts that check a build's packages against the list.
+file(WRITE ${PROJECT_BINARY_DIR}/zr90-programs.txt "${ZR90_PROGRAMS}\n")
 
 # The documents a user reads besides the manual pages: every page in docs/.
 file(GLOB ZR90_DOCS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)

@@ -27,7 +27,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 [ -n "$(field Section)" ] || fail "no Section"
-field Description | grep -q parmpeek || fail "Description does not name the tools"
+[[ $(field Description) == *parmpeek* ]] || fail "Description does not name the tools"
 # Nothing beyond the C and C++ run-time libraries.
 depends=$(field Depends)
 for dependency in ${depends//,/ }; do
@@ -68,7 +68,6 @@ done
 dpkg_in_root -r zr90-tools >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -r"; }
 left=$(find "$root/usr" -type f 2>/dev/null || true)
 [ -z "$left" ] || fail "dpkg -r left: $left"
-dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Status}' zr90-tools 2>/dev/null | grep -q "not-installed" ||
-  [ -z "$(dpkg-query --admindir="$root/var/lib/dpkg" -W zr90-tools 2>/dev/null)" ] || fail "still known to dpkg after -r"
-
+status=$(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Status}' zr90-tools 2>/dev/null || true)
+[[ -z $status || $status == *not-installed* ]] || fail "dpkg still has zr90-tools as: $status"
 echo "$(basename "$deb"): fields, files, install and removal ok"

@@ -24,21 +24,28 @@ for doc in "$(dirname "$0")"/../../docs/*.md; do expected+=("share/doc/zr90-tool
 diff <(printf '%s\n' "${expected[@]}" | sort) <(cd "$prefix" && find . -type f | sed 's|^\./||' | sort) ||
   fail "installed files differ from the expected list (< expected, > installed)"
 
+have_man=$(command -v man || true)
 for p in "${programs[@]}"; do
   [ -x "$prefix/bin/$p" ] || fail "$p is not executable"
   [ "$("$prefix/bin/$p" --version)" = "$p $version (ZR90 service tools)" ] || fail "$p --version"
+  [ -n "$have_man" ] || continue
   # The page renders without a warning, and man finds it from PATH alone.
   warnings=$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$p.1" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "man -l $p.1 warns: $warnings"
-  MANWIDTH=80 man -l "$prefix/share/man/man1/$p.1" 2>/dev/null | grep -q "^NAME" || fail "$p.1 has no NAME section"
+  page=$(MANWIDTH=80 man -l "$prefix/share/man/man1/$p.1" 2>/dev/null)
+  [[ $page == NAME* || $page == *$'\n'NAME* ]] || fail "$p.1 has no NAME section"
   found=$(env -u MANPATH PATH="$prefix/bin:/usr/bin:/bin" man -w "$p" 2>/dev/null || true)
   [ "$found" = "$prefix/share/man/man1/$p.1" ] || fail "man -w $p finds '$found'"
 done
-"$prefix/bin/parmpeek" --help | grep -q "^Usage: parmpeek parm" || fail "parmpeek --help"
+[[ $("$prefix/bin/parmpeek" --help) == "Usage: parmpeek parm "* ]] || fail "parmpeek --help"
 
 # DESTDIR stages the same tree under the prefix, as a packager builds.
 DESTDIR=$work/stage cmake --install "$build" --prefix /usr/local >/dev/null
 [ -x "$work/stage/usr/local/bin/parmpeek" ] || fail "DESTDIR install has no usr/local/bin/parmpeek"
 [ -f "$work/stage/usr/local/share/man/man1/parmpeek.1" ] || fail "DESTDIR install has no manual page"
 
+if [ -z "$have_man" ]; then
+  echo "install tree and versions: ok; man is missing (apt-get install man-db): manual pages not checked"
+  exit 77
+fi
 echo "install tree, manual pages and versions: ok"
