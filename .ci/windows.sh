@@ -32,6 +32,13 @@ for exe in parmpeek.exe parmpoke.exe; do
   test -f "$win_bin/$exe" || { echo "windows.sh: $exe was not built" >&2; exit 1; }
 done
 
+echo "-- the zip"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win_build/CMakeCache.txt")
+rm -f "$win_bin"/zr90-tools-*-win64.zip
+cpack --config "$win_bin/CPackConfig.cmake" -B "$win_bin" >/dev/null
+IFS=';' read -ra programs <"$win_build/zr90-programs.txt"
+bash tests/install/check_zip.sh "$win_bin/zr90-tools-$version-win64.zip" "$version" "${programs[@]}"
+
 echo "-- registering the end-to-end tests against $win_bin"
 cmake -S . -B "$linux_build" -DZR90_WINDOWS_BIN_DIR="$win_bin" >/dev/null
 # The test list is taken when the test program is linked; relink it so that the

@@ -17,9 +17,10 @@ done
 log=$(mktemp)
 trap 'kill "$sim_pid" 2>/dev/null || true; rm -f "$log"' EXIT
 
-# The simulator prints "ready <where>" once it serves.
+# The simulator prints "ready <where>" once it serves; a busy machine may take a
+# while, a simulator that cannot start says why at once.
 wait_ready() {
-  for _ in $(seq 100); do
+  for _ in $(seq 600); do
     line=$(grep -m1 '^ready ' "$log" || true)
     [ -n "$line" ] && { echo "${line#ready }"; return; }
     kill -0 "$sim_pid" 2>/dev/null || break
@@ -32,19 +33,33 @@ if [ "$mode" = serial ]; then
   "$sim" drive --protocol zal >"$log" &
   sim_pid=$!
   pty=$(wait_ready)
-  export INTERFACE=OSDEVICE PROTOCOL=ZAL COMPORT=COM1 ZR90_COM1="$pty" BAUDRATE=115200 BAUDRATEMUL=1
+  environment=(INTERFACE=OSDEVICE PROTOCOL=ZAL COMPORT=COM1 ZR90_COM1="$pty" BAUDRATE=115200 BAUDRATEMUL=1)
   axis=()
   echo "Simulated drive on $pty (COM1)"
 else
   "$sim" card --udp 127.0.0.2 >"$log" &
   sim_pid=$!
   address=$(wait_ready)
-  export INTERFACE=EZAL16 PROTOCOL=SSZAL IPADDR="$address" BAUDRATE=2500000
+  environment=(INTERFACE=EZAL16 PROTOCOL=SSZAL IPADDR="$address" BAUDRATE=2500000)
   axis=(2)
   echo "Simulated card on $address, drive on channel 2"
 fi
+# Shown, so that the steps below can be copied and run by hand against a simulator.
+export "${environment[@]}"
+echo "\$ export ${environment[*]}"
+echo
 
-run() { echo "\$ $*"; "$@" || true; echo; }
+# Each step as it can be typed; the first that fails ends the demo with its code.
+run() {
+  echo "\$ $*"
+  local status=0
+  "$@" || status=$?
+  if [ "$status" != 0 ]; then
+    echo "demo: this step failed with exit code $status" >&2
+    exit "$status"
+  fi
+  echo
+}
 run "$peek" kqp "${axis[@]}"
 run "$poke" kqp 1234 "${axis[@]}"
 run "$peek" kqp "${axis[@]}" a

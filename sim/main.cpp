@@ -6,15 +6,17 @@
 #include <vector>
 
 #include "commands.h"
+#include "tools/common/about.h"
 
 namespace {
 
-void usage() {
-  std::puts(
-      "Usage: zr90sim drive [options]   a drive on a pseudo-terminal\n"
-      "       zr90sim card [options]    an FPGA card on a loopback address or a pseudo-terminal\n"
-      "       zr90sim drive --help | zr90sim card --help   the options of each");
-}
+constexpr char USAGE[] =
+    "Usage: zr90sim drive [options]   a drive on a pseudo-terminal\n"
+    "       zr90sim card [options]    an FPGA card on a loopback address or a pseudo-terminal\n"
+    "       zr90sim drive --help | zr90sim card --help   the options of each\n"
+    "       zr90sim -h | --help | -V | --version\n";
+
+const tools::About ZR90SIM_ABOUT{"zr90sim", USAGE};
 
 }  // namespace
 
@@ -24,13 +26,14 @@ void sim::announce_ready(const std::string& value) {
 }
 
 int main(int argc, char** argv) {
+  if (tools::answer_about(ZR90SIM_ABOUT, argc, argv)) return 0;
   if (argc < 2) {
-    usage();
+    std::fputs(USAGE, stdout);
     return 2;
   }
   std::vector<std::string> args(argv + 2, argv + argc);
   if (std::strcmp(argv[1], "drive") == 0) return sim::run_drive(args);
   if (std::strcmp(argv[1], "card") == 0) return sim::run_card(args);
-  usage();
-  return std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
+  std::fputs(USAGE, stdout);
+  return 2;
 }

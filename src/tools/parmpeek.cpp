@@ -4,6 +4,7 @@
 
 #include "core/text.h"
 #include "platform/console.h"
+#include "tools/common/about.h"
 #include "tools/common/fatal.h"
 #include "tools/common/output.h"
 #include "tools/common/tools.h"
@@ -154,6 +155,7 @@ class Reader {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (tools::answer_about(tools::PARMPEEK_ABOUT, argc, argv)) return 0;
   platform::console::guard_standard_streams();
   const Request request = parse_command_line(Arguments(argc, argv));
   const config::LinkSettings settings = read_settings();

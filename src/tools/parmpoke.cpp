@@ -5,6 +5,7 @@
 #include "core/numbers.h"
 #include "core/text.h"
 #include "platform/console.h"
+#include "tools/common/about.h"
 #include "tools/common/fatal.h"
 #include "tools/common/tools.h"
 
@@ -90,6 +91,7 @@ bool write_once(drivelink::Link& link, const Request& request) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (tools::answer_about(tools::PARMPOKE_ABOUT, argc, argv)) return 0;
   platform::console::guard_standard_streams();
   // The environment is read first: its notices come before any usage message.
   const config::LinkSettings settings = read_settings();

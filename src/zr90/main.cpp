@@ -8,6 +8,7 @@
 
 #include "platform/console.h"
 #include "zr90/commands.h"
+#include "zr90/version.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ int main(int argc, char** argv) {
 
   CLI::App app{DESCRIPTION, "zr90"};
   app.footer(FOOTER);
-  app.set_version_flag("-V,--version", std::string("zr90 ") + ZR90_VERSION);
+  app.set_version_flag("-V,--version", std::string("zr90 ") + ZR90_VERSION + " (ZR90 service tools)");
   app.require_subcommand(1);
   app.fallthrough();
   add_link_options(app, options);

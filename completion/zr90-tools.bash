@@ -1,0 +1,144 @@
+# bash completion for the ZR90 service tools. Installed once under the name of each
+# program, so that bash-completion loads it for whichever is typed first.
+
+# BEGIN PARAMETER NAMES
+_zr90_parameter_names=(
+  null dummy dummyhi pidena drivemode pwm phasek phasea kqp kqi kqil kdp kdi
+  kdil iu ib iv ic iw ia busv rawtemperature temperature gain angle pwmres
+  pwmfactor pwmlimit halfpwm upwm vpwm wpwm deadzone ialpha ibeta id iq vu vv
+  vw ilimitmul fault clearfault oldclearfault faultmask startupstatus
+  watchdogtime watchdogtimer qsetpoint dsetpoint busundervmin busundervmax
+  busoverv brakeonv brakeoffv status cputype controltype swrevision sysclk
+  bigcookie biggercookie hwrevision faulttimer trapaddress trapnumber
+  trapcount trapstatus trapacc zero false one true minusone delayreg invtable
+  valpha vbeta vd vq sinetable refsine refcosine iuoffset iwoffset bnderr
+  mindspicpwm maxdspicpwm qset dset qintegral qintegralovf dintegral
+  dintegralovf diqdt diddt bootstraptimer pwmrequest oldwatchdogtime oldiq
+  oldid parktemp operand hibit refangle tempilimit tempislope maxmodulei
+  maxcurrent deratei iloop capture captureflag oldcapture capturecounter
+  pwmtemp propband bootstrapvalue boottimermul pidon integbound
+  tlimitsetpointi test0 test1 test2 test3 test4 test5 test6 test7 test8 test9
+  test10 test11 test12 logaincounter uvwfaultcounter NUcycleskips currentlimit
+  pidenastate unitnumber blinktimer blink lastinclude nvmaxmodulei
+  nvmaxcurrent nvbaudrate nvrembaudrate nvcrcenable nvkqp nvkqi nvkqilo
+  nvkqihi nvkqil nvkdp nvkdi nvkdilo nvkdihi nvkdil nvqsetpoint nvdsetpoint
+  nvdeadzone nvfaultmask nvbusundervmin nvbusundervmax nvbusoverv nvbrakeonv
+  nvbrakeoffv nvpwmrate nvtempilimit nvtempislope nvintegbound nvcurrentlimit
+  nvcookie nvinvalid nvFBS nvFGS nvFPOR
+)
+# END PARAMETER NAMES
+
+_zr90_about_options="-h --help -V --version"
+
+# Names match in any letter case, as the tools match them.
+_zr90_complete_name() {
+  local cur=$1 name
+  COMPREPLY=()
+  if [[ $cur == -* ]]; then
+    COMPREPLY=($(compgen -W "$_zr90_about_options" -- "$cur"))
+    return
+  fi
+  [[ $cur == *+* ]] && return
+  for name in "${_zr90_parameter_names[@]}"; do
+    [[ ${name,,} == "${cur,,}"* ]] && COMPREPLY+=("$name")
+  done
+}
+
+# parmpeek parm [axis] [q] [h] [r] [a]
+# parmpoke parm data [axis] [q] [h] [r]
+_zr90_parm() {
+  local cur=${COMP_WORDS[COMP_CWORD]} first=${COMP_WORDS[1]-} flags axis_at
+  COMPREPLY=()
+  case ${COMP_WORDS[0]##*/} in
+    parmpoke*) axis_at=3 flags="h r q" ;;
+    *) axis_at=2 flags="h r a q" ;;
+  esac
+  if ((COMP_CWORD == 1)); then
+    _zr90_complete_name "$cur"
+    return
+  fi
+  [[ " $_zr90_about_options " == *" $first "* ]] && return
+  ((COMP_CWORD < axis_at || COMP_CWORD > 5)) && return
+  if ((COMP_CWORD == axis_at)); then
+    COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7 $flags" -- "$cur"))
+  else
+    COMPREPLY=($(compgen -W "$flags" -- "$cur"))
+  fi
+}
+
+_zr90sim() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} options faults
+  COMPREPLY=()
+  if ((COMP_CWORD == 1)); then
+    COMPREPLY=($(compgen -W "drive card $_zr90_about_options" -- "$cur"))
+    return
+  fi
+  case ${COMP_WORDS[1]} in
+    drive)
+      options="--protocol --crc --link --trace --ram --eeprom --identity --silence --fault --help"
+      faults="silent silent-after= partial badcrc echo badcookie babble nonvol-stuck shortid drop= delay="
+      ;;
+    card)
+      options="--udp --port --pty --link --crc --trace --fault --help"
+      faults="silent silent-after= short-reply stray badcookie nomodule twomodules zeromasks
+        idrom-badmodptr idrom-badpinptr idrom-wideio idrom-zeroportwidth idrom-manyports
+        busy notready nostart startfail runfail nodrive= nonvol-once nonvol-stuck"
+      ;;
+    *) return ;;
+  esac
+  case $prev in
+    --protocol) COMPREPLY=($(compgen -W "hex zal" -- "$cur")) ;;
+    --crc) COMPREPLY=($(compgen -W "off on either" -- "$cur")) ;;
+    --link | --trace) COMPREPLY=($(compgen -f -- "$cur")) ;;
+    --fault)
+      COMPREPLY=($(compgen -W "$faults" -- "$cur"))
+      # A fault that takes a number: no space after its '='.
+      [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
+      ;;
+    --udp | --port | --ram | --eeprom | --identity | --silence) ;;
+    *) COMPREPLY=($(compgen -W "$options" -- "$cur")) ;;
+  esac
+}
+
+# zr90 [options] command [arguments]
+_zr90() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} command="" word i
+  local commands="list get set watch faults completion help"
+  local options="-a --axis --interface --protocol --port --baud --baud-mul --ip --trace
+    --json --csv --value --hex -q --quiet -h --help -V --version"
+  COMPREPLY=()
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    word=${COMP_WORDS[i]}
+    [[ " $commands " == *" $word "* ]] && { command=$word; break; }
+  done
+  case $prev in
+    --interface) COMPREPLY=($(compgen -W "OSDEVICE EZAL16 OSZAL" -- "$cur")); return ;;
+    --protocol) COMPREPLY=($(compgen -W "HEX ZAL SSZAL DIRECT" -- "$cur")); return ;;
+    -a | --axis) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7 all" -- "$cur")); return ;;
+    --trace) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --port | --baud | --baud-mul | --ip | --interval | --count) return ;;
+  esac
+  if [[ $cur == -* ]]; then
+    case $command in
+      set) options="$options -y --yes --no-verify -v --verbose" ;;
+      watch) options="$options --interval --count" ;;
+    esac
+    COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    return
+  fi
+  case $command in
+    "" | help) COMPREPLY=($(compgen -W "$commands" -- "$cur")) ;;
+    get | watch | list) _zr90_complete_name "$cur" ;;
+    set)
+      _zr90_complete_name "$cur"
+      # NAME=VALUE: the name comes with its '=' and no space after it.
+      COMPREPLY=("${COMPREPLY[@]/%/=}")
+      compopt -o nospace 2>/dev/null
+      ;;
+    completion) COMPREPLY=($(compgen -W "bash" -- "$cur")) ;;
+  esac
+}
+
+complete -F _zr90_parm parmpeek parmpoke
+complete -F _zr90sim zr90sim
+complete -F _zr90 zr90

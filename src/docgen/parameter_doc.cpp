@@ -1,0 +1,226 @@
+#include "docgen/parameter_doc.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "dictionary/dictionary.h"
+
+namespace docgen {
+
+namespace {
+
+using dict::PARAMETERTYPE;
+
+// What a type means to a user of parmpeek and parmpoke: how many bytes, where they
+// live, how parmpeek prints them and what parmpoke lets through. It follows the
+// read and write dispatch of the two tools; types they do not read or write say so.
+struct TypeInfo {
+  std::string_view name;
+  int size;
+  std::string_view memory;
+  std::string_view reads_as;
+  std::string_view write_accepts;
+};
+
+TypeInfo type_info(PARAMETERTYPE type) {
+  switch (type) {
+    case PARAMETERTYPE::TYPE_BYTE: return {"byte", 1, "RAM", "0 to 255", "up to 255"};
+    case PARAMETERTYPE::TYPE_PTR: return {"ptr", 2, "RAM", "0 to 65535", "up to 65535"};
+    case PARAMETERTYPE::TYPE_FLAG: return {"flag", 2, "RAM", "0 to 65535", "up to 65535"};
+    case PARAMETERTYPE::TYPE_MASK: return {"mask", 2, "RAM", "0 to 65535", "up to 65535"};
+    case PARAMETERTYPE::TYPE_UINT: return {"uint", 2, "RAM", "0 to 65535", "up to 65535"};
+    case PARAMETERTYPE::TYPE_INT: return {"int", 2, "RAM", "-32768 to 32767", "up to 65535"};
+    case PARAMETERTYPE::TYPE_ULONG: return {"ulong", 4, "RAM", "0 to 4294967295", "any (low 32 bits)"};
+    case PARAMETERTYPE::TYPE_LONG: return {"long", 4, "RAM", "-2147483648 to 2147483647", "any (low 32 bits)"};
+    case PARAMETERTYPE::TYPE_DOUBLE: return {"double", 8, "RAM", "signed 64 bits", "any"};
+    case PARAMETERTYPE::TYPE_TRIPLE: return {"triple", 12, "RAM", "hexadecimal only (`h`)", "not written"};
+    case PARAMETERTYPE::TYPE_EBYTE: return {"ebyte", 1, "EEPROM", "0 to 255", "up to 255"};
+    case PARAMETERTYPE::TYPE_EWORD: return {"eword", 2, "EEPROM", "0 to 65535", "up to 65535"};
+    case PARAMETERTYPE::TYPE_ELONG: return {"elong", 4, "EEPROM", "-2147483648 to 2147483647", "any (low 32 bits)"};
+    case PARAMETERTYPE::TYPE_EVENT: return {"event", 0, "—", "not read", "not written"};
+    case PARAMETERTYPE::TYPE_LIT: return {"lit", 0, "—", "not read", "not written"};
+    case PARAMETERTYPE::TYPE_CONST: return {"const", 0, "—", "not read", "not written"};
+    case PARAMETERTYPE::TYPE_ENUM: return {"enum", 0, "—", "not read", "not written"};
+    case PARAMETERTYPE::TYPE_BYTETABLE: return {"bytetable", 0, "—", "not read", "not written"};
+    case PARAMETERTYPE::TYPE_WORDTABLE: return {"wordtable", 0, "—", "not read", "not written"};
+  }
+  return {"?", 0, "?", "?", "?"};
+}
+
+std::string hex(uint32_t value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*X", digits, static_cast<unsigned>(value));
+  return text;
+}
+
+std::string address_text(int32_t location) {
+  if (location <= 0xFFFF) return hex(static_cast<uint32_t>(location), 4);
+  // The tools keep addresses to 16 bits: this is what they reach and print.
+  return hex(static_cast<uint32_t>(location), 6) + " (used as " + hex(static_cast<uint32_t>(location) & 0xFFFF, 4) + ")";
+}
+
+struct Bit {
+  std::string_view name;
+  uint16_t value;
+};
+
+const std::vector<Bit> FAULT_BITS = {
+    {"WATCHDOGFAULT", dict::WATCHDOGFAULT},     {"OVERTEMPFAULT", dict::OVERTEMPFAULT},
+    {"HISIDECURRENTFAULT", dict::HISIDECURRENTFAULT}, {"ULOOPCURRENTFAULT", dict::ULOOPCURRENTFAULT},
+    {"VLOOPCURRENTFAULT", dict::VLOOPCURRENTFAULT}, {"WLOOPCURRENTFAULT", dict::WLOOPCURRENTFAULT},
+    {"BUSHIVFAULT", dict::BUSHIVFAULT},         {"MAXBUSVFAULT", dict::MAXBUSVFAULT},
+    {"MODULEFAULT", dict::MODULEFAULT},         {"UNUSEDFAULT1", dict::UNUSEDFAULT1},
+    {"UNUSEDFAULT2", dict::UNUSEDFAULT2},       {"OERR", dict::OERR},
+    {"FERR", dict::FERR},
+};
+
+const std::vector<Bit> STATUS_BITS = {
+    {"ILIMITEDSTATUS", dict::ILIMITEDSTATUS}, {"BRAKESTATUS", dict::BRAKESTATUS},
+    {"BRAKEWASONSTATUS", dict::BRAKEWASONSTATUS}, {"BUSLOVSTATUS", dict::BUSLOVSTATUS},
+    {"WDTO", dict::WDTO}, {"SWR", dict::SWR}, {"TRAP", dict::TRAP}, {"INVALIDSTATUS", dict::INVALIDSTATUS},
+};
+
+const std::vector<std::pair<std::string_view, uint8_t>> RATE_CODES = {
+    {"9600", dict::BAUD9600},       {"19200", dict::BAUD19200},     {"38400", dict::BAUD38400},
+    {"57600", dict::BAUD57600},     {"115200", dict::BAUD115200},   {"230400", dict::BAUD230400},
+    {"460800", dict::BAUD460800},   {"921600", dict::BAUD921600},   {"1250000", dict::BAUD1250000},
+    {"2500000", dict::BAUD2500000},
+};
+
+int bit_number(uint16_t value) {
+  int n = 0;
+  while (value > 1) {
+    value >>= 1;
+    ++n;
+  }
+  return n;
+}
+
+std::string bits_table(const std::vector<Bit>& bits) {
+  std::string out = "| bit | value | hexadecimal | name |\n|---|---|---|---|\n";
+  uint16_t assigned = 0;
+  for (const Bit& bit : bits) {
+    assigned |= bit.value;
+    out += "| " + std::to_string(bit_number(bit.value)) + " | " + std::to_string(bit.value) + " | " +
+           hex(bit.value, 4) + " | `" + std::string(bit.name) + "` |\n";
+  }
+  std::string unassigned;
+  const int highest = bit_number(bits.back().value);
+  for (int n = 0; n <= highest; ++n) {
+    if (assigned & (1u << n)) continue;
+    unassigned += (unassigned.empty() ? "" : ", ") + std::to_string(n);
+  }
+  if (!unassigned.empty()) out += "\nBits " + unassigned + " have no name.\n";
+  return out;
+}
+
+}  // namespace
+
+std::string parameters_markdown() {
+  std::string out =
+      "# Drive parameters\n"
+      "\n"
+      "Every name `parmpeek` and `parmpoke` know, in the order in which they list them\n"
+      "when given a name they do not know. A name matches in any letter case.\n"
+      "`name+offset` reads or writes at the name's address plus the offset, with the\n"
+      "name's type: `parmpeek kqp+2` reads a word. The address is the one\n"
+      "`parmpeek NAME a` prints: a byte address in the drive's register space for RAM,\n"
+      "a byte address in the EEPROM for EEPROM.\n"
+      "\n"
+      "This file is made from the tools' own dictionary by\n"
+      "`cmake --build build --target update-docs`; a test fails when the two differ.\n"
+      "\n"
+      "## Types\n"
+      "\n"
+      "| type | bytes | memory | `parmpeek` prints | `parmpoke` accepts |\n"
+      "|---|---|---|---|---|\n";
+  std::map<PARAMETERTYPE, bool> used;
+  for (const auto& row : dict::ZORNPARAMS) used[row.PARMTYPE] = true;
+  for (const auto& [type, _] : used) {
+    const TypeInfo t = type_info(type);
+    out += "| " + std::string(t.name) + " | " + std::to_string(t.size) + " | " + std::string(t.memory) + " | " +
+           std::string(t.reads_as) + " | " + std::string(t.write_accepts) + " |\n";
+  }
+  out +=
+      "\n"
+      "`parmpoke` rounds a decimal value to the nearest integer (a half to the even\n"
+      "neighbour) and refuses a byte above 255 or a word above 65535 with\n"
+      "`Parameter is too big for NAME` before anything is written. There is no lower\n"
+      "bound: a negative value writes its two's complement, so `-1` writes `FFFF` into\n"
+      "a word. Longs take the low 32 bits of the value, doubles all 64. With the `h`\n"
+      "flag the value is up to 16 hexadecimal digits. `parmpeek` prints values in\n"
+      "decimal unless given `h`; hexadecimal has two digits a byte.\n"
+      "\n"
+      "## Parameters\n"
+      "\n"
+      "| name | address | type | memory | `parmpeek` prints | `parmpoke` accepts | note |\n"
+      "|---|---|---|---|---|---|---|\n";
+  // Several names may share a place (a long and its low word, two names for one
+  // current): the note points from the later names to the first.
+  std::map<std::pair<std::string, int32_t>, std::string> first_at;
+  for (const auto& row : dict::ZORNPARAMS) {
+    const TypeInfo t = type_info(row.PARMTYPE);
+    const std::string memory(t.memory);
+    std::string note;
+    const auto [at, fresh] = first_at.emplace(std::make_pair(memory, row.PARMLOC), row.PARMNAME);
+    if (!fresh) note = "same address as `" + at->second + "`";
+    out += "| `" + std::string(row.PARMNAME) + "` | " + address_text(row.PARMLOC) + " | " + std::string(t.name) +
+           " | " + memory + " | " + std::string(t.reads_as) + " | " + std::string(t.write_accepts) + " | " + note +
+           " |\n";
+  }
+  out +=
+      "\n"
+      "## Fault bits\n"
+      "\n"
+      "The bits of `fault`: `parmpeek fault h` prints them in hexadecimal.\n"
+      "\n" +
+      bits_table(FAULT_BITS) +
+      "\n"
+      "## Status bits\n"
+      "\n"
+      "The bits of `status`.\n"
+      "\n" +
+      bits_table(STATUS_BITS) +
+      "\n"
+      "## Bit-rate codes\n"
+      "\n"
+      "The values of `nvbaudrate` and `nvrembaudrate`.\n"
+      "\n"
+      "| code | bit/s |\n|---|---|\n";
+  for (const auto& [rate, code] : RATE_CODES) out += "| " + std::to_string(code) + " | " + std::string(rate) + " |\n";
+  return out;
+}
+
+std::string completion_names_block() {
+  std::string out = "_zr90_parameter_names=(\n";
+  std::string line;
+  for (const auto& row : dict::ZORNPARAMS) {
+    const std::string name = row.PARMNAME;
+    if (!line.empty() && line.size() + 1 + name.size() > 78) {
+      out += line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "  " : " ") + name;
+  }
+  if (!line.empty()) out += line + "\n";
+  out += ")\n";
+  return out;
+}
+
+bool replace_block(std::string& text, const std::string& marker, const std::string& block) {
+  const std::string begin = "# BEGIN " + marker + "\n";
+  const std::string end = "# END " + marker + "\n";
+  const auto b = text.find(begin);
+  if (b == std::string::npos) return false;
+  const auto from = b + begin.size();
+  const auto e = text.find(end, from);
+  if (e == std::string::npos) return false;
+  text.replace(from, e - from, block);
+  return true;
+}
+
+}  // namespace docgen

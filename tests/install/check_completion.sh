@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Tab completion as a user gets it: bash-completion loads the installed file by the
+# command's name, and the words offered at each position are the ones the program
+# takes there.
+#   check_completion.sh BUILD_DIR
+# Exit 77 (skipped) when bash-completion is not installed.
+set -euo pipefail
+build=$1
+loader=/usr/share/bash-completion/bash_completion
+[ -r "$loader" ] || { echo "bash-completion is not installed: skipped"; exit 77; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zr90-completion.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+
+# A fresh interactive-like shell: nothing loaded but bash-completion itself, which
+# finds the programs' files through XDG_DATA_DIRS as it does for /usr/local.
+env -i HOME="$work" PATH="$work/prefix/bin:/usr/bin:/bin" XDG_DATA_DIRS="$work/prefix/share:/usr/share" \
+  bash --norc --noprofile -O extglob -O progcomp <<'SCRIPT'
+set -u
+. /usr/share/bash-completion/bash_completion
+failures=0
+# complete LINE: the words offered when Tab is pressed at the end of LINE.
+complete_line() {
+  local line=$1 spec function
+  COMP_LINE=$line COMP_POINT=${#line}
+  read -ra COMP_WORDS <<<"$line"
+  [[ $line == *" " ]] && COMP_WORDS+=("")
+  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+  spec=$(complete -p "${COMP_WORDS[0]}" 2>/dev/null) || { _completion_loader "${COMP_WORDS[0]}"; spec=$(complete -p "${COMP_WORDS[0]}" 2>/dev/null); }
+  function=${spec##*-F }
+  function=${function%% *}
+  COMPREPLY=()
+  "$function" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+  printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ' | sed 's/ $//'
+}
+expect() {
+  local got
+  got=$(complete_line "$1")
+  if [ "$got" != "$2" ]; then
+    echo "FAIL: '$1<TAB>' offers '$got', expected '$2'"
+    failures=$((failures + 1))
+  fi
+}
+expect "parmpeek k" "kdi kdil kdp kqi kqil kqp"
+expect "parmpeek KQ" "kqi kqil kqp"
+expect "parmpeek nucycle" "NUcycleskips"
+expect "parmpeek nvkqi" "nvkqi nvkqihi nvkqil nvkqilo"
+expect "parmpeek kqp+" ""
+expect "parmpeek --v" "--version"
+expect "parmpeek kqp " "0 1 2 3 4 5 6 7 a h q r"
+expect "parmpeek kqp 2 " "a h q r"
+expect "parmpeek kqp 2 h r a " ""
+expect "parmpeek --help " ""
+expect "parmpoke nvk" "nvkdi nvkdihi nvkdil nvkdilo nvkdp nvkqi nvkqihi nvkqil nvkqilo nvkqp"
+expect "parmpoke kqp " ""
+expect "parmpoke kqp 300 " "0 1 2 3 4 5 6 7 h q r"
+expect "parmpoke kqp 300 2 " "h q r"
+expect "zr90sim " "--help --version -V -h card drive"
+expect "zr90sim drive --p" "--protocol"
+expect "zr90sim drive --protocol " "hex zal"
+expect "zr90sim card --crc " "either off on"
+expect "zr90sim card --fault idrom-w" "idrom-wideio"
+expect "zr90sim drive --fault silent" "silent silent-after="
+# Every option the simulator's help names is offered.
+for mode in drive card; do
+  offered=" $(complete_line "zr90sim $mode --") "
+  for option in $(zr90sim "$mode" --help | grep -o -- '^ *--[a-z]*' | sort -u); do
+    if [[ $offered != *" $option "* ]]; then
+      echo "FAIL: 'zr90sim $mode --<TAB>' does not offer $option"
+      failures=$((failures + 1))
+    fi
+  done
+done
+exit $((failures > 0))
+SCRIPT
+echo "completion: ok"
