@@ -1,6 +1,7 @@
 // The workbench's commands; each returns the run's exit code.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,5 +15,20 @@ int run_set(const Options& options, const std::vector<std::string>& assignments)
 int run_watch(const Options& options, const std::vector<std::string>& names);
 int run_faults(const Options& options);
 int run_completion(const std::string& shell);
+
+// What save, diff and restore are asked for beyond the common options.
+struct SettingsRequest {
+  std::string file;               // save: where to (empty: standard output); diff: A; restore: FILE
+  std::string other;              // diff: B (empty: the live drives)
+  bool axes_given = false;        // --axis was on the command line
+  bool ram = false;               // save --ram
+  std::optional<unsigned> from;   // restore --from
+  bool dry_run = false;
+  bool no_backup = false;
+};
+
+int run_save(const Options& options, const SettingsRequest& request);
+int run_diff(const Options& options, const SettingsRequest& request);
+int run_restore(const Options& options, const SettingsRequest& request);
 
 }  // namespace zr90

@@ -80,6 +80,30 @@ int main(int argc, char** argv) {
 
   app.add_subcommand("faults", "Read and decode the fault and status words");
 
+  zr90::SettingsRequest settings;
+  CLI::App* save = app.add_subcommand("save", "Save every EEPROM setting of each axis to a settings file");
+  save->add_option("FILE", settings.file, "Settings file to write (standard output without it)");
+  save->add_flag("--ram", settings.ram, "Save the RAM parameters too (never restored)");
+
+  CLI::App* diff = app.add_subcommand("diff", "Compare two settings files, or a file with the drives");
+  diff->add_option("A", settings.file, "Settings file")->required();
+  diff->add_option("B", settings.other, "Settings file (the live drives without it)");
+  diff->footer("Prints AXIS NAME VALUE_A VALUE_B for each difference ('-' where a side lacks it).\n"
+               "Exit codes: 0 the same, 1 different, 2 unreadable file or link error.");
+
+  CLI::App* restore = app.add_subcommand("restore", "Write a settings file's EEPROM settings back to the drives");
+  restore->add_option("FILE", settings.file, "Settings file")->required();
+  restore->add_option("--from", settings.from, "Take the settings the file holds for this axis (onto --axis)")
+      ->check(CLI::Range(0, 7))
+      ->type_name("AXIS");
+  restore->add_flag("--dry-run", settings.dry_run, "Show what would change; write nothing");
+  restore->add_flag("--no-backup", settings.no_backup, "Do not save the drives' settings before writing");
+  restore->add_flag("-y,--yes", options.yes, "Write without asking");
+  restore->footer("Only the settings that differ are written, each read back. Before the first write the\n"
+                  "drives' settings are saved next to FILE as NAME.before-YYYYMMDDTHHMMSS.json.\n"
+                  "Exit codes: 0 every write verified, 1 a write failed or was interrupted,\n"
+                  "2 a bad file, usage, no terminal to confirm (give -y) or a link error; nothing written.");
+
   CLI::App* completion = app.add_subcommand("completion", "Print a completion script");
   completion->add_option("SHELL", shell, "bash")->required()->check(CLI::IsMember({"bash"}));
 
@@ -101,7 +125,8 @@ int main(int argc, char** argv) {
       try {
         topic = app.get_subcommand(help_topic);
       } catch (const CLI::OptionNotFound&) {
-        std::fprintf(stderr, "zr90: no command \"%s\"; the commands are list, get, set, watch, faults, completion\n",
+        std::fprintf(stderr, "zr90: no command \"%s\"; the commands are list, get, set, watch, faults, save, diff, restore,"
+                     " completion\n",
                      help_topic.c_str());
         return zr90::EXIT_USAGE;
       }
@@ -114,5 +139,9 @@ int main(int argc, char** argv) {
   if (set->parsed()) return zr90::run_set(options, arguments);
   if (watch->parsed()) return zr90::run_watch(options, arguments);
   if (completion->parsed()) return zr90::run_completion(shell);
+  settings.axes_given = app.get_option("--axis")->count() > 0;
+  if (save->parsed()) return zr90::run_save(options, settings);
+  if (diff->parsed()) return zr90::run_diff(options, settings);
+  if (restore->parsed()) return zr90::run_restore(options, settings);
   return zr90::run_faults(options);
 }

@@ -1,0 +1,170 @@
+// zr90 diff: two settings files, or a file and the live drives, compared setting
+// by setting. Exit codes as diff(1): 0 the same, 1 different, 2 trouble.
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "zr90/axes.h"
+#include "zr90/commands.h"
+#include "zr90/live_settings.h"
+#include "zr90/reading.h"
+#include "zr90/settings_file.h"
+
+namespace zr90 {
+
+namespace {
+
+struct Difference {
+  uint8_t axis = 0;
+  Parameter parameter;
+  std::optional<uint64_t> a;
+  std::optional<uint64_t> b;
+};
+
+std::optional<uint64_t> value_in(const std::vector<SavedValue>& values, const Parameter& parameter) {
+  for (const SavedValue& v : values) {
+    if (v.parameter.name == parameter.name) return v.bits;
+  }
+  return std::nullopt;
+}
+
+// Dictionary order over both sides; a setting one side lacks differs from any value.
+void compare_section(uint8_t axis, const std::vector<Parameter>& order, const std::vector<SavedValue>& a,
+                     const std::vector<SavedValue>& b, std::vector<Difference>& differences) {
+  for (const Parameter& parameter : order) {
+    const std::optional<uint64_t> left = value_in(a, parameter);
+    const std::optional<uint64_t> right = value_in(b, parameter);
+    if (left != right) differences.push_back({axis, parameter, left, right});
+  }
+}
+
+void compare_drive(uint8_t axis, const DriveSettings* a, const DriveSettings* b, std::vector<Difference>& differences) {
+  static const DriveSettings none;
+  const DriveSettings& left = a ? *a : none;
+  const DriveSettings& right = b ? *b : none;
+  compare_section(axis, saved_eeprom_parameters(), left.eeprom, right.eeprom, differences);
+  compare_section(axis, saved_ram_parameters(), left.ram, right.ram, differences);
+}
+
+// The live drive reduced to what the file holds: a file that keeps a few settings
+// is compared on those alone.
+DriveSettings only_as_in(const DriveSettings& live, const DriveSettings& file) {
+  DriveSettings kept{live.axis, {}, {}, file.has_ram};
+  for (const SavedValue& v : live.eeprom) {
+    if (value_in(file.eeprom, v.parameter)) kept.eeprom.push_back(v);
+  }
+  for (const SavedValue& v : live.ram) {
+    if (value_in(file.ram, v.parameter)) kept.ram.push_back(v);
+  }
+  return kept;
+}
+
+std::string value_text(const Parameter& parameter, const std::optional<uint64_t>& bits, bool hex) {
+  return bits ? format_value(parameter.type, *bits, hex) : "-";
+}
+
+nlohmann::ordered_json value_json(const Parameter& parameter, const std::optional<uint64_t>& bits, bool hex) {
+  if (!bits) return nullptr;
+  if (hex) return format_value(parameter.type, *bits, true);
+  return signed_value(parameter.type, *bits);
+}
+
+bool print(const Options& options, const std::vector<Difference>& differences) {
+  if (options.json) {
+    nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+    for (const Difference& d : differences) {
+      rows.push_back({{"axis", d.axis},
+                      {"name", d.parameter.name},
+                      {"a", value_json(d.parameter, d.a, options.hex)},
+                      {"b", value_json(d.parameter, d.b, options.hex)}});
+    }
+    return emit(rows.dump(2) + "\n");
+  }
+  std::string text;
+  for (const Difference& d : differences) {
+    text += std::to_string(d.axis) + " " + d.parameter.name + " " + value_text(d.parameter, d.a, options.hex) + " " +
+            value_text(d.parameter, d.b, options.hex) + "\n";
+  }
+  return emit(text);
+}
+
+std::vector<uint8_t> axes_of(const SettingsFile& file) {
+  std::vector<uint8_t> axes;
+  for (const DriveSettings& d : file.drives) axes.push_back(d.axis);
+  return axes;
+}
+
+// The file on the B side, from the drives of the axes compared.
+std::optional<SettingsFile> read_live_side(const Options& options, const SettingsFile& a, const std::vector<uint8_t>& axes,
+                                           int& exit_code) {
+  for (uint8_t axis : axes) {
+    if (!a.drive(axis)) {
+      say("the file holds no axis " + std::to_string(axis));
+      exit_code = EXIT_USAGE;
+      return std::nullopt;
+    }
+  }
+  Options on_axes = options;
+  on_axes.axes = axes_text(axes);
+  std::optional<std::unique_ptr<Session>> session = Session::open(on_axes, exit_code);
+  if (!session) return std::nullopt;
+  if (exit_code != EXIT_DONE) {
+    exit_code = EXIT_USAGE;  // an axis that did not start has been said
+    return std::nullopt;
+  }
+  bool with_ram = false;
+  for (uint8_t axis : axes) with_ram = with_ram || a.drive(axis)->has_ram;
+  SettingsFile live;
+  for (LiveDrive& drive : read_live(**session, axes, with_ram)) {
+    if (!drive.settings) {
+      say(unreadable_message(drive.axis, drive.settings.error()));
+      exit_code = EXIT_USAGE;
+      return std::nullopt;
+    }
+    live.drives.push_back(only_as_in(*drive.settings, *a.drive(drive.axis)));
+  }
+  return live;
+}
+
+}  // namespace
+
+int run_diff(const Options& options, const SettingsRequest& request) {
+  const core::Result<SettingsFile> a = read_settings_file(request.file);
+  if (!a) {
+    say(a.error().text);
+    return EXIT_USAGE;
+  }
+  std::vector<uint8_t> axes = axes_of(*a);
+  if (request.axes_given) {
+    const std::optional<std::vector<uint8_t>> given = axes_option(options);
+    if (!given) return EXIT_USAGE;
+    axes = *given;
+  }
+  int exit_code = EXIT_USAGE;
+  std::optional<SettingsFile> b;
+  if (request.other.empty()) {
+    b = read_live_side(options, *a, axes, exit_code);
+  } else if (core::Result<SettingsFile> other = read_settings_file(request.other); other) {
+    b = std::move(*other);
+  } else {
+    say(other.error().text);
+  }
+  if (!b) return exit_code;
+
+  std::vector<Difference> differences;
+  for (uint8_t axis : axes) {
+    if (!a->drive(axis) && !b->drive(axis)) {
+      say("neither file holds axis " + std::to_string(axis));
+      return EXIT_USAGE;
+    }
+    compare_drive(axis, a->drive(axis), b->drive(axis), differences);
+  }
+  if (!print(options, differences)) {
+    say("cannot write to standard output");
+    return EXIT_USAGE;
+  }
+  return differences.empty() ? EXIT_DONE : EXIT_FAILED;
+}
+
+}  // namespace zr90

@@ -1,0 +1,78 @@
+// The settings file of save, diff and restore: a drive's EEPROM settings (and, on
+// request, its RAM values) per axis, as JSON a person can read and compare. The
+// reader checks a file whole, so that nothing is written from a file with a fault.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/result.h"
+#include "zr90/parameters.h"
+
+namespace zr90 {
+
+inline constexpr char SETTINGS_FORMAT[] = "zr90-settings";
+inline constexpr int SETTINGS_VERSION = 1;
+
+struct SavedValue {
+  Parameter parameter;
+  uint64_t bits = 0;  // raw bits of the parameter's width
+};
+
+struct DriveSettings {
+  uint8_t axis = 0;
+  std::vector<SavedValue> eeprom;  // dictionary order
+  std::vector<SavedValue> ram;     // dictionary order; empty unless saved with --ram
+  bool has_ram = false;
+};
+
+struct LinkDescription {
+  std::string interface_kind;
+  std::string protocol;
+  std::string address;  // the card's IP address or the port; may be empty
+};
+
+struct SettingsFile {
+  std::string saved_at;  // UTC, 2026-12-07T18:00:00Z
+  std::string saved_by;  // "zr90 1.1.0"
+  LinkDescription link;
+  std::vector<DriveSettings> drives;  // ascending by axis
+
+  const DriveSettings* drive(uint8_t axis) const;
+};
+
+// The low bits of the parameter's width: a negative value parsed, or a raw read,
+// as the drive holds it.
+uint64_t width_bits(const Parameter& parameter, uint64_t bits);
+
+// What a settings file saves: every EEPROM word and long but nvinvalid (a marker,
+// not a setting); with RAM, every RAM parameter that has a single value. Both in
+// dictionary order.
+const std::vector<Parameter>& saved_eeprom_parameters();
+const std::vector<Parameter>& saved_ram_parameters();
+
+std::string settings_text(const SettingsFile& file);
+
+// The whole text checked: format, version, axes, names, every value in its type's
+// range, and parameters that share EEPROM bytes agreeing on them. The failure names
+// the line, the axis or the parameter.
+core::Result<SettingsFile> parse_settings(std::string_view text);
+
+// The file read and parsed; the failure's text starts with the path.
+core::Result<SettingsFile> read_settings_file(const std::string& path);
+
+// The text in a temporary file next to path, then renamed over it: the file is
+// there whole or not at all.
+core::Status write_file_atomically(const std::string& path, const std::string& text);
+
+// "2026-12-07T18:00:00Z" for now.
+std::string utc_timestamp();
+
+// Where a restore from path keeps the drives' settings before it writes:
+// NAME.before-YYYYMMDDTHHMMSS.json beside it (local time), a name not yet taken.
+std::string backup_path(const std::string& path);
+
+}  // namespace zr90

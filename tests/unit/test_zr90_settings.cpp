@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/harness.h"
+#include "zr90/settings_file.h"
+
+namespace {
+
+using namespace zr90;
+using nlohmann::ordered_json;
+
+SavedValue saved(const char* name, uint64_t bits) {
+  core::Result<Parameter> parameter = find_parameter(name);
+  EXPECT_TRUE(parameter.ok()) << name;
+  return {*parameter, bits};
+}
+
+ordered_json minimal() {
+  return ordered_json::parse(R"({"format": "zr90-settings", "version": 1,
+    "drives": [{"axis": 2, "eeprom": {"nvkqp": 300, "nvkqi": -5}}]})");
+}
+
+std::string refusal(const std::string& text) {
+  core::Result<SettingsFile> file = parse_settings(text);
+  return file ? "accepted" : file.error().text;
+}
+
+std::string refusal_of(const ordered_json& json) { return refusal(json.dump()); }
+
+TEST(Zr90SettingsFile, SavesEveryEepromSettingButTheMarker) {
+  const std::vector<Parameter>& eeprom = saved_eeprom_parameters();
+  ASSERT_EQ(eeprom.size(), 33u);
+  EXPECT_EQ(eeprom.front().name, "nvmaxmodulei");
+  EXPECT_EQ(eeprom.back().name, "nvFPOR");
+  for (const Parameter& p : eeprom) {
+    EXPECT_NE(p.name, "nvinvalid");
+    EXPECT_EQ(p.location.memory, core::Memory::eeprom) << p.name;
+  }
+  for (const Parameter& p : saved_ram_parameters()) EXPECT_EQ(p.location.memory, core::Memory::ram) << p.name;
+}
+
+TEST(Zr90SettingsFile, WhatIsWrittenReadsBackTheSame) {
+  SettingsFile file;
+  file.saved_at = "2026-12-07T18:00:00Z";
+  file.saved_by = "zr90 1.0";
+  file.link = {"EZAL16", "SSZAL", "192.168.1.121"};
+  DriveSettings drive{5, {saved("nvkqp", 300), saved("nvkqi", 0xFFFFFFFB)}, {saved("pwm", 0xFF88)}, true};
+  file.drives.push_back(drive);
+  const std::string text = settings_text(file);
+  // Signed types as signed numbers: a person reads -5, not 4294967291.
+  EXPECT_NE(text.find("\"nvkqi\": -5"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"pwm\": -120"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"ip\": \"192.168.1.121\""), std::string::npos) << text;
+
+  core::Result<SettingsFile> back = parse_settings(text);
+  ASSERT_TRUE(back.ok()) << back.error().text;
+  EXPECT_EQ(back->saved_by, "zr90 1.0");
+  EXPECT_EQ(back->link.address, "192.168.1.121");
+  ASSERT_NE(back->drive(5), nullptr);
+  const DriveSettings& d = *back->drive(5);
+  ASSERT_EQ(d.eeprom.size(), 2u);
+  EXPECT_EQ(d.eeprom[1].parameter.name, "nvkqi");
+  EXPECT_EQ(d.eeprom[1].bits, 0xFFFFFFFBu);
+  ASSERT_TRUE(d.has_ram);
+  EXPECT_EQ(d.ram[0].bits, 0xFF88u);
+}
+
+TEST(Zr90SettingsFile, EditedFilesComeBackInDictionaryOrder) {
+  ordered_json json = minimal();
+  json["drives"][0]["eeprom"] = {{"nvdeadzone", 1}, {"nvmaxmodulei", 2}};
+  core::Result<SettingsFile> file = parse_settings(json.dump());
+  ASSERT_TRUE(file.ok()) << file.error().text;
+  EXPECT_EQ(file->drive(2)->eeprom[0].parameter.name, "nvmaxmodulei");
+  EXPECT_FALSE(file->drive(2)->has_ram);
+}
+
+TEST(Zr90SettingsFile, EveryFaultIsNamed) {
+  EXPECT_EQ(refusal_of(minimal()), "accepted");
+  // The line and column of a syntax error; the rest is the JSON reader's own words.
+  const std::string syntax = refusal("{\n  \"format\": \"zr90-settings\",\n  \"version\": 1,\n  oops\n}");
+  EXPECT_EQ(syntax.rfind("line 4, column 3: syntax error", 0), 0u) << syntax;
+
+  struct Case {
+    const char* path;
+    ordered_json value;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"/format", "other", "not a zr90 settings file (\"format\" is \"other\", not \"zr90-settings\")"},
+      {"/version", 2, "format version 2 is newer than this zr90 reads (1); use a newer zr90"},
+      {"/version", "1", "\"version\" must be a whole number from 1"},
+      {"/drives", ordered_json::array(), "no \"drives\" in the file"},
+      {"/drives/0/axis", 8, "a drive's \"axis\" must be 0 to 7, not 8"},
+      {"/drives/0/eeprom/nvkqp", 70000, "axis 2: nvkqp: 70000 is out of range (0 to 65535)"},
+      {"/drives/0/eeprom/nvkqp", -1, "axis 2: nvkqp: -1 is out of range (0 to 65535)"},
+      {"/drives/0/eeprom/nvkqp", 3.5, "axis 2: nvkqp: 3.5 is not an integer"},
+      {"/drives/0/eeprom/nvkqp", "0x20", "axis 2: nvkqp: \"0x20\" is not an integer"},
+      {"/drives/0/eeprom/nvinvalid", 0, "axis 2: nvinvalid is not a setting and is never saved or restored"},
+      {"/drives/0/eeprom/kqp", 0, "axis 2: kqp is a RAM parameter, not an EEPROM setting"},
+      {"/drives/0/eeprom/nvkpq", 0, "axis 2: unknown parameter \"nvkpq\"; did you mean \"nvkqp\"?"},
+      {"/drives/0/eeprom/NVKQP", 0, "axis 2: unknown parameter \"NVKQP\"; the dictionary writes it \"nvkqp\""},
+      {"/drives/0/ram", {{"nvkqp", 0}}, "axis 2: nvkqp is an EEPROM setting, not a RAM parameter"},
+      {"/drives/0/eeprom/nvkqilo", 7,
+       "axis 2: nvkqi (-5) and nvkqilo (7) disagree on the EEPROM byte they share at 0x000C"},
+      {"/drives/1", {{"axis", 2}, {"eeprom", ordered_json::object()}}, "axis 2: the axis appears twice"},
+  };
+  for (const Case& c : cases) {
+    ordered_json json = minimal();
+    json[ordered_json::json_pointer(c.path)] = c.value;
+    EXPECT_EQ(refusal_of(json), c.message) << c.path;
+  }
+  ordered_json no_format = minimal();
+  no_format.erase("format");
+  EXPECT_EQ(refusal_of(no_format), "not a zr90 settings file (\"format\" is missing, not \"zr90-settings\")");
+  EXPECT_EQ(refusal(R"({"format": "zr90-settings", "version": 1,
+    "drives": [{"axis": 0, "eeprom": {"nvkqp": 1, "nvkqp": 2}}]})"),
+            "\"nvkqp\" is given twice in one object");
+}
+
+TEST(Zr90SettingsFile, AgreeingSharedBytesPass) {
+  ordered_json json = minimal();
+  json["drives"][0]["eeprom"]["nvkqilo"] = 0xFFFB;
+  json["drives"][0]["eeprom"]["nvkqihi"] = 0xFFFF;
+  EXPECT_EQ(refusal_of(json), "accepted");
+}
+
+class Zr90SettingsFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = testsupport::temp_path("settings-dir");
+    std::filesystem::create_directories(folder_);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_)) out.push_back(entry.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  std::string folder_;
+};
+
+TEST_F(Zr90SettingsFiles, AWriteReplacesTheFileWholeAndLeavesNothingElse) {
+  const std::string path = folder_ + "/axis.json";
+  ASSERT_TRUE(write_file_atomically(path, "old\n").ok());
+  ASSERT_TRUE(write_file_atomically(path, "new\n").ok());
+  EXPECT_EQ(testsupport::read_file(path), "new\n");
+  EXPECT_EQ(names(), (std::vector<std::string>{"axis.json"}));
+
+  const core::Status refused = write_file_atomically(folder_ + "/no/such/folder/x.json", "text");
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.error().text.find("cannot write " + folder_ + "/no/such/folder/x.json"), std::string::npos);
+}
+
+TEST_F(Zr90SettingsFiles, BackupsSitBesideTheFileAndNeverReplaceOne) {
+  const std::string path = folder_ + "/line2.json";
+  const std::string first = backup_path(path);
+  ASSERT_EQ(first.rfind(folder_ + "/line2.before-", 0), 0u) << first;
+  EXPECT_EQ(first.size(), (folder_ + "/line2.before-20261207T180000.json").size()) << first;
+  ASSERT_TRUE(write_file_atomically(first, "kept").ok());
+  const std::string second = backup_path(path);
+  EXPECT_NE(second, first);
+  const std::string plain = backup_path(folder_ + "/plain");
+  EXPECT_EQ(plain.rfind(folder_ + "/plain.before-", 0), 0u) << plain;
+  EXPECT_EQ(plain.substr(plain.size() - 5), ".json");
+}
+
+TEST_F(Zr90SettingsFiles, ReadingNamesTheFile) {
+  const std::string path = folder_ + "/bad.json";
+  ASSERT_TRUE(write_file_atomically(path, "{}").ok());
+  core::Result<SettingsFile> file = read_settings_file(path);
+  ASSERT_FALSE(file.ok());
+  EXPECT_EQ(file.error().text, path + ": not a zr90 settings file (\"format\" is missing, not \"zr90-settings\")");
+  EXPECT_EQ(read_settings_file(folder_ + "/none.json").error().text, folder_ + "/none.json: cannot be read");
+}
+
+}  // namespace
