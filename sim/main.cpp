@@ -23,6 +23,11 @@ void sim::announce_ready(const std::string& value) {
   std::fflush(stdout);
 }
 
+void sim::announce_idle() {
+  std::printf("idle\n");
+  std::fflush(stdout);
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) {
     usage();
