@@ -27,7 +27,7 @@ void send_all(int fd, const std::string& bytes, Trace& trace) {
       done += static_cast<std::size_t>(n);
     } else if (n < 0 && errno != EINTR) {
       // The master is non-blocking; a full line buffer means no tool is reading.
-      if (errno != EAGAIN || wait_readable(-1, 1) < 0) return;
+      if (errno != EAGAIN || wait_writable(fd) < 0) return;
     }
   }
 }

@@ -29,6 +29,8 @@ void install_stop_signals();
 // 1: fd readable; 0: timeout_ms passed (-1 waits without limit) or SIGUSR1 came;
 // -1: stop requested.
 int wait_readable(int fd, int timeout_ms);
+// Until fd takes more output: 1 (or 0 when a signal came meanwhile); -1: stop requested.
+int wait_writable(int fd);
 // True once after each SIGUSR1.
 bool take_idle_request();
 

@@ -45,15 +45,29 @@ bool take_idle_request() {
   return true;
 }
 
-int wait_readable(int fd, int timeout_ms) {
-  if (stop_requested) return -1;
-  if (idle_requested) return 0;
-  pollfd p{fd, POLLIN, 0};
+namespace {
+
+int wait_for(int fd, short events, int timeout_ms) {
+  pollfd p{fd, events, 0};
   timespec limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
   int ready = ppoll(&p, 1, timeout_ms < 0 ? nullptr : &limit, &waiting_mask);
   if (stop_requested) return -1;
   if (ready < 0) return errno == EINTR ? 0 : -1;
   return ready > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int wait_readable(int fd, int timeout_ms) {
+  if (stop_requested) return -1;
+  if (idle_requested) return 0;
+  return wait_for(fd, POLLIN, timeout_ms);
+}
+
+// An idle request that comes meanwhile stays pending for the serving loop.
+int wait_writable(int fd) {
+  if (stop_requested) return -1;
+  return wait_for(fd, POLLOUT, -1);
 }
 
 }  // namespace sim
