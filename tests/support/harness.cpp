@@ -187,6 +187,10 @@ std::vector<std::string> RunResult::lines() const {
 
 bool running_windows_build() { return !windows_bin_dir().empty(); }
 
+int wait_exit_code(pid_t pid, int timeout_ms) {
+  return wait_exit(pid, Clock::now() + std::chrono::milliseconds(timeout_ms));
+}
+
 std::string tool_path(const std::string& tool) {
   if (running_windows_build()) return windows_bin_dir() + "/" + tool + ".exe";
   return env_or("ZR90_TOOLS_DIR", ZR90_DEFAULT_TOOLS_DIR) + "/" + tool;

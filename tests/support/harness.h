@@ -29,6 +29,10 @@ bool running_windows_build();
 RunResult run_tool(const std::string& tool, const std::vector<std::string>& args, const Env& env,
                    const std::string& stdin_data = "", int timeout_ms = 30000);
 
+// The exit code of a started child (128 + the signal when one ended it); -1 when it
+// was still running after timeout_ms, and it is then killed.
+int wait_exit_code(pid_t pid, int timeout_ms);
+
 // A tool started in the background with a standard input pipe kept open: for repeat
 // mode, where a byte written to standard input ends the loop.
 class ToolProcess {
