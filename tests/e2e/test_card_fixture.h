@@ -44,6 +44,8 @@ struct Card {
   Lines requests() const { return requests_of(wire()); }
   ~Card() {
     if (sim) sim->stop();
+    // What went over the wire is the first thing to look at when a test failed.
+    if (::testing::Test::HasFailure()) std::fprintf(stderr, "card trace:\n%s", testsupport::read_file(trace_path).c_str());
     std::remove(trace_path.c_str());
   }
 

@@ -54,7 +54,11 @@ class Drive {
     env_["BAUDRATE"] = "115200";
     env_["BAUDRATEMUL"] = "1";
   }
-  ~Drive() { std::remove(trace_.c_str()); }
+  ~Drive() {
+    // What went over the wire is the first thing to look at when a test failed.
+    if (::testing::Test::HasFailure()) std::fprintf(stderr, "drive trace:\n%s", testsupport::read_file(trace_).c_str());
+    std::remove(trace_.c_str());
+  }
 
   bool started() const { return sim_.started(); }
   // The COM port name the tools are given for the simulator's terminal.
