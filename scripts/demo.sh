@@ -14,35 +14,40 @@ for program in "$sim" "$peek" "$poke"; do
   [ -x "$program" ] || { echo "$program not found: build first (cmake -S . -B $build && cmake --build $build)"; exit 2; }
 done
 
-log=$(mktemp)
-trap 'kill "$sim_pid" 2>/dev/null || true; rm -f "$log"' EXIT
-
-# The simulator prints "ready <where>" once it serves; a busy machine may take a
-# while, a simulator that cannot start says why at once.
-wait_ready() {
-  for _ in $(seq 600); do
-    line=$(grep -m1 '^ready ' "$log" || true)
-    [ -n "$line" ] && { echo "${line#ready }"; return; }
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  echo "zr90sim did not start:" >&2; cat "$log" >&2; exit 2
+# The simulator's output comes through a pipe read with a time limit: "ready <where>"
+# once it serves, "idle" when asked (SIGUSR1) once it has taken in all sent to it.
+read_sim_line() {
+  IFS= read -r -t 30 line <&"${SIM[0]}" || { echo "zr90sim did not answer" >&2; exit 2; }
 }
+start_sim() {
+  coproc SIM { exec "$sim" "$@" 2>&1; }
+  sim_pid=$SIM_PID
+  line=
+  while [[ $line != "ready "* ]]; do
+    IFS= read -r -t 30 line <&"${SIM[0]}" || { echo "zr90sim did not start: $line" >&2; exit 2; }
+  done
+  where=${line#ready }
+}
+# A write gets no answer, so a tool may end before the simulator has read it; the
+# next tool's flush of a pseudo-terminal would then drop it.
+settle() {
+  kill -USR1 "$sim_pid"
+  line=
+  while [ "$line" != idle ]; do read_sim_line; done
+}
+trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
+
 
 if [ "$mode" = serial ]; then
-  "$sim" drive --protocol zal >"$log" &
-  sim_pid=$!
-  pty=$(wait_ready)
-  environment=(INTERFACE=OSDEVICE PROTOCOL=ZAL COMPORT=COM1 ZR90_COM1="$pty" BAUDRATE=115200 BAUDRATEMUL=1)
+  start_sim drive --protocol zal
+  environment=(INTERFACE=OSDEVICE PROTOCOL=ZAL COMPORT=COM1 ZR90_COM1="$where" BAUDRATE=115200 BAUDRATEMUL=1)
   axis=()
-  echo "Simulated drive on $pty (COM1)"
+  echo "Simulated drive on $where (COM1)"
 else
-  "$sim" card --udp 127.0.0.2 >"$log" &
-  sim_pid=$!
-  address=$(wait_ready)
-  environment=(INTERFACE=EZAL16 PROTOCOL=SSZAL IPADDR="$address" BAUDRATE=2500000)
+  start_sim card --udp 127.0.0.2
+  environment=(INTERFACE=EZAL16 PROTOCOL=SSZAL IPADDR="$where" BAUDRATE=2500000)
   axis=(2)
-  echo "Simulated card on $address, drive on channel 2"
+  echo "Simulated card on $where, drive on channel 2"
 fi
 # Shown, so that the steps below can be copied and run by hand against a simulator.
 export "${environment[@]}"
@@ -51,6 +56,7 @@ echo
 
 # Each step as it can be typed; the first that fails ends the demo with its code.
 run() {
+  settle
   echo "\$ $*"
   local status=0
   "$@" || status=$?

@@ -23,9 +23,15 @@ int serve_card_pty(CardModel& card, const CardFaults& faults, CrcMode mode, cons
                    Trace& trace);
 
 // SIGTERM and SIGINT are held back except while waiting, so that a stop request is
-// seen between two requests and never in the middle of one.
+// seen between two requests and never in the middle of one; so is SIGUSR1, the
+// request to take in everything the host has sent and then print "idle".
 void install_stop_signals();
-// 1: fd readable; 0: timeout_ms passed (-1 waits without limit); -1: stop requested.
+// 1: fd readable; 0: timeout_ms passed (-1 waits without limit) or SIGUSR1 came;
+// -1: stop requested.
 int wait_readable(int fd, int timeout_ms);
+// Until fd takes more output: 1 (or 0 when a signal came meanwhile); -1: stop requested.
+int wait_writable(int fd);
+// True once after each SIGUSR1.
+bool take_idle_request();
 
 }  // namespace sim

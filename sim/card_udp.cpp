@@ -68,9 +68,10 @@ class UdpCard {
     send(reply, host);
   }
 
+  // Traced first: once the reply is out, the tool may be done and the trace read.
   void send(const std::string& bytes, const sockaddr_in& host) {
-    sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&host), sizeof host);
     trace_.to_host(bytes);
+    sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&host), sizeof host);
   }
 
   CardModel& card_;
@@ -115,12 +116,20 @@ int serve_card_udp(CardModel& card, const CardFaults& faults, const std::string&
   for (;;) {
     int ready = wait_readable(fd, -1);
     if (ready < 0) break;
-    if (ready == 0) continue;
-    sockaddr_in host{};
-    socklen_t host_size = sizeof host;
-    ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&host), &host_size);
-    if (n < 0) continue;
-    server.handle(std::string(buffer, static_cast<std::size_t>(n)), host);
+    // A datagram sent on loopback is queued here before its sendto returns: once
+    // the queue is empty, everything a finished tool sent has been dealt with.
+    bool idle_wanted = take_idle_request();
+    if (ready == 0 && !idle_wanted) continue;
+    for (;;) {
+      sockaddr_in host{};
+      socklen_t host_size = sizeof host;
+      ssize_t n = recvfrom(fd, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&host),
+                           &host_size);
+      if (n < 0) break;
+      server.handle(std::string(buffer, static_cast<std::size_t>(n)), host);
+      if (!idle_wanted) break;
+    }
+    if (idle_wanted) announce_idle();
   }
   close(fd);
   return 0;

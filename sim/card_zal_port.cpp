@@ -69,7 +69,9 @@ std::string CardZalPort::decode(bool line_quiet) {
       continue;
     }
     if (mode_ == CrcMode::either && command == COOKIE_READ) {
-      if (pending_.size() == 1 && !line_quiet) break;
+      // Not waited for: a host sends a frame and its CRC byte in one write, and the
+      // line hands that over in one piece. Waiting for silence here would only add
+      // a timed wake-up to an answer the host expects within 50 ms.
       crc_ = pending_.size() > 1 && static_cast<uint8_t>(pending_[1]) == zal::crc8(pending_.substr(0, 1));
       pending_.erase(0, crc_ ? 2 : 1);
       note(crc_ ? "cookie read with CRC: CRC mode on" : "cookie read without CRC: CRC mode off");

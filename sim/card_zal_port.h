@@ -14,8 +14,9 @@ namespace sim {
 enum class CrcMode {
   off,     // frames and replies carry no CRC byte
   on,      // every frame ends with its CRC byte, every reply carries one
-  either,  // each cookie read settles it: followed at once by its CRC byte, CRC
-           // mode is on until the next cookie read; alone, it is off
+  either,  // each cookie read settles it: followed at once (in the same piece
+           // of input) by its CRC byte, CRC mode is on until the next cookie
+           // read; alone, it is off
 };
 
 class CardZalPort {
@@ -27,8 +28,7 @@ class CardZalPort {
 
   // Bytes from the host in; the bytes to send back out.
   std::string receive(const std::string& bytes);
-  // The line has been quiet for SILENCE_MS: a partial frame is given up (a lone
-  // cookie read in "either" mode is then answered without CRC).
+  // The line has been quiet for SILENCE_MS: a partial frame is given up.
   std::string silence();
   bool frame_pending() const { return !pending_.empty(); }
 

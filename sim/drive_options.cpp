@@ -117,7 +117,10 @@ const char* drive_help() {
 Plays a ZR90 drive on a pseudo-terminal. Once the line is ready it prints
 "ready <slave path>"; point the tools at it with ZR90_COMn=<slave path> and
 COMPORT=COMn. It serves until SIGTERM or SIGINT (Ctrl-C), keeping its RAM and
-EEPROM for the whole run, then prints one "stats ..." line.
+EEPROM for the whole run, then prints one "stats ..." line. On SIGUSR1 it takes in
+everything sent to it so far, lets pending frames and replies run their course, and
+prints "idle": a script can then start the next tool without that tool's flush of
+the line throwing away what the last one sent.
 
 Options:
   --protocol hex|zal     text host protocol or ZAL (default zal)

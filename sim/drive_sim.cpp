@@ -40,7 +40,7 @@ class DriveServer {
       device_ = std::make_unique<TextDevice>(model, options, events);
   }
 
-  // Serves until a signal arrives on signal_fd.
+  // Serves until a stop signal arrives on signal_fd; SIGUSR1 there asks for "idle".
   void run(int signal_fd) {
     next_babble_ = Clock::now();
     for (;;) {
@@ -51,13 +51,27 @@ class DriveServer {
         std::perror("zr90sim: poll");
         return;
       }
-      if (ready > 0 && (fds[1].revents & POLLIN) != 0) return;
+      if (ready > 0 && (fds[1].revents & POLLIN) != 0 && !take_signal(signal_fd)) return;
       Clock::time_point now = Clock::now();
-      if (ready > 0 && (fds[0].revents & POLLIN) != 0) receive_input(now);
-      if (auto due = device_->deadline(); due && now >= *due) device_->expire(now);
+      now_ = now;
+      // A deadline that passed while we were not scheduled is met before newer bytes
+      // are decoded: they came after the silence, however late we woke to see it.
+      expire_due(now);
+      if (idle_wanted_) {
+        while (receive_input(now)) {
+        }
+      } else if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+        receive_input(now);
+      }
+      expire_due(now);
       release_due(now);
       babble(now);
       flush_output();
+      // Everything sent is read now; idle once no frame and no reply is in progress.
+      if (idle_wanted_ && !device_->deadline() && scheduled_.empty()) {
+        idle_wanted_ = false;
+        announce_idle();
+      }
     }
   }
 
@@ -67,10 +81,24 @@ class DriveServer {
   }
 
  private:
-  void receive_input(Clock::time_point now) {
+  // False when a stop was asked for.
+  bool take_signal(int signal_fd) {
+    signalfd_siginfo info{};
+    if (read(signal_fd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return true;
+    if (info.ssi_signo != SIGUSR1) return false;
+    idle_wanted_ = true;
+    return true;
+  }
+
+  void expire_due(Clock::time_point now) {
+    if (auto due = device_->deadline(); due && now >= *due) device_->expire(now);
+  }
+
+  // False when there was nothing to read.
+  bool receive_input(Clock::time_point now) {
     char buffer[4096];
     ssize_t n = read(pty_.master_fd(), buffer, sizeof buffer);
-    if (n <= 0) return;
+    if (n <= 0) return false;
     // A tool has the line open: it has set its exclusive flag by now.
     pty_.release_exclusive();
     if (buffer[0] != TIOCPKT_DATA) {
@@ -80,20 +108,21 @@ class DriveServer {
       if ((buffer[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) != 0 && !options_.faults.echo &&
           !options_.faults.babble)
         device_->host_flushed(now);
-      return;
+      return true;
     }
     std::string chunk(buffer + 1, static_cast<std::size_t>(n - 1));
-    if (chunk.empty()) return;
+    if (chunk.empty()) return true;
     if (options_.faults.echo) {
       trace_.from_host(chunk);
       schedule(chunk, now);
-      return;
+      return true;
     }
     if (options_.faults.babble) {
       trace_.from_host(chunk);
-      return;
+      return true;
     }
     for (char c : chunk) device_->receive(static_cast<uint8_t>(c), now);
+    return true;
   }
 
   void transaction(const std::string& request, const std::string& reply) {
@@ -104,7 +133,9 @@ class DriveServer {
     if (std::find(f.unanswered.begin(), f.unanswered.end(), transactions_) != f.unanswered.end()) return;
     std::string out = reply;
     if (f.partial && !out.empty()) out.pop_back();
-    schedule(out, Clock::now() + std::chrono::milliseconds(f.delay_ms));
+    // From the time the request was read: a reply without delay then goes out in the
+    // same pass, not after one more timed wake-up, which a busy machine may delay.
+    schedule(out, now_ + std::chrono::milliseconds(f.delay_ms));
   }
 
   void dropped(const std::string& bytes, const std::string& why) {
@@ -163,15 +194,19 @@ class DriveServer {
   Clock::time_point next_babble_{};
   long transactions_ = 0;
   long dropped_ = 0;
+  bool idle_wanted_ = false;
+  Clock::time_point now_{};  // this pass of the loop
 };
 
-// Termination arrives as a readable descriptor, so the poll loop needs no handler.
+// Termination and the idle request arrive as a readable descriptor, so the poll
+// loop needs no handler.
 int termination_fd() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGHUP);
+  sigaddset(&set, SIGUSR1);
   if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
   signal(SIGPIPE, SIG_IGN);
   return signalfd(-1, &set, SFD_CLOEXEC);

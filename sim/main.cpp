@@ -25,6 +25,11 @@ void sim::announce_ready(const std::string& value) {
   std::fflush(stdout);
 }
 
+void sim::announce_idle() {
+  std::printf("idle\n");
+  std::fflush(stdout);
+}
+
 int main(int argc, char** argv) {
   if (tools::answer_about(ZR90SIM_ABOUT, argc, argv)) return 0;
   if (argc < 2) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,22 +28,24 @@ struct Card {
   std::string trace_path;
   Env env;  // the tools' environment for this card
 
-  // The wire lines of the trace ("> ..." from the tools, "< ..." from the card).
+  // The wire lines of the trace ("> ..." from the tools, "< ..." from the card), once
+  // the card has taken in all the tools sent: a tool's last datagram or bytes may
+  // get no answer, so the tool can end before the card has read them.
   Lines wire() const {
-    Lines out;
-    for (const std::string& line : lines_of(testsupport::read_file(trace_path)))
-      if (line.rfind("> ", 0) == 0 || line.rfind("< ", 0) == 0) out.push_back(line);
-    return out;
+    EXPECT_TRUE(sim && sim->settle()) << "zr90sim card did not settle";
+    return wire_of(testsupport::read_file(trace_path));
+  }
+  // Waits, while a tool runs, until the requests on the wire satisfy done.
+  bool wait_for_requests(const std::function<bool(const Lines&)>& done, int timeout_ms = 10000) const {
+    return testsupport::wait_for_file(
+        trace_path, [&](const std::string& text) { return done(requests_of(wire_of(text))); }, timeout_ms);
   }
   // Only the requests, "> " stripped.
-  Lines requests() const {
-    Lines out;
-    for (const std::string& line : wire())
-      if (line[0] == '>') out.push_back(line.substr(2));
-    return out;
-  }
+  Lines requests() const { return requests_of(wire()); }
   ~Card() {
     if (sim) sim->stop();
+    // What went over the wire is the first thing to look at when a test failed.
+    if (::testing::Test::HasFailure()) std::fprintf(stderr, "card trace:\n%s", testsupport::read_file(trace_path).c_str());
     std::remove(trace_path.c_str());
   }
 
@@ -50,6 +53,18 @@ struct Card {
     testsupport::RunResult r;
     r.out = text;
     return r.lines();
+  }
+  static Lines wire_of(const std::string& text) {
+    Lines out;
+    for (const std::string& line : lines_of(text))
+      if (line.rfind("> ", 0) == 0 || line.rfind("< ", 0) == 0) out.push_back(line);
+    return out;
+  }
+  static Lines requests_of(const Lines& wire) {
+    Lines out;
+    for (const std::string& line : wire)
+      if (line[0] == '>') out.push_back(line.substr(2));
+    return out;
   }
 };
 

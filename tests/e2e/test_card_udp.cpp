@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "test_card_fixture.h"
 
@@ -237,13 +235,15 @@ TEST(CardUdp, RepeatModeWritesUntilAKeyIsPressed) {
   auto card = udp_card();
   testsupport::ToolProcess poke(POKE, {"kqp", "99", "3", "r"}, card->env);
   ASSERT_TRUE(poke.wait_for_lines(1));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::string write = write_request(CSR + 12, 0x65000812);
+  EXPECT_TRUE(card->wait_for_requests(
+      [&](const Lines& requests) { return std::count(requests.begin(), requests.end(), write) >= 2; }));
   poke.write_stdin("x");
   auto result = poke.finish();
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.lines(), (Lines{BAUD_NOTICE}));
   Lines requests = card->requests();
-  EXPECT_GE(std::count(requests.begin(), requests.end(), write_request(CSR + 12, 0x65000812)), 2);
+  EXPECT_GE(std::count(requests.begin(), requests.end(), write), 2);
   EXPECT_EQ(run_tool(PEEK, {"kqp", "3"}, card->env).lines(), (Lines{BAUD_NOTICE, "Data    99"}));
 }
 

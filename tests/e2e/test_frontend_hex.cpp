@@ -16,8 +16,6 @@ using testsupport::RunResult;
 using testsupport::Simulator;
 using Lines = std::vector<std::string>;
 
-constexpr int COM_NUMBER = 41;
-
 class HexDrive : public testing::Test {
  protected:
   void start(std::vector<std::string> extra = {}) {
@@ -26,7 +24,7 @@ class HexDrive : public testing::Test {
     args.insert(args.end(), extra.begin(), extra.end());
     sim_ = std::make_unique<Simulator>(args);
     ASSERT_TRUE(sim_->started());
-    env_ = testsupport::com_port_env(COM_NUMBER, sim_->ready_value());
+    env_ = testsupport::com_port_env(testsupport::unique_com_number(), sim_->ready_value());
     env_["INTERFACE"] = "OSDEVICE";
     env_["PROTOCOL"] = "HEX";
     env_["BAUDRATE"] = "115200";
@@ -34,12 +32,15 @@ class HexDrive : public testing::Test {
   }
   void SetUp() override { start(); }
 
+  // Once the drive has taken in what the last tool sent: opening the port flushes
+  // it, and on a pseudo-terminal that drops bytes not read yet.
   RunResult run(const std::string& tool, const std::vector<std::string>& args) {
+    EXPECT_TRUE(sim_->settle());
     return testsupport::run_tool(tool, args, env_);
   }
   // The requests the tools sent after the link was synchronised.
   std::string requests() {
-    sim_->stop();
+    EXPECT_TRUE(sim_->settle());
     return testsupport::read_file(trace_);
   }
 

@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -94,22 +95,17 @@ class TerminalRun {
   void send_signal(int signal_number) { kill(pid_, signal_number); }
 
   // The exit code once the tool has ended (reading what is left of its output),
-  // or -1 when it is still running after the time limit.
+  // or -1 when a signal ended it or it was still running after the time limit.
   int finish(int timeout_ms = 10000) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0 || !read_some(static_cast<int>(left))) break;
     }
-    for (;;) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        ended_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      if (Clock::now() >= deadline) return -1;
-      poll(nullptr, 0, 10);
-    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const int code = testsupport::wait_exit_code(pid_, static_cast<int>(std::max<long long>(left, 0)));
+    ended_ = true;
+    return code > 127 ? -1 : code;
   }
 
   const std::string& output() const { return text_; }

@@ -24,7 +24,7 @@ struct Expect {
 
 void expect_failure(Drive& drive, const Expect& e) {
   SCOPED_TRACE(e.title);
-  RunResult r = run_tool(e.tool, e.args, drive.env());
+  RunResult r = drive.run(e.tool, e.args);
   EXPECT_EQ(r.lines(), e.lines);
   EXPECT_EQ(r.exit_code, 2);
 }

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/harness.h"
@@ -54,7 +54,11 @@ class Drive {
     env_["BAUDRATE"] = "115200";
     env_["BAUDRATEMUL"] = "1";
   }
-  ~Drive() { std::remove(trace_.c_str()); }
+  ~Drive() {
+    // What went over the wire is the first thing to look at when a test failed.
+    if (::testing::Test::HasFailure()) std::fprintf(stderr, "drive trace:\n%s", testsupport::read_file(trace_).c_str());
+    std::remove(trace_.c_str());
+  }
 
   bool started() const { return sim_.started(); }
   // The COM port name the tools are given for the simulator's terminal.
@@ -62,14 +66,13 @@ class Drive {
   const std::string& path() const { return sim_.ready_value(); }
   Env& env() { return env_; }
 
-  // Each run waits until the simulator has taken in all the tool sent (a write, or
-  // the flag clear after an EEPROM read, is the tool's last act and gets no answer):
-  // the next tool flushes the port when it opens it, and on a pseudo-terminal that
-  // also drops bytes the simulator has not read yet.
+  // Each run starts once the simulator has taken in all that was sent before (a
+  // write, or the flag clear after an EEPROM read, is a tool's last act and gets no
+  // answer): the tool flushes the port when it opens it, and on a pseudo-terminal
+  // that also drops bytes the simulator has not read yet.
   RunResult run(const std::string& tool, const std::vector<std::string>& args) {
-    RunResult r = testsupport::run_tool(tool, args, env_);
-    trace();
-    return r;
+    settle();
+    return testsupport::run_tool(tool, args, env_);
   }
   RunResult peek(const std::vector<std::string>& args) { return run("parmpeek", args); }
   RunResult poke(const std::vector<std::string>& args) { return run("parmpoke", args); }
@@ -77,14 +80,40 @@ class Drive {
   // Lines of the wire trace, once the simulator has caught up: a tool may end
   // right after its last write, before the simulator has read it. mark() makes
   // since_mark() start after the lines there are now.
-  Lines trace() const {
-    std::string text = testsupport::read_file(trace_);
-    for (int i = 0; i < 100; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(30));
-      std::string again = testsupport::read_file(trace_);
-      if (again == text) break;
-      text = again;
+  Lines trace() {
+    settle();
+    return lines_of(testsupport::read_file(trace_));
+  }
+  void mark() { mark_ = trace().size(); }
+  Lines since_mark() {
+    Lines all = trace();
+    return after_mark(all);
+  }
+  // Only what the host sent ("> " lines) since the mark.
+  Lines sent_since_mark() { return requests_of(since_mark()); }
+  // Waits, while a tool runs, until what the host sent since the mark satisfies done.
+  bool wait_for_sent(const std::function<bool(const Lines&)>& done, int timeout_ms = 10000) {
+    return testsupport::wait_for_file(
+        trace_, [&](const std::string& text) { return done(requests_of(after_mark(lines_of(text)))); },
+        timeout_ms);
+  }
+  std::string stop() { return sim_.stop(); }
+
+ private:
+  static std::vector<std::string> make_args(const std::string& protocol, std::vector<std::string> args,
+                                            const std::string& trace) {
+    std::vector<std::string> all{"drive", "--protocol", protocol == "HEX" ? "hex" : "zal", "--trace", trace};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+  }
+
+  void settle() {
+    if (sim_.started()) {
+      EXPECT_TRUE(sim_.settle()) << "zr90sim drive did not settle";
     }
+  }
+  // Complete lines only: the simulator may be writing the last one.
+  static Lines lines_of(const std::string& text) {
     Lines lines;
     std::string line;
     for (char c : text) {
@@ -97,26 +126,14 @@ class Drive {
     }
     return lines;
   }
-  void mark() { mark_ = trace().size(); }
-  Lines since_mark() const {
-    Lines all = trace();
+  Lines after_mark(const Lines& all) const {
     return Lines(all.begin() + static_cast<long>(std::min(mark_, all.size())), all.end());
   }
-  // Only what the host sent ("> " lines) since the mark.
-  Lines sent_since_mark() const {
+  static Lines requests_of(const Lines& trace) {
     Lines out;
-    for (const auto& l : since_mark())
+    for (const auto& l : trace)
       if (l.rfind("> ", 0) == 0) out.push_back(l.substr(2));
     return out;
-  }
-  std::string stop() { return sim_.stop(); }
-
- private:
-  static std::vector<std::string> make_args(const std::string& protocol, std::vector<std::string> args,
-                                            const std::string& trace) {
-    std::vector<std::string> all{"drive", "--protocol", protocol == "HEX" ? "hex" : "zal", "--trace", trace};
-    all.insert(all.end(), args.begin(), args.end());
-    return all;
   }
 
   std::string trace_;

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,6 +29,10 @@ bool running_windows_build();
 // after timeout_ms.
 RunResult run_tool(const std::string& tool, const std::vector<std::string>& args, const Env& env,
                    const std::string& stdin_data = "", int timeout_ms = 30000);
+
+// The exit code of a started child (128 + the signal when one ended it); -1 when it
+// was still running after timeout_ms, and it is then killed.
+int wait_exit_code(pid_t pid, int timeout_ms);
 
 // A tool started in the background with a standard input pipe kept open: for repeat
 // mode, where a byte written to standard input ends the loop.
@@ -67,7 +72,13 @@ class Simulator {
 
   const std::string& ready_value() const { return ready_; }
   bool started() const { return !ready_.empty(); }
-  // Everything the simulator printed after its ready line, once it has ended.
+  // Waits until the simulator has taken in and dealt with everything sent to it so
+  // far (its "idle" answer to SIGUSR1). A tool that ends right after its last write
+  // leaves those bytes unread; the next tool's flush of the port would drop them,
+  // and the trace does not show them yet. False after timeout_ms.
+  bool settle(int timeout_ms = 10000);
+  // Everything the simulator printed after its ready line, once it has ended
+  // ("idle" answers left out).
   std::string stop();
 
  private:
@@ -75,6 +86,7 @@ class Simulator {
   int stdout_fd_ = -1;
   std::string ready_;
   std::string rest_;
+  std::string partial_line_;
 };
 
 // The environment that makes the tools open the given pseudo-terminal as port COMn.
@@ -91,5 +103,9 @@ std::string unique_loopback_address();
 // A fresh temporary file path (for wire traces).
 std::string temp_path(const std::string& stem);
 std::string read_file(const std::string& path);
+// Waits until the file's content satisfies done (checked at once, then whenever the
+// file is written); false after timeout_ms.
+bool wait_for_file(const std::string& path, const std::function<bool(const std::string&)>& done,
+                   int timeout_ms = 10000);
 
 }  // namespace testsupport
