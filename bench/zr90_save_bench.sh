@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# zr90 save --axis all through the simulated card on loopback, against the loop a
+# user would otherwise write (one parmpeek per EEPROM setting per axis), and the
+# card exchanges the save makes against the fewest its accesses need.
+#
+#   bench/zr90_save_bench.sh BUILD_DIR [RUNS]
+set -euo pipefail
+
+BUILD=$(cd "${1:?usage: zr90_save_bench.sh BUILD_DIR [RUNS]}" && pwd)
+RUNS=${2:-10}
+WORK=$(mktemp -d)
+CARD_PID=""
+
+cleanup() {
+  if [[ -n "$CARD_PID" ]]; then kill "$CARD_PID" 2>/dev/null || true; wait "$CARD_PID" 2>/dev/null || true; fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+for program in parmpeek zr90 zr90sim; do
+  [[ -x "$BUILD/$program" ]] || { echo "no $BUILD/$program: build first" >&2; exit 2; }
+done
+
+now_ns() { date +%s%N; }
+calc() { awk "BEGIN { printf \"%.${2:-3}f\\n\", $1 }"; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+start_card() {
+  for _ in 1 2 3 4 5; do
+    ADDRESS=127.0.$((RANDOM % 200 + 20)).$((RANDOM % 200 + 20))
+    "$BUILD/zr90sim" card --udp "$ADDRESS" > "$WORK/sim.out" 2>/dev/null &
+    CARD_PID=$!
+    for _ in $(seq 100); do
+      grep -q '^ready ' "$WORK/sim.out" && return 0
+      kill -0 "$CARD_PID" 2>/dev/null || break
+      sleep 0.05
+    done
+    kill "$CARD_PID" 2>/dev/null || true
+  done
+  echo "zr90sim card would not start" >&2
+  exit 2
+}
+
+card_env() { env -i PATH="$PATH" INTERFACE=EZAL16 IPADDR="$ADDRESS" PROTOCOL=SSZAL BAUDRATE=2500000 "$@"; }
+run_ms() {
+  local t0 t1
+  t0=$(now_ns)
+  "$@" > /dev/null 2>&1
+  t1=$(now_ns)
+  calc "($t1 - $t0) / 1000000"
+}
+requests() { grep -c ' > ' "$1"; }
+
+start_card
+SETTINGS=$("$BUILD/zr90" list 'nv*' | awk '$1 != "nvinvalid" { print $1 }')
+COUNT=$(echo "$SETTINGS" | wc -w)
+
+for _ in $(seq "$RUNS"); do
+  run_ms card_env "$BUILD/zr90" -q -a all save "$WORK/all.json" >> "$WORK/save.ms"
+done
+SAVE_MS=$(median < "$WORK/save.ms")
+t0=$(now_ns)
+for axis in 0 1 2 3 4 5 6 7; do
+  for name in $SETTINGS; do card_env "$BUILD/parmpeek" "$name" "$axis" > /dev/null; done
+done
+t1=$(now_ns)
+LOOP_MS=$(calc "($t1 - $t0) / 1000000")
+
+# Exchanges: the save's requests, those that bring the link up (everything before
+# the first non-volatile flag write), and the settings' accesses after them.
+card_env "$BUILD/zr90" -q -a all save "$WORK/traced.json" --trace "$WORK/save.trace"
+SAVE_X=$(requests "$WORK/save.trace")
+OPEN_X=$(awk '/ > 01 C2 .. 52 00 00 00 EC$/ { exit } / > / { n++ } END { print n }' "$WORK/save.trace")
+ACCESS_X=$((SAVE_X - OPEN_X))
+# The fewest for one access to one channel on this module: load the CSR (and the
+# data port for a write), the run command, one poll that finds it done, the
+# failure-bit read, the data read (reads), the CSR clear: 6. zr90 sends 7: the
+# library also checks that the module is idle before each run command. Per axis
+# the flag is set once, every setting read, the flag cleared once.
+FEWEST=$((8 * (6 + COUNT * 6 + 6)))
+
+echo "zr90 save --axis all through zr90sim card on loopback (medians of $RUNS runs)"
+echo
+echo "$COUNT EEPROM settings on each of 8 axes:"
+echo "  zr90 save -a all (one run)            $SAVE_MS ms"
+echo "  parmpeek, one run per setting per axis $LOOP_MS ms ($((COUNT * 8)) runs)"
+echo "  speed-up                              $(calc "$LOOP_MS / $SAVE_MS" 0) x"
+echo
+echo "card exchanges (datagrams sent):"
+echo "  whole save                            $SAVE_X"
+echo "  link set-up                           $OPEN_X"
+echo "  the settings' accesses                $ACCESS_X"
+echo "  fewest those accesses need            $FEWEST"
