@@ -99,8 +99,11 @@ int main(int argc, char** argv) {
   restore->add_flag("--dry-run", settings.dry_run, "Show what would change; write nothing");
   restore->add_flag("--no-backup", settings.no_backup, "Do not save the drives' settings before writing");
   restore->add_flag("-y,--yes", options.yes, "Write without asking");
-  restore->footer("Only the settings that differ are written, each read back. Before the first write the\n"
-                  "drives' settings are saved next to FILE as NAME.before-YYYYMMDDTHHMMSS.json.\n"
+  restore->footer("Restores the axes the file holds, or those of --axis. 'zr90 restore line.json --from 2\n"
+                  "--axis 5' puts the settings saved for axis 2 on axis 5 (a replacement drive).\n"
+                  "The whole file is checked first; only the settings that differ are written, each read\n"
+                  "back. Before the first write the drives' settings are saved next to FILE as\n"
+                  "NAME.before-YYYYMMDDTHHMMSS.json; restoring that file undoes the restore.\n"
                   "Exit codes: 0 every write verified, 1 a write failed or was interrupted,\n"
                   "2 a bad file, usage, no terminal to confirm (give -y) or a link error; nothing written.");
 

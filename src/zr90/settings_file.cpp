@@ -289,7 +289,10 @@ core::Status write_file_atomically(const std::string& path, const std::string& t
   namespace fs = std::filesystem;
   const fs::path target(path);
   std::random_device random;
-  const fs::path temporary = target.parent_path() / ("." + target.filename().string() + ".tmp" + std::to_string(random()));
+  // Built by appending: "literal" + std::string&& trips a false -Wrestrict in GCC 12.
+  std::string name(1, '.');
+  name.append(target.filename().string()).append(".tmp").append(std::to_string(random()));
+  const fs::path temporary = target.parent_path() / name;
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
