@@ -73,7 +73,7 @@ card_env "$BUILD/parmpeek" pwm 2 > /dev/null
 stop_card
 # The protocol pauses 1 ms after each poll of a channel start: the bare client
 # does the same.
-sed -n 's/^> //p' "$WORK/trace" |
+awk '$2 == ">" { $1 = ""; $2 = ""; sub(/^  /, ""); print }' "$WORK/trace" |
   awk '{ print } started && /^01 42 00 50/ { print "pause 1"; started = 0 } /^01 C2 00 50 .. 0F/ { started = 1 }' \
   > "$WORK/run.requests"
 tail -n 7 "$WORK/run.requests" > "$WORK/word.requests"

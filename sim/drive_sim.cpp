@@ -251,6 +251,7 @@ int run_drive(const std::vector<std::string>& args) {
     return 1;
   }
   Trace trace(options.trace_path);
+  trace.show_text(options.protocol == DriveProtocol::text);
   DriveServer server(options, pty, trace, model);
   announce_ready(pty.slave_path());
   server.run(signal_fd);

@@ -1,5 +1,7 @@
 #include "trace.h"
 
+#include "platform/wire_trace.h"
+
 namespace sim {
 
 Trace::Trace(const std::string& path) {
@@ -19,9 +21,11 @@ void Trace::note(const std::string& text) {
 // Flushed per line so that a test may read the trace while the simulator still runs.
 void Trace::line(char direction, const std::string& bytes) {
   if (file_ == nullptr || bytes.empty()) return;
-  std::fputc(direction, file_);
-  for (unsigned char b : bytes) std::fprintf(file_, " %02X", b);
-  std::fputc('\n', file_);
+  const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start_;
+  const std::string text = platform::WireTrace::format(elapsed.count(), direction,
+                                                       reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                                                       show_text_) + "\n";
+  std::fwrite(text.data(), 1, text.size(), file_);
   std::fflush(file_);
 }
 

@@ -199,7 +199,11 @@ core::Result<uint64_t> parse_value(const Parameter& parameter, std::string_view 
   if (value < range.low || (value > 0 && static_cast<uint64_t>(value) > range.high)) {
     return refuse(std::string(text) + " is out of range");
   }
-  return static_cast<uint64_t>(value);
+  // The bits of the type's width: a negative value is its two's complement there,
+  // which is also what reads back.
+  const unsigned bits = 4u * static_cast<unsigned>(hex_digits(parameter.type));
+  const auto raw = static_cast<uint64_t>(value);
+  return bits >= 64 ? raw : raw & ((uint64_t{1} << bits) - 1);
 }
 
 int64_t signed_value(PARAMETERTYPE type, uint64_t bits) {

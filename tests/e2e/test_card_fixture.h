@@ -33,12 +33,12 @@ struct Card {
   // get no answer, so the tool can end before the card has read them.
   Lines wire() const {
     EXPECT_TRUE(sim && sim->settle()) << "zr90sim card did not settle";
-    return wire_of(testsupport::read_file(trace_path));
+    return wire_of(testsupport::wire_text(testsupport::read_file(trace_path)));
   }
   // Waits, while a tool runs, until the requests on the wire satisfy done.
   bool wait_for_requests(const std::function<bool(const Lines&)>& done, int timeout_ms = 10000) const {
     return testsupport::wait_for_file(
-        trace_path, [&](const std::string& text) { return done(requests_of(wire_of(text))); }, timeout_ms);
+        trace_path, [&](const std::string& text) { return done(requests_of(wire_of(testsupport::wire_text(text)))); }, timeout_ms);
   }
   // Only the requests, "> " stripped.
   Lines requests() const { return requests_of(wire()); }

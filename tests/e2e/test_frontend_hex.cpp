@@ -41,7 +41,7 @@ class HexDrive : public testing::Test {
   // The requests the tools sent after the link was synchronised.
   std::string requests() {
     EXPECT_TRUE(sim_->settle());
-    return testsupport::read_file(trace_);
+    return testsupport::wire_text(testsupport::read_file(trace_));
   }
 
   std::unique_ptr<Simulator> sim_;

@@ -82,7 +82,7 @@ class Drive {
   // since_mark() start after the lines there are now.
   Lines trace() {
     settle();
-    return lines_of(testsupport::read_file(trace_));
+    return lines_of(testsupport::wire_text(testsupport::read_file(trace_)));
   }
   void mark() { mark_ = trace().size(); }
   Lines since_mark() {
@@ -94,7 +94,7 @@ class Drive {
   // Waits, while a tool runs, until what the host sent since the mark satisfies done.
   bool wait_for_sent(const std::function<bool(const Lines&)>& done, int timeout_ms = 10000) {
     return testsupport::wait_for_file(
-        trace_, [&](const std::string& text) { return done(requests_of(after_mark(lines_of(text)))); },
+        trace_, [&](const std::string& text) { return done(requests_of(after_mark(lines_of(testsupport::wire_text(text))))); },
         timeout_ms);
   }
   std::string stop() { return sim_.stop(); }

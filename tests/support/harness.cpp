@@ -425,6 +425,34 @@ std::string unique_loopback_address() {
   return "127.0." + std::to_string(1 + n / 250) + "." + std::to_string(2 + n % 250);
 }
 
+// Plain scanning, not a regular expression: a repeat-mode trace runs to many
+// thousands of lines and is read again at every change while a test waits on it.
+std::string wire_line(const std::string& line) {
+  std::size_t at = 0;
+  while (at < line.size() && line[at] >= '0' && line[at] <= '9') ++at;
+  const bool stamped = at > 0 && line.size() > at + 6 && line[at] == '.' && line[at + 4] == ' ' &&
+                       (line[at + 5] == '>' || line[at + 5] == '<');
+  if (!stamped) return line;
+  std::string wire = line.substr(at + 5);
+  const std::size_t text = wire.find(" \"");
+  return text == std::string::npos ? wire : wire.substr(0, text);
+}
+
+std::string wire_text(const std::string& text) {
+  std::string out;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      out += text.substr(start);  // a line still being written stays as it is
+      break;
+    }
+    out += wire_line(text.substr(start, end - start)) + "\n";
+    start = end + 1;
+  }
+  return out;
+}
+
 std::string temp_path(const std::string& stem) {
   static std::atomic<unsigned> counter{0};
   std::string dir = env_or("TMPDIR", "/tmp");

@@ -100,6 +100,12 @@ int unique_com_number();
 // A loopback address of its own for a test's simulated card: 127.0.0.x.
 std::string unique_loopback_address();
 
+// A wire trace line of the simulator or a tool without its time stamp and its quoted
+// text ("12.345 > 52 57 0D \"RW\\r\"" -> "> 52 57 0D"); other lines as they are. And a
+// whole trace so.
+std::string wire_line(const std::string& line);
+std::string wire_text(const std::string& text);
+
 // A fresh temporary file path (for wire traces).
 std::string temp_path(const std::string& stem);
 std::string read_file(const std::string& path);

@@ -61,6 +61,8 @@ TEST(Zr90Values, EachTypeTakesItsRangeInDecimalOrHex) {
   EXPECT_EQ(value_of("kqp", "abc"), "kqp: \"abc\" is not a number (0 to 65535)");
   EXPECT_EQ(value_of("kqp", ""), "kqp: \"\" is not a number (0 to 65535)");
   EXPECT_EQ(value_of("pwm", "-32768"), "0x8000");
+  // A negative value is the bits of its width, as a read gives it back.
+  EXPECT_EQ(*parse_value(*find_parameter("nvkqi"), "-7"), 0xFFFFFFF9u);
   EXPECT_EQ(value_of("pwm", "0x8000"), "0x8000");
   EXPECT_EQ(value_of("pwm", "32768"), "pwm: 32768 is out of range (-32768 to 32767 or 0x0000 to 0xFFFF)");
   EXPECT_EQ(value_of("kqi", "4294967295"), "0xFFFFFFFF");
