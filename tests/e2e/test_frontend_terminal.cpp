@@ -92,6 +92,20 @@ class TerminalRun {
   tcflag_t local_modes_before() const { return before_.c_lflag; }
 
   void type(const std::string& keys) { (void)!write(master_, keys.data(), keys.size()); }
+  // What was typed and not taken by the tool, read without waiting.
+  std::string unread_input() {
+    termios now{};
+    tcgetattr(slave_, &now);
+    termios raw = now;
+    raw.c_lflag &= static_cast<tcflag_t>(~ICANON);
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    tcsetattr(slave_, TCSANOW, &raw);
+    char buf[64];
+    const ssize_t got = read(slave_, buf, sizeof buf);
+    tcsetattr(slave_, TCSANOW, &now);
+    return got > 0 ? std::string(buf, static_cast<std::size_t>(got)) : std::string();
+  }
   void send_signal(int signal_number) { kill(pid_, signal_number); }
 
   // The exit code once the tool has ended (reading what is left of its output),
@@ -196,6 +210,29 @@ TEST_F(FrontendTerminal, AFatalEndInsideTheLoopGivesTheTerminalBack) {
   EXPECT_EQ(run.finish(), 2);
   EXPECT_EQ(run.output(), "\nThe Hex protocol cannot read an EEPROM long\n");
   EXPECT_EQ(run.local_modes(), run.local_modes_before());
+}
+
+// zr90 watch: q or Esc ends it and is taken, not left for the shell; Ctrl-C ends it
+// too; the terminal comes back as it was either way.
+TEST_F(FrontendTerminal, WatchEndsOnQEscapeOrCtrlCAndGivesTheTerminalBack) {
+  struct Ending {
+    const char* keys;  // typed, or empty for Ctrl-C
+  };
+  for (const Ending ending : {Ending{"q"}, Ending{"\x1b"}, Ending{""}}) {
+    SCOPED_TRACE(*ending.keys == '\0' ? "Ctrl-C" : ending.keys);
+    TerminalRun run("zr90", {"-q", "watch", "kqp", "--interval", "20"}, direct());
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.wait_for_lines(3));  // the header and two samples
+    EXPECT_EQ(run.local_modes() & CANONICAL_ECHO, 0u);
+    if (*ending.keys != '\0') {
+      run.type(ending.keys);
+    } else {
+      run.send_signal(SIGINT);
+    }
+    EXPECT_EQ(run.finish(), 0);
+    EXPECT_EQ(run.local_modes(), run.local_modes_before());
+    EXPECT_EQ(run.unread_input(), "");
+  }
 }
 
 }  // namespace
