@@ -14,58 +14,9 @@ RUNS=${2:-40}
 SECONDS_REPEAT=${3:-2}
 HERE=$(cd "$(dirname "$0")" && pwd)
 WORK=$(mktemp -d)
-CARD_PID=""
-
-cleanup() {
-  if [[ -n "$CARD_PID" ]]; then kill "$CARD_PID" 2>/dev/null || true; wait "$CARD_PID" 2>/dev/null || true; fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-for program in parmpeek zr90sim; do
-  [[ -x "$BUILD/$program" ]] || { echo "no $BUILD/$program: build first" >&2; exit 2; }
-done
+source "$HERE/common.sh"
+need_programs parmpeek zr90sim
 c++ -O2 -std=c++17 -o "$WORK/udp_replay" "$HERE/udp_replay.cpp"
-
-now_ns() { date +%s%N; }
-# Arithmetic on decimals: awk is on every machine, bc is not.
-calc() { awk "BEGIN { printf \"%.${2:-3}f\\n\", $1 }"; }
-
-stop_card() {
-  kill "$CARD_PID" 2>/dev/null || true
-  wait "$CARD_PID" 2>/dev/null || true
-  CARD_PID=""
-}
-
-# Starts zr90sim card on a free loopback address; sets ADDRESS and CARD_PID.
-start_card() {
-  for _ in 1 2 3 4 5; do
-    ADDRESS=127.0.$((RANDOM % 200 + 20)).$((RANDOM % 200 + 20))
-    "$BUILD/zr90sim" card --udp "$ADDRESS" "$@" > "$WORK/sim.out" 2>/dev/null &
-    CARD_PID=$!
-    for _ in $(seq 100); do
-      grep -q '^ready ' "$WORK/sim.out" && return 0
-      kill -0 "$CARD_PID" 2>/dev/null || break
-      sleep 0.05
-    done
-    stop_card
-  done
-  echo "zr90sim card would not start" >&2
-  exit 2
-}
-
-card_env() { env -i PATH="$PATH" INTERFACE=EZAL16 IPADDR="$ADDRESS" PROTOCOL=SSZAL BAUDRATE=2500000 "$@"; }
-
-# Milliseconds one run of a command takes.
-run_ms() {
-  local t0 t1
-  t0=$(now_ns)
-  "$@" > /dev/null
-  t1=$(now_ns)
-  calc "($t1 - $t0) / 1000000"
-}
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # 1. The datagrams of one run and of one loop pass, from a traced card.
 start_card --trace "$WORK/trace"
@@ -73,7 +24,7 @@ card_env "$BUILD/parmpeek" pwm 2 > /dev/null
 stop_card
 # The protocol pauses 1 ms after each poll of a channel start: the bare client
 # does the same.
-awk '$2 == ">" { $1 = ""; $2 = ""; sub(/^  /, ""); print }' "$WORK/trace" |
+trace_requests "$WORK/trace" |
   awk '{ print } started && /^01 42 00 50/ { print "pause 1"; started = 0 } /^01 C2 00 50 .. 0F/ { started = 1 }' \
   > "$WORK/run.requests"
 tail -n 7 "$WORK/run.requests" > "$WORK/word.requests"

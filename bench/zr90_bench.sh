@@ -13,47 +13,9 @@ BUILD=$(cd "${1:?usage: zr90_bench.sh BUILD_DIR [RUNS]}" && pwd)
 RUNS=${2:-10}
 HERE=$(cd "$(dirname "$0")" && pwd)
 WORK=$(mktemp -d)
-CARD_PID=""
-
-cleanup() {
-  if [[ -n "$CARD_PID" ]]; then kill "$CARD_PID" 2>/dev/null || true; wait "$CARD_PID" 2>/dev/null || true; fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-for program in parmpeek zr90 zr90sim; do
-  [[ -x "$BUILD/$program" ]] || { echo "no $BUILD/$program: build first" >&2; exit 2; }
-done
+source "$HERE/common.sh"
+need_programs parmpeek zr90 zr90sim
 c++ -O2 -std=c++17 -o "$WORK/udp_replay" "$HERE/udp_replay.cpp"
-
-now_ns() { date +%s%N; }
-calc() { awk "BEGIN { printf \"%.${2:-3}f\\n\", $1 }"; }
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-
-start_card() {
-  for _ in 1 2 3 4 5; do
-    ADDRESS=127.0.$((RANDOM % 200 + 20)).$((RANDOM % 200 + 20))
-    "$BUILD/zr90sim" card --udp "$ADDRESS" > "$WORK/sim.out" 2>/dev/null &
-    CARD_PID=$!
-    for _ in $(seq 100); do
-      grep -q '^ready ' "$WORK/sim.out" && return 0
-      kill -0 "$CARD_PID" 2>/dev/null || break
-      sleep 0.05
-    done
-    kill "$CARD_PID" 2>/dev/null || true
-  done
-  echo "zr90sim card would not start" >&2
-  exit 2
-}
-
-card_env() { env -i PATH="$PATH" INTERFACE=EZAL16 IPADDR="$ADDRESS" PROTOCOL=SSZAL BAUDRATE=2500000 "$@"; }
-run_ms() {
-  local t0 t1
-  t0=$(now_ns)
-  "$@" > /dev/null 2>&1
-  t1=$(now_ns)
-  calc "($t1 - $t0) / 1000000"
-}
 
 start_card
 ALL=$("$BUILD/zr90" list | awk '{ print $1 }')
@@ -73,7 +35,7 @@ ALL_MS=$(median < "$WORK/zr90_all.ms")
 # 2. Ten parameters on all eight axes, against the bare exchanges of its trace.
 card_env "$BUILD/zr90" -q -a all get $TEN --trace "$WORK/trace" > /dev/null
 # The channel start is polled 1 ms apart: the bare client pauses there too.
-awk '$2 == ">" { $1 = ""; $2 = ""; sub(/^  /, ""); print }' "$WORK/trace" |
+trace_requests "$WORK/trace" |
   awk '{ print } started && /^01 42 00 50/ { print "pause 1"; started = 0 } /^01 C2 00 50 .. 0F/ { started = 1 }' \
   > "$WORK/multi.requests"
 EXCHANGES=$(grep -c '^01 42' "$WORK/multi.requests")
