@@ -66,7 +66,7 @@ struct OpenedCard {
 
 // Checks the card's identification, copies its IDROM, finds the serial-channel
 // module, writes the output masks and starts the requested channels with one start
-// command. The failure's text is the seed programs' ("No SSZAL hardware", ...).
+// command. The failure's text is parmpeek's and parmpoke's ("No SSZAL hardware", ...).
 core::Result<OpenedCard> open_card(HostBus& bus, const CardStart& start, core::Reporter& reporter);
 
 }  // namespace card

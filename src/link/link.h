@@ -44,7 +44,7 @@ struct StartRequest {
 class Link {
  public:
   // Brings the interface up, then the protocol. The failure is the one that stopped
-  // it, with the text the seed programs print ("Unable to initialize", "COM1 open
+  // it, with the text parmpeek and parmpoke print ("Unable to initialize", "COM1 open
   // failed", "No QX3 Hardware Found", ...).
   static core::Result<std::unique_ptr<Link>> open(const config::LinkSettings& settings, core::Reporter& reporter,
                                                   const StartRequest& start = {}, const Devices& devices = {});
