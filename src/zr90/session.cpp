@@ -94,10 +94,13 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
   }
 
   drivelink::Devices devices;
-  if (!options.trace_path.empty()) {
-    session->trace_ = std::make_unique<platform::WireTrace>(options.trace_path);
+  // --trace wins over ZR90_TRACE, which the other programs read too.
+  const std::string trace_path =
+      !options.trace_path.empty() ? options.trace_path : config::process_environment("ZR90_TRACE");
+  if (!trace_path.empty()) {
+    session->trace_ = std::make_unique<platform::WireTrace>(trace_path);
     if (!session->trace_->ok()) {
-      say("cannot write the trace file " + options.trace_path);
+      say("cannot write the trace file " + trace_path);
       return std::nullopt;
     }
     devices.trace = session->trace_.get();

@@ -151,13 +151,28 @@ TEST(Zr90Card, TheWireTraceOfARun) {
   const std::string trace = testsupport::temp_path("zr90-trace");
   ASSERT_EQ(zr90(card->env, {"-q", "--trace", trace, "get", "kqp"}).exit_code, 0);
   const Lines lines = lines_of(testsupport::read_file(trace));
-  std::remove(trace.c_str());
   ASSERT_FALSE(lines.empty());
   const std::regex form("\\d+\\.\\d{3} [<>]( [0-9A-F]{2})+");
   for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, form)) << line;
   EXPECT_EQ(lines[0].substr(lines[0].find(' ')), " > 01 42 00 01");
   // The tool's lines and the simulator's are the same datagrams.
   EXPECT_EQ(lines.size(), card->wire().size());
+
+  // ZR90_TRACE does the same for every program, and --trace wins over it; the
+  // programs' output does not change.
+  const std::string by_env = testsupport::temp_path("env-trace");
+  Env env = card->env;
+  env["ZR90_TRACE"] = by_env;
+  EXPECT_EQ(testsupport::run_tool("parmpeek", {"kqp", "0"}, env).lines(),
+            (Lines{cardtest::BAUD_NOTICE, "Data  1200"}));
+  const Lines peek_lines = lines_of(testsupport::read_file(by_env));
+  ASSERT_FALSE(peek_lines.empty());
+  EXPECT_TRUE(std::regex_match(peek_lines.back(), form)) << peek_lines.back();
+  ASSERT_EQ(zr90(env, {"-q", "--trace", trace, "get", "kqp"}).exit_code, 0);
+  EXPECT_EQ(lines_of(testsupport::read_file(by_env)), peek_lines) << "--trace wins";
+  EXPECT_FALSE(lines_of(testsupport::read_file(trace)).empty());
+  std::remove(by_env.c_str());
+  std::remove(trace.c_str());
 }
 
 // ---- The card on its serial host port, and a drive on a serial line ----------------
