@@ -1,5 +1,7 @@
 #include "card/backend.h"
 
+#include <map>
+
 #include "dictionary/dictionary.h"
 #include "platform/console.h"
 #include "zal/zal.h"
@@ -153,7 +155,87 @@ class CardBackend final : public core::Backend {
     return end_eeprom_write(channel);
   }
 
+  // Side by side: the flag is set on every channel with one run command, each
+  // location is read on all channels still going with one run command, and the
+  // flag is cleared on every channel with one more (also on a channel that failed on
+  // the way, so that none is left writing to its EEPROM). A channel's own transfer
+  // failure takes that channel out; any other failure ends all of them. For one
+  // channel this is exactly the traffic of read_eeprom_batch().
+  core::Result<std::vector<core::ChannelValues>> read_eeprom_channels(ChannelMask channels,
+                                                                      std::span<const Location> locations) override {
+    for (const Location& location : locations) {
+      if (location.width == Width::double_word) return no_eeprom_double("read an EEPROM double");
+    }
+    std::map<uint8_t, core::Failure> failures;
+    std::map<uint8_t, std::vector<uint64_t>> values;
+    if (channels != 0 && !locations.empty()) {
+      const uint32_t set_flag = local_word(static_cast<uint8_t>(zal::ZALNONVOL_FLAG + zal::ZALWRITE_BYTE));
+      core::Result<ChannelMask> refused = write_together(channels, set_flag, zal::ZALNONVOLEEPROM_BYTE);
+      if (!refused) return refused.error();
+      ChannelMask going = record_failures(channels, *refused, failures);
+      for (const Location& location : locations) {
+        core::Result<ChannelMask> failed = read_together(going, location, values);
+        if (!failed) return failed.error();
+        going = record_failures(going, *failed, failures);
+      }
+      core::Result<ChannelMask> unclear = write_together(channels, set_flag, 0);
+      if (!unclear) return unclear.error();
+      record_failures(channels, *unclear, failures);
+    }
+    std::vector<core::ChannelValues> results;
+    for (uint8_t channel : channels_of(channels)) {
+      const auto failed = failures.find(channel);
+      if (failed != failures.end()) {
+        results.push_back({channel, failed->second});
+      } else {
+        results.push_back({channel, std::move(values[channel])});
+      }
+    }
+    return results;
+  }
+
  private:
+  // Notes a transfer failure for each failed channel that has none yet; the channels
+  // of the mask that go on.
+  static ChannelMask record_failures(ChannelMask channels, ChannelMask failed, std::map<uint8_t, core::Failure>& failures) {
+    for (uint8_t channel : channels_of(channels & failed)) failures.emplace(channel, transfer_failed());
+    return static_cast<ChannelMask>(channels & ~failed);
+  }
+
+  // One write transaction of a byte on every channel of the mask with one run
+  // command; the channels whose transfer failed (their CSR left as it is).
+  core::Result<ChannelMask> write_together(ChannelMask channels, uint32_t word, uint8_t value) {
+    for (uint8_t channel : channels_of(channels)) {
+      if (core::Status done = bus_.write32(module_.csr_port(channel), word); !done) return done.error();
+      if (core::Status done = bus_.write32(module_.interface_port0(channel), value); !done) return done.error();
+    }
+    core::Result<uint8_t> failed = module_.doit(channels);
+    if (!failed) return failed.error();
+    for (uint8_t channel : channels_of(static_cast<ChannelMask>(channels & ~*failed))) {
+      if (core::Status done = finish(channel); !done) return done.error();
+    }
+    return static_cast<ChannelMask>(*failed & channels);
+  }
+
+  // One read transaction on every channel of the mask with one run command; each
+  // good value goes to its channel's list. The channels whose transfer failed.
+  core::Result<ChannelMask> read_together(ChannelMask channels, Location location,
+                                          std::map<uint8_t, std::vector<uint64_t>>& values) {
+    if (channels == 0) return ChannelMask{0};
+    const uint32_t word = read_command(location.width) + location.address;
+    for (uint8_t channel : channels_of(channels)) {
+      if (core::Status done = bus_.write32(module_.csr_port(channel), word); !done) return done.error();
+    }
+    core::Result<uint8_t> failed = module_.doit(channels);
+    if (!failed) return failed.error();
+    for (uint8_t channel : channels_of(static_cast<ChannelMask>(channels & ~*failed))) {
+      core::Result<uint64_t> value = fetch(channel, location.width);
+      if (!value) return value.error();
+      values[channel].push_back(*value);
+    }
+    return static_cast<ChannelMask>(*failed & channels);
+  }
+
   static std::vector<uint8_t> channels_of(ChannelMask mask) {
     std::vector<uint8_t> channels;
     for (uint8_t channel = 0; channel < core::CHANNEL_COUNT; ++channel) {

@@ -35,6 +35,11 @@ struct ChannelReading {
   Result<uint64_t> value = Failure{};
 };
 
+struct ChannelValues {
+  uint8_t channel = 0;
+  Result<std::vector<uint64_t>> values = Failure{};
+};
+
 struct EepromWrite {
   Location location;
   uint64_t value = 0;
@@ -62,6 +67,12 @@ class Backend {
   // whole batch (set, the accesses, cleared). By default one access after another.
   virtual Result<std::vector<uint64_t>> read_eeprom_batch(uint8_t channel, std::span<const Location> locations);
   virtual Status write_eeprom_batch(uint8_t channel, std::span<const EepromWrite> writes);
+
+  // The same EEPROM batch on every channel of the mask, ascending, side by side where
+  // the transport allows it. The outer failure is one that ends every channel's
+  // reads; the others are per channel. By default one channel's batch after another.
+  virtual Result<std::vector<ChannelValues>> read_eeprom_channels(ChannelMask channels,
+                                                                  std::span<const Location> locations);
 };
 
 }  // namespace core

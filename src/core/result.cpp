@@ -51,4 +51,14 @@ Status Backend::write_eeprom_batch(uint8_t channel, std::span<const EepromWrite>
   return {};
 }
 
+Result<std::vector<ChannelValues>> Backend::read_eeprom_channels(ChannelMask channels,
+                                                                std::span<const Location> locations) {
+  std::vector<ChannelValues> results;
+  for (uint8_t channel = 0; channel < CHANNEL_COUNT; ++channel) {
+    if ((channels & channel_bit(channel)) == 0) continue;
+    results.push_back({channel, read_eeprom_batch(channel, locations)});
+  }
+  return results;
+}
+
 }  // namespace core

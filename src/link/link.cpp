@@ -228,6 +228,19 @@ core::Result<std::vector<uint64_t>> Link::read_eeprom_batch(uint8_t channel, std
   return parts_->backend->read_eeprom_batch(channel, locations);
 }
 
+core::Result<std::vector<core::ChannelValues>> Link::read_eeprom_channels(ChannelMask channels,
+                                                                          std::span<const Location> locations) {
+  core::Result<std::vector<core::ChannelValues>> results = parts_->backend->read_eeprom_channels(channels, locations);
+  if (!results) return results;
+  for (core::ChannelValues& result : *results) {
+    if (!result.values) continue;
+    for (std::size_t i = 0; i < result.values->size() && i < locations.size(); ++i) {
+      (*result.values)[i] = width_bits(locations[i].width, (*result.values)[i]);
+    }
+  }
+  return results;
+}
+
 core::Status Link::write_eeprom_batch(uint8_t channel, std::span<const core::EepromWrite> writes) {
   std::vector<core::EepromWrite> trimmed_writes(writes.begin(), writes.end());
   for (core::EepromWrite& w : trimmed_writes) w.value = width_bits(w.location.width, w.value);

@@ -67,6 +67,8 @@ class Link {
   core::Result<std::vector<core::ChannelReading>> read_channels(ChannelMask channels, Location location);
   core::Result<std::vector<uint64_t>> read_eeprom_batch(uint8_t channel, std::span<const Location> locations);
   core::Status write_eeprom_batch(uint8_t channel, std::span<const core::EepromWrite> writes);
+  core::Result<std::vector<core::ChannelValues>> read_eeprom_channels(ChannelMask channels,
+                                                                      std::span<const Location> locations);
 
  private:
   friend class LinkBuilder;

@@ -8,14 +8,18 @@ namespace {
 
 core::Failure channel_not_started() { return core::fail(core::FailureKind::module, "the channel did not start"); }
 
-core::Result<std::vector<SavedValue>> read_eeprom(Session& session, uint8_t axis) {
-  const std::vector<Parameter>& parameters = saved_eeprom_parameters();
+std::vector<core::Location> eeprom_locations() {
   std::vector<core::Location> locations;
-  for (const Parameter& p : parameters) locations.push_back(p.location);
-  core::Result<std::vector<uint64_t>> bits = session.link().read_eeprom_batch(axis, locations);
-  if (!bits) return bits.error();
+  for (const Parameter& p : saved_eeprom_parameters()) locations.push_back(p.location);
+  return locations;
+}
+
+std::vector<SavedValue> saved_values(const std::vector<uint64_t>& bits) {
+  const std::vector<Parameter>& parameters = saved_eeprom_parameters();
   std::vector<SavedValue> values;
-  for (std::size_t i = 0; i < parameters.size(); ++i) values.push_back({parameters[i], width_bits(parameters[i], (*bits)[i])});
+  for (std::size_t i = 0; i < parameters.size() && i < bits.size(); ++i) {
+    values.push_back({parameters[i], width_bits(parameters[i], bits[i])});
+  }
   return values;
 }
 
@@ -89,21 +93,28 @@ bool ends_the_link(const core::Failure& failure) {
 
 std::vector<LiveDrive> read_live(Session& session, const std::vector<uint8_t>& axes, bool with_ram) {
   std::vector<LiveDrive> drives;
-  std::optional<core::Failure> link_failure;
+  std::vector<uint8_t> started;
   for (uint8_t axis : axes) {
-    LiveDrive drive{axis, channel_not_started()};
-    if (link_failure) {
-      drive.settings = *link_failure;
-    } else if (session.axis_started(axis)) {
-      core::Result<std::vector<SavedValue>> eeprom = read_eeprom(session, axis);
-      if (eeprom) {
-        drive.settings = DriveSettings{axis, std::move(*eeprom), {}, false};
-      } else {
-        if (ends_the_link(eeprom.error())) link_failure = eeprom.error();
-        drive.settings = eeprom.error();
-      }
+    drives.push_back({axis, channel_not_started()});
+    if (session.axis_started(axis)) started.push_back(axis);
+  }
+  // Every axis's EEPROM at once: the card runs each read on all channels together.
+  const std::vector<core::Location> locations = eeprom_locations();
+  core::Result<std::vector<core::ChannelValues>> read = session.link().read_eeprom_channels(mask_of(started), locations);
+  if (!read) {
+    for (uint8_t axis : started) drive_of(drives, axis)->settings = read.error();
+    return drives;
+  }
+  std::optional<core::Failure> link_failure;
+  for (core::ChannelValues& result : *read) {
+    LiveDrive* drive = drive_of(drives, result.channel);
+    if (drive == nullptr) continue;
+    if (result.values) {
+      drive->settings = DriveSettings{result.channel, saved_values(*result.values), {}, false};
+      continue;
     }
-    drives.push_back(std::move(drive));
+    if (ends_the_link(result.values.error())) link_failure = result.values.error();
+    drive->settings = result.values.error();
   }
   if (with_ram && !link_failure) read_ram(session, drives);
   return drives;

@@ -135,6 +135,15 @@ TEST(Zr90Settings, SaveReadsEachAxisInOneBatchAndRestoreWritesOnlyWhatDiffers) {
     return r.rfind("01 C2 ", 0) == 0 && r.size() > 12 && r.substr(r.size() - 12) == " 00 00 00 EC";
   });
   EXPECT_EQ(flag_writes, 2 * 8);
+  // The eight axes go side by side: every run command of the save is for all of them.
+  const long all_axes = std::count(requests.begin(), requests.end(), cardtest::write_request(0x5000, 0x10FF));
+  const long some_axes = std::count_if(requests.begin(), requests.end(), [](const std::string& r) {
+    // A run command: the command port, 0x10 and the channel mask.
+    return r.rfind("01 C2 00 50 ", 0) == 0 && r.size() == 23 && r.substr(14) == " 10 00 00" &&
+           r != cardtest::write_request(0x5000, 0x10FF);
+  });
+  EXPECT_EQ(some_axes, 0);
+  EXPECT_GE(all_axes, 2 + 32);  // the flag set and cleared, and each setting read
 
   // A restore of the settings the drives hold writes nothing: it sends exactly what
   // a dry run sends, which only reads.

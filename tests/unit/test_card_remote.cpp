@@ -182,6 +182,40 @@ TEST_F(CardBackend, OneRunCommandReadsEveryChannelAndNamesTheFailedOne) {
                                  {R(user0(0), 0x10), W(csr(0), 0), R(user0(3), 0x13), W(csr(3), 0)}}));
 }
 
+// EEPROM on several drives at once: each step is one run command for the channels
+// still going; a drive whose transfer fails drops out, yet its flag is cleared too.
+TEST_F(CardBackend, EepromOfSeveralChannelsSideBySide) {
+  for (int k : {0, 2}) {
+    fake.drive_memory[k][0x10] = static_cast<uint8_t>(0x20 + k);
+    fake.drive_memory[k][0x12] = static_cast<uint8_t>(0x30 + k);
+  }
+  fake.run_failures = 0x04;
+  const std::vector<Location> locations{eeprom(Width::word, 0x10), eeprom(Width::word, 0x12)};
+  auto results = backend->read_eeprom_channels(0x05, locations);
+  ASSERT_TRUE(results);
+  ASSERT_EQ(results->size(), 2u);
+  EXPECT_EQ((*results)[0].channel, 0);
+  EXPECT_EQ(*(*results)[0].values, (std::vector<uint64_t>{0x20, 0x30}));
+  EXPECT_EQ((*results)[1].channel, 2);
+  EXPECT_EQ((*results)[1].values.error().text, "SSZAL Transfer Failed");
+  std::vector<uint32_t> runs;
+  for (const CardAccess& a : fake.accesses) {
+    if (a.write && a.address == FakeCard::COMMAND && (a.value & 0x1000) != 0) runs.push_back(a.value);
+  }
+  EXPECT_EQ(runs, (std::vector<uint32_t>{0x1005, 0x1001, 0x1001, 0x1005}));
+  EXPECT_EQ(fake.drive_locals[0][0xCC], 0);
+  EXPECT_EQ(fake.drive_locals[2][0xCC], 0);
+
+  // One channel: exactly the traffic of its own batch.
+  fake.run_failures = 0;
+  fake.accesses.clear();
+  ASSERT_TRUE(backend->read_eeprom_batch(2, locations));
+  const std::vector<CardAccess> single = fake.accesses;
+  fake.accesses.clear();
+  ASSERT_TRUE(backend->read_eeprom_channels(0x04, locations));
+  EXPECT_EQ(fake.accesses, single);
+}
+
 TEST_F(CardBackend, OneChannelReadsAsASingleRead) {
   fake.drive_memory[5][0x40] = 0x99;
   for (Width width : {Width::word, Width::double_word}) {
