@@ -41,6 +41,20 @@ bool parse_count(const std::string& text, const std::string& prefix, int& into) 
   return true;
 }
 
+// "N:MS": transaction N (from 1), MS milliseconds.
+bool parse_timed(const std::string& text, const std::string& prefix, std::vector<DriveFaults::Timed>& into) {
+  const std::string rest = text.substr(prefix.size());
+  const auto colon = rest.find(':');
+  if (colon == std::string::npos) return false;
+  unsigned long transaction = 0;
+  unsigned long ms = 0;
+  if (!parse_number(rest.substr(0, colon), 1000000, transaction) || transaction < 1 ||
+      !parse_number(rest.substr(colon + 1), 60000, ms))
+    return false;
+  into.push_back({static_cast<int>(transaction), static_cast<int>(ms)});
+  return true;
+}
+
 bool parse_fault(const std::string& name, DriveFaults& f) {
   if (name == "silent") return f.silent = true;
   if (name == "partial") return f.partial = true;
@@ -58,6 +72,14 @@ bool parse_fault(const std::string& name, DriveFaults& f) {
     return true;
   }
   if (name.rfind("delay=", 0) == 0) return parse_count(name, "delay=", f.delay_ms);
+  if (name.rfind("late=", 0) == 0) return parse_timed(name, "late=", f.late);
+  if (name.rfind("split=", 0) == 0) return parse_timed(name, "split=", f.split);
+  if (name.rfind("extra=", 0) == 0) {
+    int n = 0;
+    if (!parse_count(name, "extra=", n) || n < 1) return false;
+    f.extra.push_back(n);
+    return true;
+  }
   return false;
 }
 
@@ -151,6 +173,9 @@ Options:
                            nonvol-stuck    the non-volatile flag (0xCC) cannot be cleared
                            shortid         the text protocol's II answers 3 characters and no CR
                            delay=MS        every reply starts MS ms late
+                           late=N:MS       the N-th transaction's reply starts MS ms late
+                           split=N:MS      the N-th reply goes out in two halves, MS ms apart
+                           extra=N         the N-th reply is sent twice
 
 ZAL: data commands 0x44-0x47 (read 1, 2, 4, 8 bytes) and 0x64-0x67 (write), each with
 two address bytes (low first), data least significant byte first; local reads

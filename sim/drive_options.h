@@ -23,6 +23,14 @@ struct DriveFaults {
   int silent_after = -1;  // transactions answered before going silent; -1: never
   std::vector<int> unanswered;  // numbers of single transactions left without reply
   int delay_ms = 0;       // added before every reply
+  // Per transaction (numbered from 1), for replies that are wrong in time or shape.
+  struct Timed {
+    int transaction;
+    int ms;
+  };
+  std::vector<Timed> late;   // the reply starts ms late
+  std::vector<Timed> split;  // the reply's second half follows its first ms later
+  std::vector<int> extra;    // the reply is followed by a second, unasked-for one
 };
 
 struct DriveOptions {

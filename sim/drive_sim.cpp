@@ -133,9 +133,21 @@ class DriveServer {
     if (std::find(f.unanswered.begin(), f.unanswered.end(), transactions_) != f.unanswered.end()) return;
     std::string out = reply;
     if (f.partial && !out.empty()) out.pop_back();
+    if (std::find(f.extra.begin(), f.extra.end(), transactions_) != f.extra.end()) out += out;
+    int delay_ms = f.delay_ms;
+    for (const DriveFaults::Timed& late : f.late)
+      if (late.transaction == transactions_) delay_ms += late.ms;
     // From the time the request was read: a reply without delay then goes out in the
     // same pass, not after one more timed wake-up, which a busy machine may delay.
-    schedule(out, now_ + std::chrono::milliseconds(f.delay_ms));
+    const Clock::time_point due = now_ + std::chrono::milliseconds(delay_ms);
+    for (const DriveFaults::Timed& split : f.split) {
+      if (split.transaction != transactions_ || out.size() < 2) continue;
+      const std::size_t half = out.size() / 2;
+      schedule(out.substr(0, half), due);
+      schedule(out.substr(half), due + std::chrono::milliseconds(split.ms));
+      return;
+    }
+    schedule(out, due);
   }
 
   void dropped(const std::string& bytes, const std::string& why) {
@@ -144,8 +156,11 @@ class DriveServer {
     ++dropped_;
   }
 
+  // Kept in time order: a late reply may be due after one scheduled later.
   void schedule(const std::string& bytes, Clock::time_point due) {
-    if (!bytes.empty()) scheduled_.emplace_back(due, bytes);
+    if (bytes.empty()) return;
+    auto at = std::find_if(scheduled_.begin(), scheduled_.end(), [&](const auto& entry) { return entry.first > due; });
+    scheduled_.emplace(at, due, bytes);
   }
 
   void release_due(Clock::time_point now) {

@@ -26,9 +26,21 @@ std::string command(const char* letters, uint16_t first, uint16_t second) {
 
 TextHost::TextHost(serial::SerialLine& line) : line_(line) {}
 
-void TextHost::send_command(std::string frame) {
+// What is left of a failed exchange (a late reply, the rest of one cut short) would
+// be read as the answer to the next command; after a good exchange nothing is
+// thrown away, so the line costs no time. False when the line will not fall quiet:
+// the command is then not sent at all.
+bool TextHost::send_command(std::string frame) {
+  if (spoiled_ && !line_.toss_chars()) return false;
+  spoiled_ = false;
   frame.push_back(static_cast<char>(CR));
   line_.send_string(frame);
+  return true;
+}
+
+core::Failure TextHost::failed_exchange(uint64_t value) {
+  spoiled_ = true;
+  return serial::missed_answer(value);
 }
 
 // The character that closes every answer carries nothing but its arrival.
@@ -37,27 +49,29 @@ bool TextHost::receive_terminator() {
   return line_.receive_char(terminator);
 }
 
-// A reply cut short reads as what its digits give; only the missing terminator
-// makes the word a missed answer.
+// All four digits must come within the silence limit: a reply that starts late
+// would otherwise give its first digit to the terminator and read as 0. The
+// terminator is still waited for, so that a late reply has arrived whole by the
+// time it is discarded before the next command.
 core::Result<uint16_t> TextHost::exchange_word(std::string frame) {
-  send_command(std::move(frame));
+  if (!send_command(std::move(frame))) return failed_exchange(0);
   std::string reply;
-  line_.receive_string(WORD_DIGITS, reply);
+  const bool whole = line_.receive_string(WORD_DIGITS, reply);
   const bool closed = receive_terminator();
   uint16_t value = 0;
   core::HEXWORDREAD(reply, value);
-  if (!closed) return serial::missed_answer(value);
+  if (!whole || !closed) return failed_exchange(value);
   return value;
 }
 
 core::Status TextHost::exchange_write(std::string frame) {
-  send_command(std::move(frame));
-  if (!receive_terminator()) return serial::missed_answer(0);
+  if (!send_command(std::move(frame))) return failed_exchange(0);
+  if (!receive_terminator()) return failed_exchange(0);
   return {};
 }
 
 std::string TextHost::inquire_id() {
-  send_command(SERINQUIREIDCOM);
+  if (!send_command(SERINQUIREIDCOM)) return {};
   std::string identity;
   line_.receive_string(IDENTITY_LENGTH, identity);
   receive_terminator();
@@ -93,6 +107,7 @@ bool TextHost::poke(uint8_t& first) {
 
 bool TextHost::sync() {
   if (!line_.toss_chars()) return false;
+  spoiled_ = false;
   line_.set_rts_high();
   uint8_t first = 0;
   // The first answer may be anything (a prompt, an echo); only the second one

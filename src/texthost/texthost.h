@@ -30,21 +30,24 @@ class TextHost {
   // True when a drive answers and identifies itself.
   bool sync();
   std::string inquire_id();
-  // A word whose answer was not closed in time is a missed_answer failure that
-  // carries the value as read.
+  // A word whose four digits and terminator did not all come in time is a
+  // missed_answer failure that carries the value as read.
   core::Result<uint16_t> read_word(uint16_t address);
   core::Result<uint16_t> read_eeprom_word(uint16_t address);
   core::Status write_word(uint16_t address, uint16_t value);
   core::Status write_eeprom_word(uint16_t address, uint16_t value);
 
  private:
-  void send_command(std::string frame);
+  bool send_command(std::string frame);
+  core::Failure failed_exchange(uint64_t value);
   bool receive_terminator();
   core::Result<uint16_t> exchange_word(std::string frame);
   core::Status exchange_write(std::string frame);
   bool poke(uint8_t& first);
 
   serial::SerialLine& line_;
+  // The last exchange failed: its leftovers are still to be discarded.
+  bool spoiled_ = false;
 };
 
 // The backend of a drive on a direct serial line speaking the text protocol.

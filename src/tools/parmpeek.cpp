@@ -41,7 +41,6 @@ Request parse_command_line(const Arguments& args) {
   std::optional<Parameter> parameter = find_parameter(args[1]);
   if (!parameter) show_parameters(args[1]);
   request.parameter = *parameter;
-  request.axis = parse_axis(args[2]);
   return request;
 }
 
@@ -122,7 +121,9 @@ class Reader {
     if (parameter.type == PARAMETERTYPE::TYPE_DOUBLE) end_on_missed_answer();
     print_value(outcome.value, parameter.type, request_.hex);
     if (pauses_after_read(parameter.type)) platform::console::sleep_ms(1);
-    return true;
+    // A repeat run ends where a single read would: the value as read is shown, then
+    // the failure.
+    return !missed_;
   }
 
   void end_on_missed_answer() const {
@@ -148,7 +149,7 @@ class Reader {
 
   drivelink::Link& link_;
   const Request& request_;
-  // Whether the last access went unanswered: a later answered pass forgets it.
+  // Whether the last access went unanswered; no pass follows one that did.
   bool missed_ = false;
 };
 
@@ -157,8 +158,10 @@ class Reader {
 int main(int argc, char** argv) {
   if (tools::answer_about(tools::PARMPEEK_ABOUT, argc, argv)) return 0;
   platform::console::guard_standard_streams();
-  const Request request = parse_command_line(Arguments(argc, argv));
+  const Arguments args(argc, argv);
+  Request request = parse_command_line(args);
   const config::LinkSettings settings = read_settings();
+  request.axis = axis_argument(args[2], settings);
   std::unique_ptr<drivelink::Link> link = start_link(settings, request.axis);
   if (request.show_address) write_line("Parm address: " + core::HEXSTRING(request.parameter.address, 4));
   Reader reader(*link, request);

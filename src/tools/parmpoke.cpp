@@ -36,7 +36,7 @@ int64_t parse_value(const std::string& text, bool hex) {
   return value;
 }
 
-Request parse_command_line(const Arguments& args) {
+Request parse_command_line(const Arguments& args, const config::LinkSettings& settings) {
   Request request;
   if (args[2].empty()) usage(USAGE_LINE);
   for (int i = FIRST_FLAG_ARGUMENT; i <= LAST_FLAG_ARGUMENT; ++i) {
@@ -49,7 +49,7 @@ Request parse_command_line(const Arguments& args) {
   if (!parameter) show_parameters(args[1]);
   request.parameter = *parameter;
   request.value = parse_value(args[2], request.hex);
-  request.axis = parse_axis(args[3]);
+  request.axis = axis_argument(args[3], settings);
   return request;
 }
 
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
   platform::console::guard_standard_streams();
   // The environment is read first: its notices come before any usage message.
   const config::LinkSettings settings = read_settings();
-  const Request request = parse_command_line(Arguments(argc, argv));
+  const Request request = parse_command_line(Arguments(argc, argv), settings);
   std::unique_ptr<drivelink::Link> link = start_link(settings, request.axis);
   run_passes(request.repeat, [&] { return write_once(*link, request); });
   end_run(0);

@@ -81,6 +81,44 @@ TEST_F(TextHost, UnclosedReplyIsAMissedAnswerCarryingTheValueAsRead) {
   EXPECT_EQ(unclosed.value, 0x1234u);
 }
 
+// The fixture's silence limit is 50 ms: a reply 80 ms late arrives while the
+// terminator is waited for, and must neither pass for a value nor shift the next.
+TEST_F(TextHost, ALateReplyFailsAndItsLeftoversDoNotReachTheNextExchange) {
+  scripted_line().expect("RW0820\r", "04B0\r", 80);
+  const core::Failure late = failure_of(host_->read_word(0x0820));
+  EXPECT_EQ(late.kind, FailureKind::missed_answer);
+  EXPECT_EQ(late.value, 0u);
+
+  scripted_line().expect("RW0822\r", "1234\r");
+  EXPECT_EQ(host_->read_word(0x0822).value(), 0x1234);
+  scripted_line().expect("WW08220001\r", "\r");
+  EXPECT_TRUE(host_->write_word(0x0822, 1));
+}
+
+TEST_F(TextHost, AReplyCutByASilenceFailsEvenWhenItsRestArrivesLater) {
+  scripted_line().expect("RW0820\r", "04");
+  scripted_line().arrive("B0\r", 80);
+  EXPECT_EQ(failure_of(host_->read_word(0x0820)).kind, FailureKind::missed_answer);
+  scripted_line().expect("Re007E\r", "5A5A\r");
+  EXPECT_EQ(host_->read_eeprom_word(0x007E).value(), 0x5A5A);
+}
+
+TEST_F(TextHost, LeftoversOfAFailedWriteAreDiscardedToo) {
+  scripted_line().expect("WW08200001\r", "\r", 120);
+  EXPECT_EQ(failure_of(host_->write_word(0x0820, 1)).kind, FailureKind::missed_answer);
+  scripted_line().arrive("junk\r", 0);
+  scripted_line().expect("RW0820\r", "0001\r");
+  EXPECT_EQ(host_->read_word(0x0820).value(), 1);
+}
+
+// After a good exchange the line is not flushed: whatever follows is the drive's.
+TEST_F(TextHost, NothingIsDiscardedAfterAGoodExchange) {
+  scripted_line().expect("RW0820\r", "04B0\r1234\r");
+  EXPECT_EQ(host_->read_word(0x0820).value(), 0x04B0);
+  scripted_line().expect("RW0822\r", "");
+  EXPECT_EQ(host_->read_word(0x0822).value(), 0x1234);
+}
+
 TEST_F(TextHost, InquireId) {
   scripted_line().expect("II\r", "ZR90\r");
   EXPECT_EQ(host_->inquire_id(), "ZR90");

@@ -10,7 +10,8 @@
 namespace tools {
 
 void end_run(int exit_code) {
-  std::fflush(stdout);
+  // A run whose output was lost did not do its job, whatever it read or wrote.
+  if (output_failed()) exit_code = 2;
   platform::console::stop_key_poll();
   std::exit(exit_code);
 }

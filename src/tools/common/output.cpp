@@ -1,8 +1,26 @@
 #include "tools/common/output.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include "tools/common/fatal.h"
 
 namespace tools {
+
+namespace {
+
+// The system's reason for the first write that failed.
+int first_error = 0;
+
+bool flush_failed() {
+  errno = 0;
+  const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
+  if (failed && first_error == 0) first_error = errno != 0 ? errno : EIO;
+  return failed;
+}
+
+}  // namespace
 
 void write(std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
@@ -11,7 +29,16 @@ void write(std::string_view text) {
 void write_line(std::string_view text) {
   write(text);
   std::fputc('\n', stdout);
-  std::fflush(stdout);
+  if (flush_failed()) end_run(2);
+}
+
+bool output_failed() {
+  static bool said = false;
+  if (!flush_failed()) return false;
+  // Standard error is the one place left to say that the output went nowhere.
+  if (!said) std::fprintf(stderr, "cannot write to standard output: %s\n", std::strerror(first_error));
+  said = true;
+  return true;
 }
 
 }  // namespace tools

@@ -83,6 +83,20 @@ uint8_t parse_axis(const std::string& argument) {
   return static_cast<uint8_t>(value);
 }
 
+uint8_t axis_argument(const std::string& argument, const config::LinkSettings& settings) {
+  if (settings.protocol != config::PROTOCOLTYPES::SSZAL) return parse_axis(argument);
+  const bool letter = argument.size() == 1 && ((argument[0] >= 'A' && argument[0] <= 'Z') ||
+                                              (argument[0] >= 'a' && argument[0] <= 'z'));
+  if (argument.empty() || letter) return 0;
+  uint32_t value = 0;
+  // The whole number is checked: keeping its low bits would turn 258 into channel 2.
+  const bool number = core::parse_unsigned(argument, value);
+  if (core::Status fits = drivelink::check_axis(settings, value); !number || !fits) {
+    end_with(core::fail(core::FailureKind::config, "Axis must be 0 to 7 for the serial-channel module"));
+  }
+  return static_cast<uint8_t>(value);
+}
+
 bool is_flag(const std::string& argument, char flag) {
   return core::UPSTRING(argument) == std::string(1, flag);
 }

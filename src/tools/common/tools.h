@@ -50,6 +50,12 @@ std::optional<Parameter> find_parameter(const std::string& text);
 // The axis argument: a number keeps its low 8 bits; anything else, or nothing, is 0.
 uint8_t parse_axis(const std::string& argument);
 
+// The axis argument for the link's protocol. With the serial-channel module it picks
+// one of eight channels, so it must be a number 0 to 7 as typed, or a one-letter
+// word (a flag in that place, axis 0); anything else ends the run before the card
+// is touched. Other protocols take parse_axis's reading.
+uint8_t axis_argument(const std::string& argument, const config::LinkSettings& settings);
+
 // True when an upper-cased argument is the one-letter flag.
 bool is_flag(const std::string& argument, char flag);
 

@@ -1,0 +1,107 @@
+// Peers that answer late, in pieces, twice, or not at all, and an output that cannot
+// be written: the tools must never show a value that was not read as if it were
+// good, and must give control back.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "test_serial_fixture.h"
+
+namespace {
+
+using serialtest::Drive;
+using serialtest::Lines;
+using testsupport::RunResult;
+using testsupport::ToolProcess;
+
+const Lines TIMED_OUT_WORD{"Data     0", "", "Serial Timeout Error"};
+
+// The link check of the text protocol is three exchanges (x, x, II): the fourth is
+// the tool's first access.
+TEST(HostileTextDrive, AReplyLaterThanTheSilenceIsAFailedReadNotAZero) {
+  Drive drive("HEX", {"--fault", "late=4:1300"});
+  ASSERT_TRUE(drive.started());
+  RunResult late = drive.peek({"kqp"});
+  EXPECT_EQ(late.lines(), TIMED_OUT_WORD);
+  EXPECT_EQ(late.exit_code, 2);
+  // The late reply's characters do not reach the next run.
+  RunResult next = drive.peek({"kqp"});
+  EXPECT_EQ(next.lines(), Lines{"Data  1200"});
+  EXPECT_EQ(next.exit_code, 0);
+}
+
+TEST(HostileTextDrive, AReplyInTwoPieces) {
+  {
+    // Pieces within the silence limit make a good reply.
+    Drive drive("HEX", {"--fault", "split=4:200"});
+    RunResult r = drive.peek({"kqp"});
+    EXPECT_EQ(r.lines(), Lines{"Data  1200"});
+    EXPECT_EQ(r.exit_code, 0);
+  }
+  {
+    Drive drive("HEX", {"--fault", "split=4:1300"});
+    RunResult r = drive.peek({"kqp"});
+    EXPECT_EQ(r.lines(), TIMED_OUT_WORD);
+    EXPECT_EQ(r.exit_code, 2);
+  }
+}
+
+// The second word of a long is asked for after the first failed: the first word's
+// late reply (sent twice over) must not be taken for it, which would show as the
+// second word's command being answered with the first one's digits.
+TEST(HostileTextDrive, LeftoversOfAFailedWordAreNotTheNextWordsReply) {
+  Drive drive("HEX", {"--fault", "late=4:1300", "--fault", "extra=4"});
+  ASSERT_TRUE(drive.started());
+  RunResult r = drive.peek({"kqi", "h"});
+  // kqi holds 70000 (0x00011170): only the high word is read in time.
+  EXPECT_EQ(r.lines(), (Lines{"Data 00010000", "", "Serial Timeout Error"}));
+  EXPECT_EQ(r.exit_code, 2);
+}
+
+// Repeat mode ends at the first failed access, as a single access ends.
+TEST(HostileTextDrive, RepeatModeEndsAtTheFirstUnansweredRead) {
+  // Three reads answered, the fourth not.
+  Drive drive("HEX", {"--fault", "drop=7"});
+  ASSERT_TRUE(drive.started());
+  ToolProcess peek("parmpeek", {"kqp", "r"}, drive.env());
+  RunResult r = peek.finish(20000);
+  EXPECT_EQ(r.lines(), (Lines{"Data  1200", "Data  1200", "Data  1200", "Data     0", "", "Serial Timeout Error"}));
+  EXPECT_EQ(r.exit_code, 2);
+}
+
+TEST(HostileTextDrive, RepeatModeEndsWhenTheDriveGoesAway) {
+  auto drive = std::make_unique<Drive>("HEX", std::vector<std::string>{});
+  ASSERT_TRUE(drive->started());
+  ToolProcess peek("parmpeek", {"kqp", "r"}, drive->env());
+  ASSERT_TRUE(peek.wait_for_lines(2));
+  drive.reset();
+  RunResult r = peek.finish(20000);
+  const Lines lines = r.lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(Lines(lines.end() - 2, lines.end()), (Lines{"", "Serial Timeout Error"}));
+  EXPECT_EQ(r.exit_code, 2);
+}
+
+TEST(HostileTextDrive, RepeatWriteEndsAtTheFirstUnansweredWrite) {
+  Drive drive("HEX", {"--fault", "drop=6"});
+  ASSERT_TRUE(drive.started());
+  ToolProcess poke("parmpoke", {"kqp", "5", "r"}, drive.env());
+  RunResult r = poke.finish(20000);
+  EXPECT_EQ(r.lines(), (Lines{"", "Serial Timeout Error"}));
+  EXPECT_EQ(r.exit_code, 2);
+}
+
+TEST(Output, AValueThatCannotBeWrittenIsAFailedRun) {
+  if (testsupport::running_windows_build()) GTEST_SKIP() << "no /dev/full under Wine";
+  Drive drive("HEX", {});
+  ASSERT_TRUE(drive.started());
+  const testsupport::Env env = drive.env();
+  // The harness gives the tool a pipe; a shell points standard output at the full device.
+  RunResult r = testsupport::run_tool("/bin/sh", {"-c", "exec \"$0\" kqp > /dev/full", testsupport::tool_path("parmpeek")}, env);
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("cannot write to standard output"), std::string::npos) << r.err;
+}
+
+}  // namespace
