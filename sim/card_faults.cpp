@@ -9,6 +9,8 @@ const char CARD_FAULT_HELP[] =
     "  silent-after=N       stop answering after N register reads\n"
     "  short-reply          answer register reads with 2 bytes instead of 4\n"
     "  stray                send one unasked-for reply before the first real one\n"
+    "  dup=N                (UDP) the N-th answered register read is answered twice\n"
+    "  late=N:MS            (UDP) the N-th answered register read is answered MS ms late\n"
     "  badcookie            wrong identification cookie at 0x0100\n"
     "  nomodule             identification ROM without the serial-channel module\n"
     "  twomodules           a decoy serial-channel entry before the real one\n"
@@ -42,6 +44,25 @@ bool parse_count(const std::string& text, long& value) {
 bool add_card_fault(const std::string& name, CardFaults& f) {
   const std::string after = "silent-after=";
   if (name.rfind(after, 0) == 0) return parse_count(name.substr(after.size()), f.silent_after);
+  const std::string dup = "dup=";
+  if (name.rfind(dup, 0) == 0) {
+    long read = 0;
+    if (!parse_count(name.substr(dup.size()), read) || read < 1) return false;
+    f.duplicated.push_back(read);
+    return true;
+  }
+  const std::string late = "late=";
+  if (name.rfind(late, 0) == 0) {
+    const std::string rest = name.substr(late.size());
+    const auto colon = rest.find(':');
+    long read = 0;
+    long ms = 0;
+    if (colon == std::string::npos || !parse_count(rest.substr(0, colon), read) || read < 1 ||
+        !parse_count(rest.substr(colon + 1), ms) || ms > 60000)
+      return false;
+    f.late.push_back({read, static_cast<int>(ms)});
+    return true;
+  }
   const std::string no_drive = "nodrive=";
   if (name.rfind(no_drive, 0) == 0) {
     long channel = -1;

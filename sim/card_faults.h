@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -21,6 +22,13 @@ struct CardFaults {
   long silent_after = -1;     // stop answering after this many register reads
   bool short_reply = false;   // register reads answered with 2 bytes only
   bool stray = false;         // one unasked-for reply goes out before the first real one
+  // Per answered register read, numbered from 1 (UDP only).
+  struct LateReply {
+    long read;
+    int ms;
+  };
+  std::vector<long> duplicated;    // the reply goes out twice
+  std::vector<LateReply> late;     // the reply goes out ms late
   // Card level.
   bool bad_cookie = false;
   bool no_module = false;     // no serial-channel module in the ROM

@@ -7,9 +7,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include "card_transport.h"
 #include "commands.h"
@@ -65,7 +68,58 @@ class UdpCard {
     std::string reply;
     for (int i = 0; i < 4; ++i) reply.push_back(static_cast<char>(value >> (8 * i)));
     if (faults_.short_reply) reply.resize(2);
-    send(reply, host);
+    for (const CardFaults::LateReply& late : faults_.late) {
+      if (late.read != reads_answered_) continue;
+      trace_.note("reply held back " + std::to_string(late.ms) + " ms");
+      held_.push_back({Clock::now() + std::chrono::milliseconds(late.ms), reply, host});
+      std::stable_sort(held_.begin(), held_.end(), [](const Held& a, const Held& b) { return a.due < b.due; });
+      return;
+    }
+    const auto& dup = faults_.duplicated;
+    if (std::find(dup.begin(), dup.end(), reads_answered_) != dup.end()) {
+      send_twice(reply, host);
+    } else {
+      send(reply, host);
+    }
+  }
+
+ public:
+  // The wait until the next held-back reply is due; -1 when none is held.
+  int next_due_ms() const {
+    if (held_.empty()) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(held_.front().due - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(left, 0));
+  }
+  bool holds_replies() const { return !held_.empty(); }
+  void release_due() {
+    while (!held_.empty() && held_.front().due <= Clock::now()) {
+      send(held_.front().bytes, held_.front().host);
+      held_.pop_front();
+    }
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Held {
+    Clock::time_point due;
+    std::string bytes;
+    sockaddr_in host;
+  };
+
+  // Both copies in one call: the tool is not to see the first before the second
+  // is queued behind it, as a network that duplicates delivers them.
+  void send_twice(const std::string& bytes, const sockaddr_in& host) {
+    trace_.to_host(bytes);
+    trace_.to_host(bytes);
+    iovec part{const_cast<char*>(bytes.data()), bytes.size()};
+    mmsghdr messages[2]{};
+    for (mmsghdr& message : messages) {
+      message.msg_hdr.msg_name = const_cast<sockaddr_in*>(&host);
+      message.msg_hdr.msg_namelen = sizeof host;
+      message.msg_hdr.msg_iov = &part;
+      message.msg_hdr.msg_iovlen = 1;
+    }
+    sendmmsg(fd_, messages, 2, 0);
   }
 
   // Traced first: once the reply is out, the tool may be done and the trace read.
@@ -80,6 +134,7 @@ class UdpCard {
   int fd_;
   long reads_answered_ = 0;
   bool stray_sent_ = false;
+  std::deque<Held> held_;
 };
 
 int bound_socket(const std::string& address, int port) {
@@ -113,13 +168,23 @@ int serve_card_udp(CardModel& card, const CardFaults& faults, const std::string&
   UdpCard server(card, faults, trace, fd);
   announce_ready(address);
   char buffer[2048];
+  // Idle is announced once held-back replies have gone out too.
+  bool idle_pending = false;
   for (;;) {
-    int ready = wait_readable(fd, -1);
+    int ready = wait_readable(fd, server.next_due_ms());
     if (ready < 0) break;
+    server.release_due();
     // A datagram sent on loopback is queued here before its sendto returns: once
     // the queue is empty, everything a finished tool sent has been dealt with.
     bool idle_wanted = take_idle_request();
-    if (ready == 0 && !idle_wanted) continue;
+    idle_pending = idle_pending || idle_wanted;
+    if (ready == 0 && !idle_wanted) {
+      if (idle_pending && !server.holds_replies()) {
+        idle_pending = false;
+        announce_idle();
+      }
+      continue;
+    }
     for (;;) {
       sockaddr_in host{};
       socklen_t host_size = sizeof host;
@@ -129,7 +194,10 @@ int serve_card_udp(CardModel& card, const CardFaults& faults, const std::string&
       server.handle(std::string(buffer, static_cast<std::size_t>(n)), host);
       if (!idle_wanted) break;
     }
-    if (idle_wanted) announce_idle();
+    if (idle_pending && !server.holds_replies()) {
+      idle_pending = false;
+      announce_idle();
+    }
   }
   close(fd);
   return 0;

@@ -27,7 +27,11 @@ class Ezal16Bus final : public HostBus {
  public:
   explicit Ezal16Bus(std::unique_ptr<platform::UdpSocket> socket) : socket_(std::move(socket)) {}
 
+  // A datagram waiting before the request goes out answers nothing asked (a
+  // duplicate, a reply that came after its time-out); taken as this reply it would
+  // shift every later read by one.
   core::Result<uint32_t> read32(uint16_t address) override {
+    socket_->discard_pending();
     socket_->send(ezal16_read_request(address));
     const std::string reply = socket_->receive_packet(EZAL16TIMEOUT_MS);
     if (const int error = socket_->last_error(); error != 0) {

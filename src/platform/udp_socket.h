@@ -20,6 +20,8 @@ class UdpSocket {
   // Creates the OS socket and sets the remote endpoint from an IPv4 text and a
   // port text. No datagram is sent. Failure shows in last_error().
   virtual bool connect(const std::string& address, const std::string& port) = 0;
+  // Throws away the datagrams already waiting, without waiting for more.
+  virtual void discard_pending() = 0;
   // Sends the bytes as one datagram.
   virtual void send(const std::string& bytes) = 0;
   // The bytes of one datagram that is waiting or arrives within timeout_ms; empty

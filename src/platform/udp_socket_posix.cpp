@@ -17,6 +17,9 @@ namespace platform {
 namespace {
 
 constexpr std::size_t MAX_DATAGRAM = 64 * 1024;
+// A peer that floods the socket must not hold the caller: a request goes out after
+// this many datagrams were thrown away, whatever is still coming.
+constexpr int MAX_DISCARDED = 1024;
 
 int64_t now_ms() {
   timespec ts{};
@@ -53,6 +56,19 @@ class PosixUdpSocket final : public UdpSocket {
       sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     error_ = sent < 0 ? errno : 0;
+  }
+
+  void discard_pending() override {
+    if (fd_ < 0) return;
+    if (buffer_.empty()) buffer_.resize(MAX_DATAGRAM);
+    for (int discarded = 0; discarded < MAX_DISCARDED;) {
+      const ssize_t got = ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
+      if (got >= 0) {
+        ++discarded;
+      } else if (errno != EINTR) {
+        return;  // nothing waiting, or an error the next receive meets afresh
+      }
+    }
   }
 
   std::string receive_packet(int timeout_ms) override {

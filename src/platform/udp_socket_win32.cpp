@@ -13,6 +13,9 @@ namespace platform {
 namespace {
 
 constexpr std::size_t MAX_DATAGRAM = 64 * 1024;
+// A peer that floods the socket must not hold the caller: a request goes out after
+// this many datagrams were thrown away, whatever is still coming.
+constexpr int MAX_DISCARDED = 1024;
 
 // Winsock is started once for the whole run and left to the process exit.
 bool winsock_started() {
@@ -57,6 +60,20 @@ class WinsockUdpSocket final : public UdpSocket {
       return;
     }
     error_ = 0;
+  }
+
+  // select() with a zero wait only looks: it never blocks.
+  void discard_pending() override {
+    if (socket_ == INVALID_SOCKET) return;
+    std::vector<char> buffer(MAX_DATAGRAM);
+    for (int discarded = 0; discarded < MAX_DISCARDED; ++discarded) {
+      fd_set readable;
+      FD_ZERO(&readable);
+      FD_SET(socket_, &readable);
+      timeval none{0, 0};
+      if (::select(0, &readable, nullptr, nullptr, &none) != 1) return;
+      if (::recv(socket_, buffer.data(), static_cast<int>(buffer.size()), 0) == SOCKET_ERROR) return;
+    }
   }
 
   std::string receive_packet(int timeout_ms) override {

@@ -86,6 +86,7 @@ class TracedUdpSocket final : public UdpSocket {
   TracedUdpSocket(std::unique_ptr<UdpSocket> inner, WireTrace& trace) : inner_(std::move(inner)), trace_(trace) {}
 
   bool connect(const std::string& address, const std::string& port) override { return inner_->connect(address, port); }
+  void discard_pending() override { inner_->discard_pending(); }
   void send(const std::string& bytes) override {
     trace_.sent(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     inner_->send(bytes);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "test_card_fixture.h"
 #include "test_serial_fixture.h"
 
 namespace {
@@ -102,6 +103,31 @@ TEST(Output, AValueThatCannotBeWrittenIsAFailedRun) {
   RunResult r = testsupport::run_tool("/bin/sh", {"-c", "exec \"$0\" kqp > /dev/full", testsupport::tool_path("parmpeek")}, env);
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("cannot write to standard output"), std::string::npos) << r.err;
+}
+
+// The card's register reads are numbered from 1: the cookie, the IDROM pointer,
+// then the IDROM's 256 words. A duplicated reply early on would shift every later
+// read by one.
+TEST(HostileCard, ADuplicatedReplyCostsNothing) {
+  for (const char* read : {"1", "3", "200"}) {
+    SCOPED_TRACE(read);
+    auto card = cardtest::udp_card({"--fault", std::string("dup=") + read});
+    ASSERT_TRUE(card->sim->started());
+    RunResult r = testsupport::run_tool("parmpeek", {"kqp", "2"}, card->env);
+    EXPECT_EQ(r.lines(), (Lines{cardtest::BAUD_NOTICE, "Data  1200"}));
+    EXPECT_EQ(r.exit_code, 0);
+  }
+}
+
+TEST(HostileCard, AReplyPastTheTimeOutFailsThatReadAndNoLaterOne) {
+  auto card = cardtest::udp_card({"--fault", "late=3:1500"});
+  ASSERT_TRUE(card->sim->started());
+  RunResult late = testsupport::run_tool("parmpeek", {"kqp", "2"}, card->env);
+  EXPECT_EQ(late.lines(), (Lines{cardtest::BAUD_NOTICE, "", "Connection timed out"}));
+  EXPECT_EQ(late.exit_code, 2);
+  RunResult next = testsupport::run_tool("parmpeek", {"kqp", "2"}, card->env);
+  EXPECT_EQ(next.lines(), (Lines{cardtest::BAUD_NOTICE, "Data  1200"}));
+  EXPECT_EQ(next.exit_code, 0);
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ class FakeCardSocket final : public platform::UdpSocket {
  public:
   explicit FakeCardSocket(FakeCard& card) : card_(card) {}
   bool connect(const std::string&, const std::string&) override { return true; }
+  void discard_pending() override { card_.replies_.clear(); }
   void send(const std::string& bytes) override { card_.on_datagram(bytes); }
   std::string receive_packet(int) override {
     if (card_.receive_error != 0) {
@@ -95,6 +96,7 @@ void FakeCard::on_datagram(const std::string& bytes) {
     for (int i = 0; i < 4; ++i) reply.push_back(static_cast<char>(value >> (8 * i)));
     reply.resize(static_cast<std::size_t>(reply_size), '\xEE');
     replies_.push_back(reply);
+    if (duplicate_replies) replies_.push_back(reply);
     return;
   }
   ADD_FAILURE() << "card got a malformed datagram of " << bytes.size() << " bytes";

@@ -65,6 +65,7 @@ class FakeCard {
   bool silent = false;      // no reply at all: receives time out
   int replies_left = -1;    // reads answered before the card falls silent (-1: all)
   int receive_error = 0;    // when non-zero, receives fail with this OS code
+  bool duplicate_replies = false;  // every read reply arrives twice
 
   // What went over the wire.
   std::vector<std::string> datagrams;

@@ -50,6 +50,19 @@ TEST(CardHostBus, ReadSendsOneRequestAndDecodesTheReply) {
   EXPECT_EQ(*value, 0x80000001u);
 }
 
+TEST(CardHostBus, ADuplicatedReplyDoesNotAnswerTheNextRead) {
+  FakeCard fake;
+  auto bus = card::make_ezal16_bus(fake.socket());
+  fake.duplicate_replies = true;
+  fake.set_register(0x0200, 1);
+  fake.set_register(0x0204, 2);
+  fake.set_register(0x0208, 3);
+  EXPECT_EQ(bus->read32(0x0200).value(), 1u);
+  EXPECT_TRUE(bus->write32(0x0300, 9));
+  EXPECT_EQ(bus->read32(0x0204).value(), 2u);
+  EXPECT_EQ(bus->read32(0x0208).value(), 3u);
+}
+
 TEST(CardHostBus, WriteSendsOneDatagramAndWaitsForNothing) {
   FakeCard fake;
   auto bus = card::make_ezal16_bus(fake.socket());
@@ -168,6 +181,24 @@ TEST(UdpSocketPosix, ExchangesDatagramsWithALoopbackPeer) {
   EXPECT_EQ(peer.echo(bytes({0xFE, 0xCA, 0xAA, 0x55, 0x00})), bytes({0x01, 0x42, 0x0C, 0x01}));
   EXPECT_EQ(socket->receive_packet(1000), bytes({0xFE, 0xCA, 0xAA, 0x55, 0x00}));
   EXPECT_EQ(socket->last_error(), 0);
+}
+
+TEST(UdpSocketPosix, DiscardingTakesWhatWaitsAndNothingThatComesLater) {
+  LoopbackPeer peer;
+  auto socket = platform::make_udp_socket();
+  ASSERT_TRUE(socket->connect("127.0.0.1", peer.port()));
+  socket->discard_pending();  // nothing waiting: returns at once
+  socket->send("a");
+  EXPECT_EQ(peer.echo("stale"), "a");
+  socket->send("b");
+  EXPECT_EQ(peer.echo("stale too"), "b");
+  // Both replies are queued by now: a loopback send returns once it is delivered.
+  socket->discard_pending();
+  EXPECT_EQ(socket->receive_packet(50), "");
+  EXPECT_EQ(socket->last_error(), platform::UdpSocket::TIMED_OUT);
+  socket->send("c");
+  EXPECT_EQ(peer.echo("fresh"), "c");
+  EXPECT_EQ(socket->receive_packet(1000), "fresh");
 }
 
 TEST(UdpSocketPosix, SilenceTimesOutAfterTheGivenWait) {

@@ -214,6 +214,7 @@ class RefusedSocket : public platform::UdpSocket {
  public:
   explicit RefusedSocket(std::string text) : text_(std::move(text)) {}
   bool connect(const std::string&, const std::string&) override { return false; }
+  void discard_pending() override {}
   void send(const std::string&) override {}
   std::string receive_packet(int) override { return {}; }
   int last_error() const override { return 97; }
