@@ -5,7 +5,8 @@
 namespace platform {
 
 WireTrace::WireTrace(const std::string& path)
-    : file_(std::fopen(path.c_str(), "w")), start_(std::chrono::steady_clock::now()) {}
+    // Binary: the same line ends on every system, so traces compare line by line.
+    : file_(std::fopen(path.c_str(), "wb")), start_(std::chrono::steady_clock::now()) {}
 
 WireTrace::~WireTrace() {
   if (file_ != nullptr) std::fclose(file_);

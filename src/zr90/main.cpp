@@ -54,6 +54,9 @@ int main(int argc, char** argv) {
 
   CLI::App app{DESCRIPTION, "zr90"};
   app.footer(FOOTER);
+  // Every option starts with a dash on every system: an argument "/tmp/x.json" is a
+  // path, also on Windows.
+  app.allow_windows_style_options(false);
   app.set_version_flag("-V,--version", std::string("zr90 ") + ZR90_VERSION + " (ZR90 service tools)");
   app.require_subcommand(1);
   app.fallthrough();
