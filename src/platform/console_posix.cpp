@@ -22,30 +22,73 @@ namespace {
 volatile std::sig_atomic_t interrupted_flag = 0;
 
 bool polling = false;
-bool terminal_changed = false;
+// Read by the signal handlers: set only once saved_terminal is complete.
+volatile std::sig_atomic_t terminal_changed = 0;
 termios saved_terminal{};
 // Ctrl-C, and the polite requests to end (kill, a closed terminal), end a repeat
 // loop like a key, so that the terminal is given back on the way out.
 constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction saved_actions[std::size(ENDING_SIGNALS)] {};
+// Signals whose default action ends the process (some with a core dump): the
+// terminal is given back first, then the signal does what it always does.
+constexpr int FATAL_SIGNALS[] = {SIGQUIT, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                                 SIGPROF, SIGXCPU, SIGXFSZ, SIGABRT, SIGTRAP, SIGSYS};
+struct sigaction saved_fatal_actions[std::size(FATAL_SIGNALS)] {};
 
 void on_interrupt(int) { interrupted_flag = 1; }
 
 void restore_terminal() {
   if (!terminal_changed) return;
   tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
-  terminal_changed = false;
+  terminal_changed = 0;
+}
+
+// Runs with the default action already back in place (SA_RESETHAND) and the
+// signal not blocked (SA_NODEFER): raising it again ends the process its own way.
+void on_fatal_signal(int signal_number) {
+  const int saved_errno = errno;
+  if (terminal_changed) tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
+  raise(signal_number);
+  errno = saved_errno;
+}
+
+// A program in the background must leave the terminal to the foreground job: the
+// first change would stop it (SIGTTOU). A terminal that is not this session's
+// controlling one has no foreground, and is ours to use.
+bool in_foreground() {
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  return foreground < 0 || foreground == getpgrp();
 }
 
 // A terminal hands over each key at once and shows nothing; the key stays queued
 // for the poll to see.
 void make_terminal_immediate() {
-  if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &saved_terminal) != 0) return;
+  if (isatty(STDIN_FILENO) == 0 || !in_foreground() || tcgetattr(STDIN_FILENO, &saved_terminal) != 0) return;
   termios immediate = saved_terminal;
   immediate.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
   immediate.c_cc[VMIN] = 0;
   immediate.c_cc[VTIME] = 0;
-  if (tcsetattr(STDIN_FILENO, TCSANOW, &immediate) == 0) terminal_changed = true;
+  // A signal may end the run the moment the terminal changes: the handlers that
+  // give it back are in place first.
+  terminal_changed = 1;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &immediate) != 0) terminal_changed = 0;
+}
+
+void catch_fatal_signals() {
+  struct sigaction action {};
+  action.sa_handler = on_fatal_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND | SA_NODEFER;
+  for (std::size_t i = 0; i < std::size(FATAL_SIGNALS); ++i) {
+    sigaction(FATAL_SIGNALS[i], nullptr, &saved_fatal_actions[i]);
+    // A signal the caller ignores (SIGPIPE under some shells) stays ignored.
+    if (saved_fatal_actions[i].sa_handler == SIG_IGN) continue;
+    sigaction(FATAL_SIGNALS[i], &action, nullptr);
+  }
+}
+
+void release_fatal_signals() {
+  for (std::size_t i = 0; i < std::size(FATAL_SIGNALS); ++i) sigaction(FATAL_SIGNALS[i], &saved_fatal_actions[i], nullptr);
 }
 
 // The run then reaches its normal end: the access in progress completes (or meets
@@ -96,12 +139,15 @@ void start_key_poll() {
   if (polling) return;
   polling = true;
   interrupted_flag = 0;
-  make_terminal_immediate();
   catch_interrupt();
+  catch_fatal_signals();
+  make_terminal_immediate();
 }
 
 bool key_pressed() {
   if (interrupted_flag != 0) return true;
+  // Keys are the foreground job's: a run in the background ends by a signal only.
+  if (isatty(STDIN_FILENO) != 0 && !in_foreground()) return false;
   int waiting = 0;
   return ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;
 }
@@ -125,6 +171,7 @@ void stop_key_poll() {
   if (!polling) return;
   polling = false;
   restore_terminal();
+  release_fatal_signals();
   release_interrupt();
 }
 

@@ -79,6 +79,42 @@ bool is_pseudo_terminal(int fd) {
 // it would destroy them, so there only the input is discarded.
 int purge_queues(int fd) { return is_pseudo_terminal(fd) ? TCIFLUSH : TCIOFLUSH; }
 
+// A port may be a terminal someone goes on using (ZR90_COM1=/dev/tty): its settings
+// go back as they were when it is closed, and at exit, which the front ends reach
+// without unwinding (the link is never destroyed then).
+struct SavedSettings {
+  int fd = -1;
+  termios settings{};
+};
+constexpr std::size_t MAX_SAVED = 16;
+SavedSettings saved_settings[MAX_SAVED];
+
+void give_back(SavedSettings& saved) {
+  if (saved.fd < 0) return;
+  tcsetattr(saved.fd, TCSANOW, &saved.settings);
+  saved.fd = -1;
+}
+
+void give_all_back() {
+  for (SavedSettings& saved : saved_settings) give_back(saved);
+}
+
+void remember_settings(int fd, const termios& settings) {
+  static const bool registered = std::atexit(give_all_back) == 0;
+  if (!registered) return;
+  for (SavedSettings& saved : saved_settings) {
+    if (saved.fd >= 0) continue;
+    saved = {fd, settings};
+    return;
+  }
+}
+
+void give_back_settings(int fd) {
+  for (SavedSettings& saved : saved_settings) {
+    if (saved.fd == fd) give_back(saved);
+  }
+}
+
 class PosixSerialDevice final : public SerialDevice {
  public:
   ~PosixSerialDevice() override {
@@ -86,6 +122,7 @@ class PosixSerialDevice final : public SerialDevice {
     // The exclusive flag outlives this descriptor while anyone else (a simulator
     // keeping its pseudo-terminal alive) holds the line: give it back.
     ioctl(fd_, TIOCNXCL);
+    give_back_settings(fd_);
     close(fd_);
   }
 
@@ -99,8 +136,17 @@ class PosixSerialDevice final : public SerialDevice {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fail();
     // TIOCEXCL alone does not stop root; the lock stops every other opener that asks.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || !make_raw(fd)) {
+    termios original{};
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || tcgetattr(fd, &original) != 0) {
       errno_ = errno;
+      close(fd);
+      return false;
+    }
+    remember_settings(fd, original);
+    if (!make_raw(fd)) {
+      errno_ = errno;
+      give_back_settings(fd);
+      ioctl(fd, TIOCNXCL);
       close(fd);
       return false;
     }

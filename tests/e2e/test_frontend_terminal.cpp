@@ -6,11 +6,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -26,17 +28,28 @@ using Clock = std::chrono::steady_clock;
 
 constexpr tcflag_t CANONICAL_ECHO = ICANON | ECHO;
 
+// How the tool is started on the terminal.
+enum class Job {
+  alone,       // a session of its own, with no controlling terminal
+  background,  // in the background of a session the terminal controls, as "tool &" in a shell
+};
+
+// What the session leader of a background run exits with when its job was stopped.
+constexpr int JOB_STOPPED = 99;
+
 // A tool whose standard input is the slave side of a pseudo-terminal and whose
 // standard output is a pipe. The test keeps the slave open to read its modes.
 class TerminalRun {
  public:
-  TerminalRun(const std::string& tool, const std::vector<std::string>& args, const Env& env) {
+  TerminalRun(const std::string& tool, const std::vector<std::string>& args, const Env& env, Job job = Job::alone) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
     slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
     if (slave_ < 0 || tcgetattr(slave_, &before_) != 0) return;
     int out[2];
     if (pipe(out) != 0) return;
+    int job_pid[2];
+    if (pipe(job_pid) != 0) return;
 
     std::vector<std::string> strings = {testsupport::tool_path(tool)};
     strings.insert(strings.end(), args.begin(), args.end());
@@ -50,17 +63,51 @@ class TerminalRun {
 
     pid_ = fork();
     if (pid_ == 0) {
-      setsid();  // no controlling terminal: the test's own terminal stays out of it
-      dup2(slave_, 0);
-      dup2(out[1], 1);
-      const int null_fd = open("/dev/null", O_WRONLY);
-      if (null_fd >= 0) dup2(null_fd, 2);
-      signal(SIGINT, SIG_DFL);
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
+      setsid();  // the test's own terminal stays out of it
+      auto start_tool = [&] {
+        dup2(slave_, 0);
+        dup2(out[1], 1);
+        // The tool must not hold the read end itself, or it would never see it closed.
+        close(out[0]);
+        const int null_fd = open("/dev/null", O_WRONLY);
+        if (null_fd >= 0) dup2(null_fd, 2);
+        // As a shell starts a program.
+        for (int s : {SIGINT, SIGPIPE, SIGTTOU, SIGTTIN, SIGQUIT}) signal(s, SIG_DFL);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+      };
+      if (job == Job::alone) start_tool();
+      // The session leader keeps the terminal's foreground; the tool gets a process
+      // group of its own, which is then in the background.
+      if (ioctl(slave_, TIOCSCTTY, 0) != 0) _exit(126);
+      const pid_t tool_pid = fork();
+      if (tool_pid == 0) {
+        setpgid(0, 0);
+        start_tool();
+      }
+      setpgid(tool_pid, tool_pid);
+      (void)!write(job_pid[1], &tool_pid, sizeof tool_pid);
+      int status = 0;
+      while (waitpid(tool_pid, &status, WUNTRACED) < 0 && errno == EINTR) {
+      }
+      if (WIFSTOPPED(status)) {
+        kill(tool_pid, SIGKILL);
+        _exit(JOB_STOPPED);
+      }
+      _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
     }
     close(out[1]);
+    close(job_pid[1]);
     out_ = out[0];
+    tool_pid_ = pid_;
+    if (job == Job::background) {
+      pollfd p{job_pid[0], POLLIN, 0};
+      pid_t got = -1;
+      if (poll(&p, 1, 10000) == 1 && read(job_pid[0], &got, sizeof got) == static_cast<ssize_t>(sizeof got)) {
+        tool_pid_ = got;
+      }
+    }
+    close(job_pid[0]);
   }
 
   ~TerminalRun() {
@@ -106,7 +153,12 @@ class TerminalRun {
     tcsetattr(slave_, TCSANOW, &now);
     return got > 0 ? std::string(buf, static_cast<std::size_t>(got)) : std::string();
   }
-  void send_signal(int signal_number) { kill(pid_, signal_number); }
+  void send_signal(int signal_number) { kill(tool_pid_, signal_number); }
+  // As "| head -1" does once it has its line.
+  void close_output() {
+    close(out_);
+    out_ = -1;
+  }
 
   // The exit code once the tool has ended (reading what is left of its output),
   // or -1 when a signal ended it or it was still running after the time limit.
@@ -119,8 +171,11 @@ class TerminalRun {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     const int code = testsupport::wait_exit_code(pid_, static_cast<int>(std::max<long long>(left, 0)));
     ended_ = true;
+    signal_ = code > 127 ? code - 128 : 0;
     return code > 127 ? -1 : code;
   }
+  // The signal that ended the tool, 0 when it exited.
+  int ending_signal() const { return signal_; }
 
   const std::string& output() const { return text_; }
 
@@ -132,6 +187,7 @@ class TerminalRun {
   }
   // False at end of output or when nothing came in time.
   bool read_some(int timeout_ms) {
+    if (out_ < 0) return false;
     pollfd p{out_, POLLIN, 0};
     if (poll(&p, 1, timeout_ms) <= 0) return false;
     char buf[4096];
@@ -145,7 +201,9 @@ class TerminalRun {
   int slave_ = -1;
   int out_ = -1;
   pid_t pid_ = -1;
+  pid_t tool_pid_ = -1;
   bool ended_ = false;
+  int signal_ = 0;
   termios before_{};
   std::string text_;
 };
@@ -193,6 +251,45 @@ TEST_F(FrontendTerminal, CtrlCEndsTheLoopNormallyAndTheTerminalIsGivenBack) {
     EXPECT_EQ(run.local_modes(), run.local_modes_before());
     EXPECT_EQ(run.output().substr(run.output().rfind("Data ")), "Data 00000000\n");
   }
+}
+
+// Signals that end the process their own way still find the terminal given back.
+TEST_F(FrontendTerminal, EndingSignalsGiveTheTerminalBackFirst) {
+  for (int signal_number : {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM}) {
+    SCOPED_TRACE(signal_number);
+    TerminalRun run("parmpeek", {"kqp", "r"}, direct());
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.wait_for_lines(2));
+    ASSERT_EQ(run.local_modes() & CANONICAL_ECHO, 0u);
+    run.send_signal(signal_number);
+    EXPECT_EQ(run.finish(), -1);
+    EXPECT_EQ(run.ending_signal(), signal_number);
+    EXPECT_EQ(run.local_modes(), run.local_modes_before());
+  }
+}
+
+TEST_F(FrontendTerminal, AReaderThatStopsReadingGivesTheTerminalBack) {
+  TerminalRun run("parmpeek", {"kqp", "r"}, direct());
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(run.wait_for_lines(1));
+  run.close_output();
+  EXPECT_EQ(run.finish(), -1);
+  EXPECT_EQ(run.ending_signal(), SIGPIPE);
+  EXPECT_EQ(run.local_modes(), run.local_modes_before());
+}
+
+// "parmpeek kqp r > file &": the run goes on in the background without touching the
+// terminal (a change would stop it), and a request to end still ends it normally.
+TEST_F(FrontendTerminal, ABackgroundRunIsNotStoppedAndLeavesTheTerminalAlone) {
+  TerminalRun run("parmpeek", {"kqp", "r"}, direct(), Job::background);
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(run.wait_for_lines(3)) << "stopped in the background";
+  EXPECT_EQ(run.local_modes(), run.local_modes_before());
+  run.type("x\n");  // the foreground's input, not a key for the background run
+  ASSERT_TRUE(run.wait_for_lines(6));
+  run.send_signal(SIGTERM);
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_EQ(run.local_modes(), run.local_modes_before());
 }
 
 // A fatal end inside the loop: the text protocol has no command for an EEPROM long,

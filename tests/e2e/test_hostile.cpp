@@ -3,6 +3,12 @@
 // good, and must give control back.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -103,6 +109,37 @@ TEST(Output, AValueThatCannotBeWrittenIsAFailedRun) {
   RunResult r = testsupport::run_tool("/bin/sh", {"-c", "exec \"$0\" kqp > /dev/full", testsupport::tool_path("parmpeek")}, env);
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("cannot write to standard output"), std::string::npos) << r.err;
+}
+
+// ZR90_COM1=/dev/tty: the programs end through exit(), never closing the port
+// themselves, and the terminal must still get its settings back.
+TEST(Port, ATerminalGivenAsThePortGetsItsSettingsBack) {
+  if (testsupport::running_windows_build()) GTEST_SKIP() << "POSIX terminals only";
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string path = ptsname(master);
+  const int keeper = open(path.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(keeper, 0);
+  termios before{};
+  ASSERT_EQ(tcgetattr(keeper, &before), 0);
+  testsupport::Env env = testsupport::com_port_env(testsupport::unique_com_number(), path);
+  env["INTERFACE"] = "OSDEVICE";
+  env["PROTOCOL"] = "HEX";
+  env["BAUDRATE"] = "9600";
+  env["BAUDRATEMUL"] = "1";
+  // Nobody answers on the terminal: the run ends with its failure.
+  RunResult r = testsupport::run_tool("parmpeek", {"kqp"}, env);
+  EXPECT_EQ(r.exit_code, 2);
+  termios after{};
+  ASSERT_EQ(tcgetattr(keeper, &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&before));
+  close(keeper);
+  close(master);
 }
 
 // The card's register reads are numbered from 1: the cookie, the IDROM pointer,

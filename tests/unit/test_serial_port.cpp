@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -156,6 +157,28 @@ TEST_F(PtyLine, SecondOpenOfHeldLineFails) {
   first.reset();
   auto third = platform::make_serial_device();
   EXPECT_TRUE(third->open("COM7")) << "the line must be free again once its holder closed it";
+}
+
+// A port may be a terminal someone goes on using: it is made raw while open only.
+TEST_F(PtyLine, ATerminalGetsItsSettingsBackWhenClosed) {
+  termios before{};
+  ASSERT_EQ(tcgetattr(keeper_, &before), 0);
+  ASSERT_NE(before.c_lflag & ICANON, 0u);
+  {
+    auto device = platform::make_serial_device();
+    ASSERT_TRUE(device->open("COM7"));
+    ASSERT_TRUE(device->configure(9600));
+    termios during{};
+    ASSERT_EQ(tcgetattr(keeper_, &during), 0);
+    EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u);
+  }
+  termios after{};
+  ASSERT_EQ(tcgetattr(keeper_, &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
 }
 
 TEST_F(PtyLine, UnknownPortFails) {
