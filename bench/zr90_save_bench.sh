@@ -36,12 +36,13 @@ card_env "$BUILD/zr90" -q -a all save "$WORK/traced.json" --trace "$WORK/save.tr
 SAVE_X=$(requests "$WORK/save.trace")
 OPEN_X=$(awk '/ > 01 C2 .. 52 00 00 00 EC$/ { exit } / > / { n++ } END { print n }' "$WORK/save.trace")
 ACCESS_X=$((SAVE_X - OPEN_X))
-# The fewest for one access to one channel on this module: load the CSR (and the
-# data port for a write), the run command, one poll that finds it done, the
-# failure-bit read, the data read (reads), the CSR clear: 6. zr90 sends 7: the
-# library also checks that the module is idle before each run command. Per axis
-# the flag is set once, every setting read, the flag cleared once.
-FEWEST=$((8 * (6 + COUNT * 6 + 6)))
+# The fewest for one step on N channels side by side: load each CSR (and each data
+# port for the flag writes), one run command, one poll that finds it done, the
+# failure-bit read, each data read (reads), each CSR clear: 3N + 3. zr90 sends one
+# more: the library also checks that the module is idle before each run command.
+# The steps: the flag set on all axes, every setting read on all, the flag cleared.
+AXES=8
+FEWEST=$(((COUNT + 2) * (3 * AXES + 3)))
 
 echo "zr90 save --axis all through zr90sim card on loopback (medians of $RUNS runs)"
 echo
