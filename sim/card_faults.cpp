@@ -21,6 +21,8 @@ const char CARD_FAULT_HELP[] =
     "  idrom-zeroportwidth  port width 0\n"
     "  idrom-manyports      pins spread over more than six ports\n"
     "  busy                 the module's command register never clears\n"
+    "  busy-after=N         it clears for the first N commands only\n"
+    "  busy-slow=MS         (UDP) while it stays busy, each register read is answered MS ms late\n"
     "  notready             the command register reads 0 once after each command,\n"
     "                       then shows that command again\n"
     "  nostart              a channel start never completes\n"
@@ -44,6 +46,15 @@ bool parse_count(const std::string& text, long& value) {
 bool add_card_fault(const std::string& name, CardFaults& f) {
   const std::string after = "silent-after=";
   if (name.rfind(after, 0) == 0) return parse_count(name.substr(after.size()), f.silent_after);
+  const std::string busy_after = "busy-after=";
+  if (name.rfind(busy_after, 0) == 0) return parse_count(name.substr(busy_after.size()), f.busy_after);
+  const std::string busy_slow = "busy-slow=";
+  if (name.rfind(busy_slow, 0) == 0) {
+    long ms = 0;
+    if (!parse_count(name.substr(busy_slow.size()), ms) || ms > 60000) return false;
+    f.busy_slow_ms = static_cast<int>(ms);
+    return true;
+  }
   const std::string dup = "dup=";
   if (name.rfind(dup, 0) == 0) {
     long read = 0;

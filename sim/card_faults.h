@@ -37,6 +37,8 @@ struct CardFaults {
   IdromDefect idrom = IdromDefect::none;
   // Serial-channel module.
   bool busy = false;          // the command register never clears
+  long busy_after = -1;       // commands carried out before the register stops clearing
+  int busy_slow_ms = 0;       // (UDP) while it stays busy, each read is answered this late
   bool stale = false;         // after each command it reads 0 once, then the old command again
   bool no_start = false;      // a start command never completes
   bool start_fail = false;    // a start command reports its channels failed

@@ -131,6 +131,12 @@ bool CardModel::module_write(uint16_t address, uint32_t value) {
   return true;
 }
 
+bool CardModel::stays_busy() const {
+  return faults_.busy || (faults_.busy_after >= 0 && commands_ > faults_.busy_after);
+}
+
+bool CardModel::stuck() const { return command_ != 0 && stays_busy(); }
+
 uint32_t CardModel::read_command_register() {
   if (command_ != 0) return command_;
   if (faults_.stale && last_command_ != 0) {
@@ -144,7 +150,8 @@ void CardModel::command(uint32_t word) {
   if (command_ != 0) note("command " + hex(word, 4) + " given while " + hex(command_, 4) + " is pending");
   last_command_ = word;
   done_seen_ = false;
-  if (faults_.busy) {
+  ++commands_;
+  if (stays_busy()) {
     note("command " + hex(word, 4) + ": module stays busy");
     command_ = word;
     return;

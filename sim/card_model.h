@@ -59,6 +59,8 @@ class CardModel {
 
   uint32_t read(uint16_t address);
   void write(uint16_t address, uint32_t value);
+  // A command is pending and, by a fault, will stay so.
+  bool stuck() const;
 
   // Register-level notes for the wire trace; none are built while no sink is set.
   void set_note_sink(NoteSink sink) { note_ = std::move(sink); }
@@ -78,6 +80,7 @@ class CardModel {
   bool module_read(uint16_t address, uint32_t& value);
   bool module_write(uint16_t address, uint32_t value);
   uint32_t read_command_register();
+  bool stays_busy() const;
   void command(uint32_t word);
   void finish_command(uint32_t word);
   void start_channels(uint32_t word, uint8_t mask);
@@ -99,6 +102,7 @@ class CardModel {
   std::array<DriveModel, card_layout::CHANNELS> drives_{};
   uint32_t command_ = 0;       // non-zero while a command is being carried out
   uint32_t last_command_ = 0;  // for the stale-register fault
+  long commands_ = 0;          // every command given, for busy-after
   bool done_seen_ = false;     // the stale register has shown 0 once
   uint32_t data_ = 0;
   std::map<uint16_t, uint32_t> other_;  // registers of modules not simulated

@@ -70,9 +70,11 @@ class UdpCard {
     if (faults_.short_reply) reply.resize(2);
     for (const CardFaults::LateReply& late : faults_.late) {
       if (late.read != reads_answered_) continue;
-      trace_.note("reply held back " + std::to_string(late.ms) + " ms");
-      held_.push_back({Clock::now() + std::chrono::milliseconds(late.ms), reply, host});
-      std::stable_sort(held_.begin(), held_.end(), [](const Held& a, const Held& b) { return a.due < b.due; });
+      hold(reply, host, late.ms);
+      return;
+    }
+    if (faults_.busy_slow_ms > 0 && card_.stuck()) {
+      hold(reply, host, faults_.busy_slow_ms);
       return;
     }
     const auto& dup = faults_.duplicated;
@@ -81,6 +83,12 @@ class UdpCard {
     } else {
       send(reply, host);
     }
+  }
+
+  void hold(const std::string& reply, const sockaddr_in& host, int ms) {
+    trace_.note("reply held back " + std::to_string(ms) + " ms");
+    held_.push_back({Clock::now() + std::chrono::milliseconds(ms), reply, host});
+    std::stable_sort(held_.begin(), held_.end(), [](const Held& a, const Held& b) { return a.due < b.due; });
   }
 
  public:

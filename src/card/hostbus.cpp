@@ -1,6 +1,7 @@
 #include <utility>
 
 #include "card/card.h"
+#include "platform/console.h"
 
 namespace card {
 
@@ -35,6 +36,7 @@ class Ezal16Bus final : public HostBus {
     socket_->send(ezal16_read_request(address));
     const std::string reply = socket_->receive_packet(EZAL16TIMEOUT_MS);
     if (const int error = socket_->last_error(); error != 0) {
+      if (platform::console::wait_cancelled()) return core::fail(core::FailureKind::interrupted, "Interrupted");
       const auto kind =
           error == platform::UdpSocket::TIMED_OUT ? core::FailureKind::timeout : core::FailureKind::open;
       return core::fail(kind, socket_->last_error_text());

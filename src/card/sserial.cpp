@@ -12,6 +12,8 @@ constexpr int STARTSETUPPOLLS = 200;
 constexpr int STARTSETUPPOLLPAUSE_MS = 1;
 constexpr uint16_t CHANDATAPORTOFFSET = 0x100;
 
+core::Failure interrupted() { return core::fail(core::FailureKind::interrupted, "Interrupted"); }
+
 }  // namespace
 
 uint8_t lowest_channel(core::ChannelMask mask) {
@@ -77,6 +79,9 @@ core::Status SerialModule::wait_for_done(uint8_t channel) {
   int counter = DONEPOLLS;
   uint32_t command = 0;
   do {
+    // A module that stays busy and answers each poll slowly would hold the run
+    // for hours: an interrupt the front end allows ends the wait.
+    if (platform::console::wait_cancelled()) return interrupted();
     core::Result<uint32_t> read = bus_->read32(command_port_);
     if (!read) return read.error();
     command = *read;
@@ -90,6 +95,7 @@ core::Result<bool> SerialModule::wait_for_start_setup() {
   int counter = STARTSETUPPOLLS;
   uint32_t command = 0;
   do {
+    if (platform::console::wait_cancelled()) return interrupted();
     core::Result<uint32_t> read = bus_->read32(command_port_);
     if (!read) return read.error();
     command = *read;

@@ -21,6 +21,7 @@ enum class FailureKind : uint8_t {
   module,         // the card's serial-channel module failed a command or a transfer
   unsupported,    // the protocol has no command for this access
   nonvolatile,    // the drive's non-volatile flag would not clear
+  interrupted,    // Ctrl-C (or a request to end) cut a wait short where the front end allows it
 };
 
 // How the faithful front ends show a failure.

@@ -37,4 +37,13 @@ inline constexpr int NO_KEY = -1;
 // True once Ctrl-C (or a request to end) arrived during the key poll.
 bool interrupted();
 
+// Whether such an interrupt also cuts short the link's waits (a slow answer, a busy
+// module's polls) instead of letting the access in progress finish. Off unless a
+// front end asks: one that must finish a write it started leaves it off.
+void set_waits_interruptible(bool on);
+// True when a wait is to give up now. Every wait of the link looks at it at least
+// every WAIT_SLICE_MS.
+bool wait_cancelled();
+inline constexpr int WAIT_SLICE_MS = 50;
+
 }  // namespace platform::console

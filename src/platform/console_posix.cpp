@@ -22,6 +22,7 @@ namespace {
 volatile std::sig_atomic_t interrupted_flag = 0;
 
 bool polling = false;
+bool waits_interruptible = false;
 // Read by the signal handlers: set only once saved_terminal is complete.
 volatile std::sig_atomic_t terminal_changed = 0;
 termios saved_terminal{};
@@ -155,6 +156,10 @@ bool key_pressed() {
 bool input_is_terminal() { return isatty(STDIN_FILENO) != 0; }
 
 bool interrupted() { return interrupted_flag != 0; }
+
+void set_waits_interruptible(bool on) { waits_interruptible = on; }
+
+bool wait_cancelled() { return waits_interruptible && interrupted(); }
 
 int wait_key(int timeout_ms) {
   if (interrupted_flag != 0) return NO_KEY;

@@ -33,6 +33,7 @@ struct InputFeed {
 
 InputFeed* feed = nullptr;
 std::atomic<bool> interrupted_flag{false};
+bool waits_interruptible = false;
 std::atomic<bool> input_seen{false};
 bool polling = false;
 bool on_console = false;
@@ -133,6 +134,10 @@ bool key_pressed() {
 bool input_is_terminal() { return input_is_console(); }
 
 bool interrupted() { return interrupted_flag; }
+
+void set_waits_interruptible(bool on) { waits_interruptible = on; }
+
+bool wait_cancelled() { return waits_interruptible && interrupted(); }
 
 int wait_key(int timeout_ms) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms < 0 ? 0 : timeout_ms);

@@ -19,6 +19,7 @@
 
 #include "core/numbers.h"
 
+#include "platform/console.h"
 #include "platform/os_error.h"
 #include "platform/serial_port.h"
 #include "platform/serial_rate_posix.h"
@@ -37,10 +38,16 @@ int remaining_ms(int64_t deadline) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
+// The longest one poll may block: an interrupt the front end allows is seen
+// between slices.
+int slice_of(int left) { return left < console::WAIT_SLICE_MS ? left : console::WAIT_SLICE_MS; }
+
 // Sleeps in the kernel for ms milliseconds, resuming after signals.
 void pause_ms(int ms) {
   const int64_t deadline = now_ms() + ms;
-  for (int left = ms; left > 0; left = remaining_ms(deadline)) poll(nullptr, 0, left);
+  for (int left = ms; left > 0 && !console::wait_cancelled(); left = remaining_ms(deadline)) {
+    poll(nullptr, 0, slice_of(left));
+  }
 }
 
 // "COMn", any letter case, n a decimal number from 1: the device the port stands for.
@@ -173,9 +180,12 @@ class PosixSerialDevice final : public SerialDevice {
     if (fd_ < 0) return false;
     const int64_t deadline = now_ms() + (timeout_ms > 0 ? timeout_ms : 0);
     for (;;) {
+      if (console::wait_cancelled()) return false;
       pollfd p{fd_, POLLIN, 0};
-      const int ready = poll(&p, 1, remaining_ms(deadline));
+      const int left = remaining_ms(deadline);
+      const int ready = poll(&p, 1, slice_of(left));
       if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0 && left > console::WAIT_SLICE_MS) continue;
       if (ready < 0) {
         errno_ = errno;
         pause_ms(remaining_ms(deadline));
@@ -213,9 +223,10 @@ class PosixSerialDevice final : public SerialDevice {
       }
       if (done < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return fail();
       pollfd p{fd_, POLLOUT, 0};
-      const int left = remaining_ms(deadline);
-      const int ready = left > 0 ? poll(&p, 1, left) : 0;
+      const int left = console::wait_cancelled() ? 0 : remaining_ms(deadline);
+      const int ready = left > 0 ? poll(&p, 1, slice_of(left)) : 0;
       if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0 && left > console::WAIT_SLICE_MS) continue;
       if (ready <= 0) {
         errno_ = ready == 0 ? ETIMEDOUT : errno;
         tcflush(fd_, TCOFLUSH);  // abandon what the line could not take in time

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/os_error.h"
 #include "platform/udp_socket.h"
 
@@ -103,19 +104,25 @@ class PosixUdpSocket final : public UdpSocket {
   }
 
   // Waits in the OS until a datagram (or an error such as a refused port) is
-  // pending; a signal only shortens the wait by the time already spent.
+  // pending; a signal only shortens the wait by the time already spent. The wait
+  // goes in slices, so that an interrupt the front end allows ends it at once.
   bool wait_readable(int timeout_ms) {
     const int64_t deadline = now_ms() + timeout_ms;
     pollfd pfd{fd_, POLLIN, 0};
     for (;;) {
+      if (console::wait_cancelled()) {
+        error_ = EINTR;
+        return false;
+      }
       const int64_t left = deadline - now_ms();
-      const int ready = ::poll(&pfd, 1, left > 0 ? static_cast<int>(left) : 0);
+      const int64_t slice = left < console::WAIT_SLICE_MS ? left : console::WAIT_SLICE_MS;
+      const int ready = ::poll(&pfd, 1, slice > 0 ? static_cast<int>(slice) : 0);
       if (ready > 0) return true;
-      if (ready == 0) {
+      if (ready == 0 && now_ms() >= deadline) {
         error_ = TIMED_OUT;
         return false;
       }
-      if (errno != EINTR) return fail();
+      if (ready < 0 && errno != EINTR) return fail();
     }
   }
 

@@ -98,6 +98,7 @@ bool SerialLine::toss_chars() {
   const auto give_up = start + TOSS_LIMIT;
   std::size_t tossed = 0;
   for (;;) {
+    if (platform::console::wait_cancelled()) return false;
     platform::console::sleep_ms(1);
     // Everything pending goes in one round: all of it is already here, so taking it
     // waits for nothing.

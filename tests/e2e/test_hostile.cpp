@@ -7,8 +7,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -65,6 +67,25 @@ TEST(HostileTextDrive, LeftoversOfAFailedWordAreNotTheNextWordsReply) {
   // kqi holds 70000 (0x00011170): only the high word is read in time.
   EXPECT_EQ(r.lines(), (Lines{"Data 00010000", "", "Serial Timeout Error"}));
   EXPECT_EQ(r.exit_code, 2);
+}
+
+// Ctrl-C in repeat mode ends a wait for a slow reply at once, not when the silence
+// limit runs out.
+TEST(HostileTextDrive, CtrlCEndsTheWaitForAReplyAtOnce) {
+  Drive drive("HEX", {"--fault", "late=5:5000"});
+  ASSERT_TRUE(drive.started());
+  drive.mark();
+  ToolProcess peek("parmpeek", {"kqp", "r"}, drive.env());
+  const auto second_read_sent = [](const Lines& sent) {
+    return std::count_if(sent.begin(), sent.end(), [](const std::string& line) { return line.rfind("52 57", 0) == 0; }) >= 2;
+  };
+  ASSERT_TRUE(drive.wait_for_sent(second_read_sent));
+  const auto start = std::chrono::steady_clock::now();
+  peek.interrupt();
+  RunResult r = peek.finish(20000);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.lines(), Lines{"Data  1200"});
 }
 
 // Repeat mode ends at the first failed access, as a single access ends.
@@ -165,6 +186,31 @@ TEST(HostileCard, AReplyPastTheTimeOutFailsThatReadAndNoLaterOne) {
   RunResult next = testsupport::run_tool("parmpeek", {"kqp", "2"}, card->env);
   EXPECT_EQ(next.lines(), (Lines{cardtest::BAUD_NOTICE, "Data  1200"}));
   EXPECT_EQ(next.exit_code, 0);
+}
+
+// The setup gives ten commands; from the eleventh on, the module stays busy and
+// answers each poll 300 ms late: 100000 polls would take hours.
+TEST(HostileCard, CtrlCEndsARunStuckOnABusyModule) {
+  for (const bool repeat : {true, false}) {
+    SCOPED_TRACE(repeat ? "repeat" : "single");
+    auto card = cardtest::udp_card({"--fault", "busy-after=10", "--fault", "busy-slow=300"});
+    ASSERT_TRUE(card->sim->started());
+    ToolProcess peek("parmpeek", repeat ? std::vector<std::string>{"kqp", "2", "r"} : std::vector<std::string>{"kqp", "2"},
+                     card->env);
+    const auto polled_twice = [](const std::string& text) {
+      std::size_t held = 0;
+      for (std::size_t at = text.find("held back"); at != std::string::npos; at = text.find("held back", at + 1)) ++held;
+      return held >= 2;
+    };
+    ASSERT_TRUE(testsupport::wait_for_file(card->trace_path, polled_twice, 20000));
+    const auto start = std::chrono::steady_clock::now();
+    peek.interrupt();
+    RunResult r = peek.finish(20000);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    // Repeat mode ends as a key would end it; a single access dies of the signal.
+    EXPECT_EQ(r.exit_code, repeat ? 0 : 128 + SIGINT);
+    EXPECT_EQ(r.lines(), Lines{cardtest::BAUD_NOTICE});
+  }
 }
 
 }  // namespace

@@ -138,14 +138,26 @@ std::unique_ptr<drivelink::Link> start_link(const config::LinkSettings& settings
   return std::move(*link);
 }
 
+namespace {
+
+// An access that Ctrl-C cut short in repeat mode ends the run as the loop would
+// have ended: nothing more is shown, exit code 0.
+void end_if_interrupted(const core::Failure& failure) {
+  if (failure.kind == core::FailureKind::interrupted || platform::console::wait_cancelled()) end_run(0);
+}
+
+}  // namespace
+
 Outcome settle(core::Result<uint64_t> result) {
   if (result) return {*result, false};
+  end_if_interrupted(result.error());
   if (result.error().kind != core::FailureKind::missed_answer) end_with(result.error());
   return {result.error().value, true};
 }
 
 Outcome settle(core::Status status) {
   if (status) return {};
+  end_if_interrupted(status.error());
   if (status.error().kind != core::FailureKind::missed_answer) end_with(status.error());
   return {0, true};
 }
@@ -156,8 +168,11 @@ void run_passes(bool repeat, const std::function<bool()>& pass) {
     return;
   }
   platform::console::start_key_poll();
+  // Ctrl-C must not wait for an access that may take hours (a busy module).
+  platform::console::set_waits_interruptible(true);
   while (pass() && !platform::console::key_pressed()) {
   }
+  platform::console::set_waits_interruptible(false);
   platform::console::stop_key_poll();
 }
 
