@@ -76,13 +76,14 @@ _zr90sim() {
   case ${COMP_WORDS[1]} in
     drive)
       options="--protocol --crc --link --trace --ram --eeprom --identity --silence --fault --help"
-      faults="silent silent-after= partial badcrc echo badcookie babble nonvol-stuck shortid drop= delay="
+      faults="silent silent-after= partial badcrc echo badcookie babble nonvol-stuck shortid drop= delay=
+        late= split= extra="
       ;;
     card)
-      options="--udp --port --pty --link --crc --trace --fault --help"
+      options="--udp --port --allow-remote --pty --link --crc --trace --fault --help"
       faults="silent silent-after= short-reply stray badcookie nomodule twomodules zeromasks
         idrom-badmodptr idrom-badpinptr idrom-wideio idrom-zeroportwidth idrom-manyports
-        busy notready nostart startfail runfail nodrive= nonvol-once nonvol-stuck"
+        busy busy-after= busy-slow= dup= late= notready nostart startfail runfail nodrive= nonvol-once nonvol-stuck"
       ;;
     *) return ;;
   esac

@@ -1,5 +1,8 @@
 // zr90sim card: the FPGA interface card with a drive on each of its eight serial
 // channels, reached over EZAL16 datagrams or over its ZAL serial host port.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,7 +18,7 @@ namespace {
 constexpr int EXIT_USAGE = 2;
 
 const char CARD_HELP[] =
-    "Usage: zr90sim card [--udp ADDRESS [--port P] | --pty [--link PATH] [--crc off|on|either]]\n"
+    "Usage: zr90sim card [--udp ADDRESS [--port P] [--allow-remote] | --pty [--link PATH] [--crc off|on|either]]\n"
     "                    [--trace FILE] [--fault NAME]...\n"
     "\n"
     "An FPGA interface card with a serial-channel module and a simulated drive on each\n"
@@ -23,7 +26,9 @@ const char CARD_HELP[] =
     "and runs until SIGTERM or SIGINT (Ctrl-C). On SIGUSR1 it takes in everything\n"
     "sent to it so far, lets a partial frame run out, and prints \"idle\".\n"
     "\n"
-    "  --udp ADDRESS   EZAL16 datagrams on ADDRESS, port 27181 (the default: 127.0.0.1)\n"
+    "  --udp ADDRESS   EZAL16 datagrams on ADDRESS, port 27181 (the default: 127.0.0.1);\n"
+    "                  a loopback address (127.x.x.x) unless --allow-remote is given\n"
+    "  --allow-remote  serve an address other hosts can reach\n"
     "  --port P        another UDP port\n"
     "  --pty           the card's ZAL serial host port on a pseudo-terminal\n"
     "  --link PATH     also make PATH a symbolic link to the pseudo-terminal\n"
@@ -37,6 +42,7 @@ struct CardOptions {
   std::string address = "127.0.0.1";
   int port = EZAL16_PORT;
   std::string link;
+  bool allow_remote = false;
   CrcMode crc = CrcMode::either;
   std::string trace;
   CardFaults faults;
@@ -75,6 +81,8 @@ int parse(const std::vector<std::string>& args, CardOptions& o) {
       o.address = args[++i];
     } else if (a == "--port" && has_value) {
       if (!parse_port(args[++i], o.port)) return usage_error("bad port " + args[i]);
+    } else if (a == "--allow-remote") {
+      o.allow_remote = true;
     } else if (a == "--link" && has_value) {
       o.link = args[++i];
     } else if (a == "--crc" && has_value) {
@@ -86,6 +94,12 @@ int parse(const std::vector<std::string>& args, CardOptions& o) {
     } else {
       return usage_error("unknown option or missing value: " + a);
     }
+  }
+  // A simulated card answers anyone who asks: only this machine, unless told.
+  in_addr address{};
+  if (!o.pty && !o.allow_remote && inet_pton(AF_INET, o.address.c_str(), &address) == 1 &&
+      (ntohl(address.s_addr) >> 24) != 127) {
+    return usage_error(o.address + " is not a loopback address; --allow-remote serves it anyway");
   }
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,9 +16,32 @@ namespace {
 
 std::string failure(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
+// Where a link points; empty when path is no symbolic link.
+std::string link_target(const std::string& path) {
+  char target[4096];
+  const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+  return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+// A link this program leaves behind (a run that was killed) points to a
+// pseudo-terminal; anything else at the path belongs to someone and stays.
+bool replaceable(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) return errno == ENOENT;
+  if (!S_ISLNK(info.st_mode)) return false;
+  const std::string target = link_target(path);
+  const std::string prefix = "/dev/pts/";
+  if (target.size() <= prefix.size() || target.compare(0, prefix.size(), prefix) != 0) return false;
+  return target.find_first_not_of("0123456789", prefix.size()) == std::string::npos;
+}
+
 }  // namespace
 
 Pty::Pty(const std::string& link_path) {
+  if (!link_path.empty() && !replaceable(link_path)) {
+    error_ = link_path + " exists and is not a link to a pseudo-terminal: left as it is";
+    return;
+  }
   int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0) {
     error_ = failure("posix_openpt");
@@ -67,7 +91,8 @@ Pty::Pty(const std::string& link_path) {
 }
 
 Pty::~Pty() {
-  if (!link_path_.empty()) unlink(link_path_.c_str());
+  // Only while it is still ours: someone may have put something else there since.
+  if (!link_path_.empty() && link_target(link_path_) == slave_path_) unlink(link_path_.c_str());
   if (slave_ >= 0) close(slave_);
   if (master_ >= 0) close(master_);
 }

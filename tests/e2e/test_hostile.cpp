@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 #include <algorithm>
@@ -211,6 +212,64 @@ TEST(HostileCard, CtrlCEndsARunStuckOnABusyModule) {
     EXPECT_EQ(r.exit_code, repeat ? 0 : 128 + SIGINT);
     EXPECT_EQ(r.lines(), Lines{cardtest::BAUD_NOTICE});
   }
+}
+
+// The simulator runs beside real files and networks: it replaces nothing that is
+// not its own and serves only this machine unless told.
+TEST(SimulatorSafety, ALinkPathThatIsNotItsOwnIsLeftAlone) {
+  const std::string path = testsupport::temp_path("not-a-link");
+  {
+    FILE* file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("keep me\n", file);
+    std::fclose(file);
+  }
+  for (const char* kind : {"drive", "card"}) {
+    SCOPED_TRACE(kind);
+    std::vector<std::string> args{kind, "--link", path};
+    if (std::string(kind) == "card") args.insert(args.begin() + 1, "--pty");
+    RunResult r = testsupport::run_tool(testsupport::simulator_path(), args, {});
+    EXPECT_NE(r.exit_code, 0);
+    EXPECT_NE(r.err.find("not a link to a pseudo-terminal"), std::string::npos) << r.err;
+    EXPECT_EQ(testsupport::read_file(path), "keep me\n");
+  }
+  std::remove(path.c_str());
+
+  // A link to another file is someone's too.
+  const std::string link = testsupport::temp_path("other-link");
+  ASSERT_EQ(symlink("/etc/hostname", link.c_str()), 0);
+  RunResult r = testsupport::run_tool(testsupport::simulator_path(), {"drive", "--link", link}, {});
+  EXPECT_NE(r.exit_code, 0);
+  char target[256] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_STREQ(target, "/etc/hostname");
+  std::remove(link.c_str());
+}
+
+TEST(SimulatorSafety, ALinkLeftByAKilledRunIsReplaced) {
+  const std::string link = testsupport::temp_path("stale-link");
+  ASSERT_EQ(symlink("/dev/pts/99999", link.c_str()), 0);
+  {
+    testsupport::Simulator sim({"drive", "--link", link});
+    ASSERT_TRUE(sim.started());
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), sim.ready_value());
+  }
+  std::remove(link.c_str());
+}
+
+TEST(SimulatorSafety, ACardServesOnlyLoopbackUnlessAllowed) {
+  for (const char* address : {"0.0.0.0", "192.0.2.1"}) {
+    SCOPED_TRACE(address);
+    RunResult r = testsupport::run_tool(testsupport::simulator_path(), {"card", "--udp", address}, {});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("--allow-remote"), std::string::npos) << r.err;
+  }
+  // Allowed, it serves; a port of this test's own keeps it clear of other cards.
+  const std::string port = std::to_string(40000 + testsupport::unique_com_number() * 50 + getpid() % 50);
+  testsupport::Simulator sim({"card", "--udp", "0.0.0.0", "--port", port, "--allow-remote"});
+  EXPECT_TRUE(sim.started());
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ expect "zr90sim drive --fault silent" "silent silent-after="
 # Every option the simulator's help names is offered.
 for mode in drive card; do
   offered=" $(complete_line "zr90sim $mode --") "
-  for option in $(zr90sim "$mode" --help | grep -o -- '^ *--[a-z]*' | sort -u); do
+  for option in $(zr90sim "$mode" --help | grep -o -- '^ *--[a-z-]*' | sort -u); do
     if [[ $offered != *" $option "* ]]; then
       echo "FAIL: 'zr90sim $mode --<TAB>' does not offer $option"
       failures=$((failures + 1))

@@ -327,9 +327,11 @@ RunResult ToolProcess::finish(int timeout_ms) {
   return result;
 }
 
+std::string simulator_path() { return env_or("ZR90_SIM", ZR90_DEFAULT_SIM); }
+
 Simulator::Simulator(const std::vector<std::string>& args, int timeout_ms) {
   signal(SIGPIPE, SIG_IGN);
-  std::vector<std::string> argv{env_or("ZR90_SIM", ZR90_DEFAULT_SIM)};
+  std::vector<std::string> argv{simulator_path()};
   argv.insert(argv.end(), args.begin(), args.end());
   int in_fd = -1;
   // The simulator is a Linux program even when the tools under test are Windows ones.

@@ -89,6 +89,9 @@ class Simulator {
   std::string partial_line_;
 };
 
+// The simulator program (ZR90_SIM, or the one built beside the tools).
+std::string simulator_path();
+
 // The environment that makes the tools open the given pseudo-terminal as port COMn.
 // Under Wine the port is linked into the prefix's dosdevices.
 Env com_port_env(int n, const std::string& pty_path);
