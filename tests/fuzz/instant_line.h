@@ -1,0 +1,66 @@
+// A serial device for fuzzing: the far end's answer to each command is the next
+// scripted chunk, there at once when the command's CR goes out; a silence ends at
+// once, so that no input costs real waiting.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "platform/serial_port.h"
+
+namespace fuzzing {
+
+struct Script {
+  std::deque<std::string> answers;
+  std::string pending;
+};
+
+class InstantDevice final : public platform::SerialDevice {
+ public:
+  explicit InstantDevice(Script& script) : script_(script) {}
+  bool open(const std::string&) override { return true; }
+  bool configure(int32_t) override { return true; }
+  std::size_t bytes_waiting() override { return script_.pending.size(); }
+  bool wait_readable(int) override { return !script_.pending.empty(); }
+  std::size_t read_waiting(uint8_t* buffer, std::size_t max) override {
+    const std::size_t n = max < script_.pending.size() ? max : script_.pending.size();
+    std::memcpy(buffer, script_.pending.data(), n);
+    script_.pending.erase(0, n);
+    return n;
+  }
+  bool write_all(const uint8_t* data, std::size_t size, int) override {
+    for (std::size_t i = 0; i < size; ++i) {
+      if (data[i] != '\r' || script_.answers.empty()) continue;
+      script_.pending += script_.answers.front();
+      script_.answers.pop_front();
+    }
+    return true;
+  }
+  void purge() override { script_.pending.clear(); }
+  bool set_rts() override { return true; }
+  std::string last_error_text() const override { return {}; }
+
+ private:
+  Script& script_;
+};
+
+// Splits the input at 0xFF bytes into at most max_chunks chunks of at most
+// max_size bytes each.
+inline std::deque<std::string> chunks_of(const uint8_t* data, std::size_t size, std::size_t max_chunks,
+                                         std::size_t max_size) {
+  std::deque<std::string> out(1);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0xFF) {
+      if (out.size() == max_chunks) break;
+      out.emplace_back();
+      continue;
+    }
+    if (out.back().size() < max_size) out.back().push_back(static_cast<char>(data[i]));
+  }
+  return out;
+}
+
+}  // namespace fuzzing
