@@ -61,6 +61,7 @@ core::Result<OpenedCard> open_card(HostBus& bus, const CardStart& start, core::R
     opened.start_reply = *reply;
     opened.not_started = static_cast<core::ChannelMask>(*reply & start.channels);
   }
+  module.skip_needless_ready_checks(start.fewest_exchanges);
   opened.backend = make_card_backend(module, reporter);
   return opened;
 }

@@ -53,6 +53,8 @@ struct CardStart {
   StartMode mode = StartMode::setup;
   core::ChannelMask channels = 1;
   int32_t baudrate = 0;
+  // Leave out the busy check before a run when the module is known to be idle.
+  bool fewest_exchanges = false;
 };
 
 struct OpenedCard {

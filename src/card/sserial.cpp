@@ -88,7 +88,13 @@ core::Status SerialModule::wait_for_done(uint8_t channel) {
     --counter;
   } while (command != 0 && counter != 0);
   if (counter == 0) return fatal("Timeout waiting for done", channel);
+  known_idle_ = true;
   return {};
+}
+
+core::Status SerialModule::command(uint32_t word) {
+  known_idle_ = false;
+  return bus_->write32(command_port_, word);
 }
 
 core::Result<bool> SerialModule::wait_for_start_setup() {
@@ -108,12 +114,12 @@ core::Result<bool> SerialModule::wait_for_start_setup() {
 core::Status SerialModule::write_ram(uint8_t channel, uint16_t address, uint8_t value) {
   // The module takes the byte from the data register when it sees the command.
   if (core::Status done = bus_->write32(data_port_, value); !done) return done;
-  if (core::Status done = bus_->write32(command_port_, REQUESTBIT + WRITEBIT + address); !done) return done;
+  if (core::Status done = command(REQUESTBIT + WRITEBIT + address); !done) return done;
   return wait_for_done(channel);
 }
 
 core::Result<uint8_t> SerialModule::read_ram(uint8_t channel, uint16_t address) {
-  if (core::Status done = bus_->write32(command_port_, REQUESTBIT + address); !done) return done.error();
+  if (core::Status done = command(REQUESTBIT + address); !done) return done.error();
   if (core::Status done = wait_for_done(channel); !done) return done.error();
   return read_data_byte();
 }
@@ -152,7 +158,7 @@ core::Status SerialModule::set_baudrate(uint8_t channel, int32_t rate) {
 }
 
 core::Status SerialModule::stop_all(uint8_t channel) {
-  if (core::Status done = bus_->write32(command_port_, STOPALLCOMMAND); !done) return done;
+  if (core::Status done = command(STOPALLCOMMAND); !done) return done;
   if (core::Status done = wait_for_done(channel); !done) return done;
   for (uint8_t k = 0; k <= MAXAXIS; ++k) {
     if (core::Status done = bus_->write32(csr_port(k), 0); !done) return done;
@@ -161,7 +167,7 @@ core::Status SerialModule::stop_all(uint8_t channel) {
 }
 
 core::Result<uint8_t> SerialModule::start_setup(core::ChannelMask mask) {
-  if (core::Status done = bus_->write32(command_port_, STARTSETUPCOMMAND + mask); !done) return done.error();
+  if (core::Status done = command(STARTSETUPCOMMAND + mask); !done) return done.error();
   core::Result<bool> completed = wait_for_start_setup();
   if (!completed) return completed.error();
   if (!*completed) return uint8_t{0xFF};
@@ -170,10 +176,12 @@ core::Result<uint8_t> SerialModule::start_setup(core::ChannelMask mask) {
 
 core::Result<uint8_t> SerialModule::doit(core::ChannelMask mask) {
   const uint8_t channel = lowest_channel(mask);
-  core::Result<uint32_t> command = bus_->read32(command_port_);
-  if (!command) return command.error();
-  if (*command != 0) return fatal("Not ready for command ", channel);
-  if (core::Status done = bus_->write32(command_port_, DOITCOMMAND + mask); !done) return done.error();
+  if (!(skip_ready_checks_ && known_idle_)) {
+    core::Result<uint32_t> busy = bus_->read32(command_port_);
+    if (!busy) return busy.error();
+    if (*busy != 0) return fatal("Not ready for command ", channel);
+  }
+  if (core::Status done = command(DOITCOMMAND + mask); !done) return done.error();
   if (core::Status done = wait_for_done(channel); !done) return done.error();
   return read_data_byte();
 }

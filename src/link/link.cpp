@@ -152,7 +152,7 @@ class LinkBuilder {
   }
 
   core::Status card_stage() {
-    const card::CardStart card_start{start_.mode, start_.channels, link_.settings_.baudrate};
+    const card::CardStart card_start{start_.mode, start_.channels, link_.settings_.baudrate, start_.fewest_exchanges};
     core::Result<card::OpenedCard> opened = card::open_card(*parts_.bus, card_start, reporter_);
     if (!opened) return opened.error();
     link_.status_ = "SSZAL hardware found";

@@ -39,6 +39,9 @@ struct Devices {
 struct StartRequest {
   card::StartMode mode = card::StartMode::setup;
   ChannelMask channels = 1;
+  // Fewer exchanges where the protocol allows it, at the price of traffic that
+  // differs from the faithful programs'.
+  bool fewest_exchanges = false;
 };
 
 class Link {

@@ -105,7 +105,7 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
     }
     devices.trace = session->trace_.get();
   }
-  const drivelink::StartRequest start{card::StartMode::setup, mask_of(session->axes_)};
+  const drivelink::StartRequest start{card::StartMode::setup, mask_of(session->axes_), true};
   core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(*settings, session->reporter_, start, devices);
   if (!link) {
     const core::Failure& failure = link.error();

@@ -63,6 +63,39 @@ TEST_F(CardModule, RateIsFourBytesAndStopAllClearsEveryCsr) {
   EXPECT_EQ(fake.ram[0x40 + 2 * 0x20 + 30], 255);
 }
 
+// The busy check before a run: always by default; left out, when asked, only while
+// the module is known idle (its last command was seen to complete).
+TEST_F(CardModule, TheBusyCheckBeforeARunIsLeftOutOnlyWhenTheModuleIsKnownIdle) {
+  auto command_reads = [this] {
+    long n = 0;
+    for (const auto& a : fake.accesses) n += !a.write && a.address == testsupport::FakeCard::COMMAND;
+    return n;
+  };
+  ASSERT_TRUE(module->doit(0x04));
+  ASSERT_TRUE(module->doit(0x04));
+  EXPECT_EQ(command_reads(), 4) << "a check and a done-poll for each run";
+
+  card::SerialModule quick = *module;
+  quick.skip_needless_ready_checks(true);
+  fake.accesses.clear();
+  // The module's RAM reads of the set-up completed: known idle from the start.
+  ASSERT_TRUE(quick.doit(0x04));
+  ASSERT_TRUE(quick.doit(0x04));
+  EXPECT_EQ(command_reads(), 2) << "the done-polls only";
+  fake.busy_reads = 1;  // a command that does not complete at once is still polled for
+  ASSERT_TRUE(quick.doit(0x04));
+  EXPECT_EQ(command_reads(), 4);
+  // A command written and not seen complete: the next run checks again.
+  fake.start_never_completes = true;
+  ASSERT_TRUE(quick.start_setup(0x04));
+  fake.start_never_completes = false;
+  fake.set_command_register(0);
+  fake.accesses.clear();
+  ASSERT_TRUE(quick.doit(0x04));
+  ASSERT_FALSE(fake.accesses.empty());
+  EXPECT_EQ(fake.accesses.front(), R(CMD, 0)) << "the check comes before the run command";
+}
+
 TEST_F(CardModule, StartSetupGivesTheWholeFailureByte) {
   core::Result<uint8_t> failures = module->start_setup(0x04);
   ASSERT_TRUE(failures);
