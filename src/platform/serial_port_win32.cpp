@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/numbers.h"
+#include "platform/console.h"
 #include "platform/os_error.h"
 #include "platform/serial_port.h"
 
@@ -156,9 +157,13 @@ class Win32SerialDevice final : public SerialDevice {
     // between is remembered by the driver and ends the wait at once.
     if (!SetCommMask(handle_, EV_RXCHAR)) return fail();
     bool ready = bytes_waiting() > 0;
-    while (!ready) {
+    // In slices, so that an interrupt the front end allows ends the wait at once; a
+    // wait that runs out its slice stays pending and is taken up again.
+    while (!ready && !console::wait_cancelled()) {
       const DWORD left = remaining_ms(deadline);
-      if (left == 0 || !wait_for_event(left)) break;
+      if (left == 0) break;
+      const DWORD slice = left < static_cast<DWORD>(console::WAIT_SLICE_MS) ? left : console::WAIT_SLICE_MS;
+      if (!wait_for_event(slice) && !wait_->in_flight) break;
       ready = bytes_waiting() > 0;
     }
     stop_event_wait();
