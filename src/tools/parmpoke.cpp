@@ -2,16 +2,14 @@
 #include <cstdint>
 #include <string>
 
-#include "core/numbers.h"
-#include "core/text.h"
 #include "platform/console.h"
 #include "tools/common/about.h"
+#include "tools/common/data_value.h"
 #include "tools/common/fatal.h"
 #include "tools/common/tools.h"
 
 namespace {
 
-using dict::PARAMETERTYPE;
 using namespace tools;
 
 constexpr char USAGE_LINE[] = "Usage: parmpoke parm data [axis] [q] [h]";
@@ -26,14 +24,11 @@ struct Request {
   bool repeat = false;
 };
 
-// The data argument: a decimal real number rounded half to even, or with the h flag
-// up to 16 hexadecimal digits. Anything else, a decimal number beyond the signed
-// 64-bit range included, is a usage error.
+// A data argument that is no number is a usage error.
 int64_t parse_value(const std::string& text, bool hex) {
-  int64_t value = 0;
-  const bool ok = hex ? core::HEXDOUBLEREAD(text, value) : core::parse_rounded_int64(text, value);
-  if (!ok) usage(USAGE_LINE);
-  return value;
+  const std::optional<int64_t> value = read_data_value(text, hex);
+  if (!value) usage(USAGE_LINE);
+  return *value;
 }
 
 Request parse_command_line(const Arguments& args, const config::LinkSettings& settings) {
@@ -51,28 +46,6 @@ Request parse_command_line(const Arguments& args, const config::LinkSettings& se
   request.value = parse_value(args[2], request.hex);
   request.axis = axis_argument(args[3], settings);
   return request;
-}
-
-constexpr int64_t BYTE_LIMIT = 0xFF;
-constexpr int64_t WORD_LIMIT = 0xFFFF;
-
-// The largest value the type takes; negative values pass and their low bits are
-// written. Longs and doubles take any value.
-std::optional<int64_t> upper_limit(PARAMETERTYPE type) {
-  switch (type) {
-    case PARAMETERTYPE::TYPE_BYTE:
-    case PARAMETERTYPE::TYPE_EBYTE:
-      return BYTE_LIMIT;
-    case PARAMETERTYPE::TYPE_UINT:
-    case PARAMETERTYPE::TYPE_INT:
-    case PARAMETERTYPE::TYPE_PTR:
-    case PARAMETERTYPE::TYPE_MASK:
-    case PARAMETERTYPE::TYPE_FLAG:
-    case PARAMETERTYPE::TYPE_EWORD:
-      return WORD_LIMIT;
-    default:
-      return std::nullopt;
-  }
 }
 
 // One write of the value for the row's type; the range is checked before anything

@@ -1,6 +1,7 @@
 // A serial device for fuzzing: the far end's answer to each command is the next
-// scripted chunk, there at once when the command's CR goes out; a silence ends at
-// once, so that no input costs real waiting.
+// scripted chunk, there at once when the command goes out; a silence ends at once,
+// so that no input costs real waiting. A text command ends at its CR; a binary
+// frame has no terminator, so a device for those takes each write as one command.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +19,12 @@ struct Script {
   std::string pending;
 };
 
+enum class CommandEnd { carriage_return, each_write };
+
 class InstantDevice final : public platform::SerialDevice {
  public:
-  explicit InstantDevice(Script& script) : script_(script) {}
+  explicit InstantDevice(Script& script, CommandEnd end = CommandEnd::carriage_return)
+      : script_(script), end_(end) {}
   bool open(const std::string&) override { return true; }
   bool configure(int32_t) override { return true; }
   std::size_t bytes_waiting() override { return script_.pending.size(); }
@@ -32,10 +36,12 @@ class InstantDevice final : public platform::SerialDevice {
     return n;
   }
   bool write_all(const uint8_t* data, std::size_t size, int) override {
+    if (end_ == CommandEnd::each_write) {
+      answer();
+      return true;
+    }
     for (std::size_t i = 0; i < size; ++i) {
-      if (data[i] != '\r' || script_.answers.empty()) continue;
-      script_.pending += script_.answers.front();
-      script_.answers.pop_front();
+      if (data[i] == '\r') answer();
     }
     return true;
   }
@@ -44,7 +50,14 @@ class InstantDevice final : public platform::SerialDevice {
   std::string last_error_text() const override { return {}; }
 
  private:
+  void answer() {
+    if (script_.answers.empty()) return;
+    script_.pending += script_.answers.front();
+    script_.answers.pop_front();
+  }
+
   Script& script_;
+  CommandEnd end_;
 };
 
 // Splits the input at 0xFF bytes into at most max_chunks chunks of at most

@@ -10,7 +10,7 @@ seconds=${2:-60}
 shift $(($# < 2 ? $# : 2))
 here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(numbers config texthost card)
+[ ${#targets[@]} -gt 0 ] || targets=(numbers config texthost card zal value settings)
 work=$(mktemp -d "${TMPDIR:-/tmp}/zr90-fuzz.XXXXXX")
 failed=0
 for name in "${targets[@]}"; do

@@ -1,0 +1,65 @@
+// parmpoke's data argument and the range of each parameter type: no input may
+// crash the reading; what it accepts, written back, reads as the same value; plain
+// numbers read as an independent reading says; and each type's limit is the
+// largest number its width holds.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "dictionary/dictionary.h"
+#include "tools/common/data_value.h"
+
+namespace {
+
+bool all_of(const std::string& text, const char* allowed, std::size_t from) {
+  return text.size() > from && text.find_first_not_of(allowed, from) == std::string::npos;
+}
+
+// Up to 18 decimal digits with an optional minus, or up to 16 hexadecimal digits:
+// forms the C library reads the same way. Nothing for any other text.
+std::optional<int64_t> independent_reading(const std::string& text, bool hex) {
+  if (hex) {
+    if (text.size() > 16 || !all_of(text, "0123456789abcdefABCDEF", 0)) return std::nullopt;
+    return static_cast<int64_t>(std::strtoull(text.c_str(), nullptr, 16));
+  }
+  const std::size_t from = !text.empty() && text[0] == '-' ? 1 : 0;
+  if (text.size() - from > 18 || !all_of(text, "0123456789", from)) return std::nullopt;
+  return std::strtoll(text.c_str(), nullptr, 10);
+}
+
+std::string written_back(int64_t value, bool hex) {
+  if (!hex) return std::to_string(value);
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llX", static_cast<unsigned long long>(value));
+  return digits;
+}
+
+// The largest unsigned number of the width where the type's value is a byte or a
+// word; nothing where it is wider or there is no single value.
+std::optional<int64_t> width_limit(dict::PARAMETERTYPE type) {
+  const std::optional<core::Location> location = dict::location_of(type, 0);
+  if (!location || location->width > core::Width::word) return std::nullopt;
+  return (int64_t{1} << (8 * static_cast<int>(location->width))) - 1;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const bool hex = (data[0] & 1) != 0;
+  constexpr int type_count = static_cast<int>(dict::PARAMETERTYPE::TYPE_WORDTABLE) + 1;
+  const auto type = static_cast<dict::PARAMETERTYPE>((data[0] >> 1) % type_count);
+  const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+
+  if (tools::upper_limit(type) != width_limit(type)) std::abort();
+
+  const std::optional<int64_t> value = tools::read_data_value(text, hex);
+  if (const std::optional<int64_t> expected = independent_reading(text, hex)) {
+    if (value != expected) std::abort();
+  }
+  if (value && tools::read_data_value(written_back(*value, hex), hex) != value) std::abort();
+  return 0;
+}
