@@ -10,7 +10,13 @@ seconds=${2:-60}
 shift $(($# < 2 ? $# : 2))
 here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(numbers config texthost card zal value settings)
+if [ ${#targets[@]} -eq 0 ]; then
+  # Every target the build made: the list in CMakeLists.txt is the only one.
+  for program in "$build"/tests/fuzz/fuzz_*; do
+    [ -x "$program" ] && targets+=("${program##*/fuzz_}")
+  done
+  [ ${#targets[@]} -gt 0 ] || { echo "run.sh: no fuzz targets in $build/tests/fuzz" >&2; exit 1; }
+fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/zr90-fuzz.XXXXXX")
 failed=0
 for name in "${targets[@]}"; do

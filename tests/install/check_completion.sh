@@ -22,13 +22,13 @@ set -u
 failures=0
 # complete LINE: the words offered when Tab is pressed at the end of LINE.
 complete_line() {
-  local line=$1 spec function
+  local line=$1 registration function
   COMP_LINE=$line COMP_POINT=${#line}
   read -ra COMP_WORDS <<<"$line"
   [[ $line == *" " ]] && COMP_WORDS+=("")
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-  spec=$(complete -p "${COMP_WORDS[0]}" 2>/dev/null) || { _completion_loader "${COMP_WORDS[0]}"; spec=$(complete -p "${COMP_WORDS[0]}" 2>/dev/null); }
-  function=${spec##*-F }
+  registration=$(complete -p "${COMP_WORDS[0]}" 2>/dev/null) || { _completion_loader "${COMP_WORDS[0]}"; registration=$(complete -p "${COMP_WORDS[0]}" 2>/dev/null); }
+  function=${registration##*-F }
   function=${function%% *}
   COMPREPLY=()
   "$function" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
