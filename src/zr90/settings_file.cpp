@@ -53,11 +53,14 @@ ordered_json values_json(const std::vector<SavedValue>& values) {
 }
 
 // "[json.exception.parse_error.101] parse error at line 3, column 5: syntax error ..."
-// in the user's words: "line 3, column 5: syntax error ...".
+// in the user's words: "line 3, column 5: syntax error ..."; and a number too
+// large for the reader, "[json.exception.out_of_range.406] number overflow parsing
+// '1e999'", as "number overflow parsing '1e999'".
 std::string syntax_message(const std::string& what) {
   const std::string marker = "parse error at ";
-  const std::size_t at = what.find(marker);
-  return at == std::string::npos ? what : what.substr(at + marker.size());
+  if (const std::size_t at = what.find(marker); at != std::string::npos) return what.substr(at + marker.size());
+  const std::size_t tag_end = what.find("] ");
+  return what.rfind("[json.exception.", 0) == 0 && tag_end != std::string::npos ? what.substr(tag_end + 2) : what;
 }
 
 // A name the wrong section holds, or none at all: what the user probably meant.
@@ -249,7 +252,8 @@ core::Result<SettingsFile> parse_settings(std::string_view text) {
   ordered_json root;
   try {
     root = ordered_json::parse(text.begin(), text.end(), std::ref(watch));
-  } catch (const ordered_json::parse_error& error) {
+  } catch (const ordered_json::exception& error) {
+    // Not only syntax: a number beyond a double's range is thrown as out_of_range.
     return refused(syntax_message(error.what()));
   }
   if (core::Status header = check_header(root); !header) return header.error();
@@ -329,7 +333,9 @@ std::string backup_path(const std::string& path) {
   const std::string base = stem + ".before-" + local_stamp();
   std::string candidate = base + suffix;
   // Two restores within a second must not lose the first one's backup.
-  for (int n = 2; std::filesystem::exists(candidate); ++n) candidate = base + "-" + std::to_string(n) + suffix;
+  // A name that cannot be looked at counts as free: writing it then fails with its reason.
+  std::error_code unseen;
+  for (int n = 2; std::filesystem::exists(candidate, unseen); ++n) candidate = base + "-" + std::to_string(n) + suffix;
   return candidate;
 }
 

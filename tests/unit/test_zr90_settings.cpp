@@ -86,6 +86,8 @@ TEST(Zr90SettingsFile, EveryFaultIsNamed) {
   // The line and column of a syntax error; the rest is the JSON reader's own words.
   const std::string syntax = refusal("{\n  \"format\": \"zr90-settings\",\n  \"version\": 1,\n  oops\n}");
   EXPECT_EQ(syntax.rfind("line 4, column 3: syntax error", 0), 0u) << syntax;
+  // A number the reader cannot hold is refused like a syntax error, not thrown past us.
+  EXPECT_EQ(refusal("{\"format\": \"zr90-settings\", \"version\": 1e999}"), "number overflow parsing '1e999'");
 
   struct Case {
     const char* path;
