@@ -17,12 +17,12 @@ namespace {
 
 struct Difference {
   uint8_t axis = 0;
-  Parameter parameter;
+  drive::Parameter parameter;
   std::optional<uint64_t> a;
   std::optional<uint64_t> b;
 };
 
-std::optional<uint64_t> value_in(const std::vector<SavedValue>& values, const Parameter& parameter) {
+std::optional<uint64_t> value_in(const std::vector<SavedValue>& values, const drive::Parameter& parameter) {
   for (const SavedValue& v : values) {
     if (v.parameter.name == parameter.name) return v.bits;
   }
@@ -30,9 +30,9 @@ std::optional<uint64_t> value_in(const std::vector<SavedValue>& values, const Pa
 }
 
 // Dictionary order over both sides; a setting one side lacks differs from any value.
-void compare_section(uint8_t axis, const std::vector<Parameter>& order, const std::vector<SavedValue>& a,
+void compare_section(uint8_t axis, const std::vector<drive::Parameter>& order, const std::vector<SavedValue>& a,
                      const std::vector<SavedValue>& b, std::vector<Difference>& differences) {
-  for (const Parameter& parameter : order) {
+  for (const drive::Parameter& parameter : order) {
     const std::optional<uint64_t> left = value_in(a, parameter);
     const std::optional<uint64_t> right = value_in(b, parameter);
     if (left != right) differences.push_back({axis, parameter, left, right});
@@ -60,14 +60,14 @@ DriveSettings only_as_in(const DriveSettings& live, const DriveSettings& file) {
   return kept;
 }
 
-std::string value_text(const Parameter& parameter, const std::optional<uint64_t>& bits, bool hex) {
-  return bits ? format_value(parameter.type, *bits, hex) : "-";
+std::string value_text(const drive::Parameter& parameter, const std::optional<uint64_t>& bits, bool hex) {
+  return bits ? drive::format_value(parameter.type, *bits, hex) : "-";
 }
 
-nlohmann::ordered_json value_json(const Parameter& parameter, const std::optional<uint64_t>& bits, bool hex) {
+nlohmann::ordered_json value_json(const drive::Parameter& parameter, const std::optional<uint64_t>& bits, bool hex) {
   if (!bits) return nullptr;
-  if (hex) return format_value(parameter.type, *bits, true);
-  return signed_value(parameter.type, *bits);
+  if (hex) return drive::format_value(parameter.type, *bits, true);
+  return drive::signed_value(parameter.type, *bits);
 }
 
 bool print(const Options& options, const std::vector<Difference>& differences) {

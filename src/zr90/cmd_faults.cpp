@@ -36,8 +36,8 @@ std::vector<std::string> set_bits(uint16_t value, std::span<const dict::BITNAME>
 int run_faults(const Options& options) {
   const Word words[] = {{"fault", dict::FAULTBITS}, {"faultmask", dict::FAULTBITS},
                         {"startupstatus", dict::FAULTBITS}, {"status", dict::STATUSBITS}};
-  std::vector<Parameter> parameters;
-  for (const Word& word : words) parameters.push_back(*find_parameter(word.name));
+  std::vector<drive::Parameter> parameters;
+  for (const Word& word : words) parameters.push_back(*drive::find_parameter(word.name));
 
   int exit_code = EXIT_USAGE;
   std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
@@ -45,7 +45,7 @@ int run_faults(const Options& options) {
 
   // Rows by axis, then by word.
   std::vector<std::vector<AxisValue>> values;
-  for (const Parameter& parameter : parameters) values.push_back(read_on_axes(**session, parameter));
+  for (const drive::Parameter& parameter : parameters) values.push_back(read_on_axes(**session, parameter));
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
   std::string text;
   for (std::size_t a = 0; a < (*session)->axes().size(); ++a) {
@@ -64,7 +64,7 @@ int run_faults(const Options& options) {
       }
       std::string line = (*session)->several_axes() ? std::to_string(value.axis) + " " : "";
       line += std::string(words[w].name) + std::string(14 - std::string(words[w].name).size(), ' ') +
-              format_value(parameters[w].type, word, true);
+              drive::format_value(parameters[w].type, word, true);
       for (const std::string& bit : bits) line += " " + bit;
       text += line + "\n";
     }

@@ -11,9 +11,9 @@ namespace zr90 {
 
 namespace {
 
-nlohmann::ordered_json json_value(const Parameter& parameter, uint64_t bits, bool hex) {
-  if (hex) return format_value(parameter.type, bits, true);
-  return signed_value(parameter.type, bits);
+nlohmann::ordered_json json_value(const drive::Parameter& parameter, uint64_t bits, bool hex) {
+  if (hex) return drive::format_value(parameter.type, bits, true);
+  return drive::signed_value(parameter.type, bits);
 }
 
 class GetOutput {
@@ -22,12 +22,12 @@ class GetOutput {
     if (options_.csv) text_ = "axis,name,address,type,value,error\n";
   }
 
-  void add(const Parameter& parameter, const AxisValue& value) {
+  void add(const drive::Parameter& parameter, const AxisValue& value) {
     if (options_.json) {
       nlohmann::ordered_json row = {{"axis", value.axis},
                             {"name", parameter.name},
-                            {"address", address_text(parameter.address)},
-                            {"type", type_name(parameter.type)}};
+                            {"address", drive::address_text(parameter.address)},
+                            {"type", drive::type_name(parameter.type)}};
       if (value.value) {
         row["value"] = json_value(parameter, *value.value, options_.hex);
       } else {
@@ -37,14 +37,14 @@ class GetOutput {
       return;
     }
     if (options_.csv) {
-      text_ += std::to_string(value.axis) + "," + parameter.name + "," + address_text(parameter.address) + "," +
-               type_name(parameter.type) + ",";
-      text_ += value.value ? format_value(parameter.type, *value.value, options_.hex) + "," : "," + csv_text(describe(value.value.error()));
+      text_ += std::to_string(value.axis) + "," + parameter.name + "," + drive::address_text(parameter.address) + "," +
+               drive::type_name(parameter.type) + ",";
+      text_ += value.value ? drive::format_value(parameter.type, *value.value, options_.hex) + "," : "," + csv_text(describe(value.value.error()));
       text_ += "\n";
       return;
     }
     if (!value.value) return;
-    const std::string shown = format_value(parameter.type, *value.value, options_.hex);
+    const std::string shown = drive::format_value(parameter.type, *value.value, options_.hex);
     if (options_.value_only) {
       text_ += shown + "\n";
     } else if (several_axes_) {
@@ -73,14 +73,14 @@ class GetOutput {
 }  // namespace
 
 int run_get(const Options& options, const std::vector<std::string>& names) {
-  const std::optional<std::vector<Parameter>> parameters = resolve_names(names);
+  const std::optional<std::vector<drive::Parameter>> parameters = resolve_names(names);
   if (!parameters) return EXIT_USAGE;
   int exit_code = EXIT_USAGE;
   std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
   if (!session) return exit_code;
 
   GetOutput output(options, (*session)->several_axes());
-  for (const Parameter& parameter : *parameters) {
+  for (const drive::Parameter& parameter : *parameters) {
     for (const AxisValue& value : read_on_axes(**session, parameter)) {
       if (!value.value) {
         exit_code = EXIT_FAILED;

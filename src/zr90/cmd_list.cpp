@@ -7,7 +7,7 @@
 
 #include "core/text.h"
 #include "zr90/commands.h"
-#include "zr90/parameters.h"
+#include "drive/parameter.h"
 
 namespace zr90 {
 
@@ -56,7 +56,7 @@ bool selected(const std::vector<std::string>& patterns, const char* name) {
   return false;
 }
 
-const char* memory_name(dict::PARAMETERTYPE type) { return is_eeprom(type) ? "eeprom" : "ram"; }
+const char* memory_name(dict::PARAMETERTYPE type) { return drive::is_eeprom(type) ? "eeprom" : "ram"; }
 
 }  // namespace
 
@@ -65,12 +65,12 @@ int run_list(const Options& options, const std::vector<std::string>& patterns) {
   std::string table;
   for (const dict::ZORNPARAMREC& row : dict::ZORNPARAMS) {
     if (!selected(patterns, row.PARMNAME)) continue;
-    const std::string address = address_text(static_cast<uint16_t>(row.PARMLOC));
+    const std::string address = drive::address_text(static_cast<uint16_t>(row.PARMLOC));
     if (options.json) {
-      rows.push_back({{"name", row.PARMNAME}, {"address", address}, {"type", type_name(row.PARMTYPE)},
+      rows.push_back({{"name", row.PARMNAME}, {"address", address}, {"type", drive::type_name(row.PARMTYPE)},
                       {"memory", memory_name(row.PARMTYPE)}});
     } else {
-      table += core::PADWITHSPACES(row.PARMNAME, 17) + " " + address + "  " + core::PADWITHSPACES(type_name(row.PARMTYPE), 7) +
+      table += core::PADWITHSPACES(row.PARMNAME, 17) + " " + address + "  " + core::PADWITHSPACES(drive::type_name(row.PARMTYPE), 7) +
                memory_name(row.PARMTYPE) + "\n";
     }
   }

@@ -69,7 +69,7 @@ std::optional<std::vector<Target>> targets_of(const Options& options, const Sett
   return targets;
 }
 
-bool contains(const Parameter& outer, const Parameter& inner) {
+bool contains(const drive::Parameter& outer, const drive::Parameter& inner) {
   const unsigned outer_end = outer.location.address + static_cast<unsigned>(outer.location.width);
   const unsigned inner_end = inner.location.address + static_cast<unsigned>(inner.location.width);
   return outer.location.address <= inner.location.address && inner_end <= outer_end;
@@ -93,9 +93,9 @@ std::vector<Change> changes_for(const DriveSettings& wanted, const DriveSettings
 }
 
 std::string change_line(uint8_t axis, const Change& change, bool hex) {
-  const Parameter& p = change.wanted.parameter;
-  return std::to_string(axis) + " " + p.name + " " + format_value(p.type, change.old_bits, hex) + " -> " +
-         format_value(p.type, change.wanted.bits, hex) + "\n";
+  const drive::Parameter& p = change.wanted.parameter;
+  return std::to_string(axis) + " " + p.name + " " + drive::format_value(p.type, change.old_bits, hex) + " -> " +
+         drive::format_value(p.type, change.wanted.bits, hex) + "\n";
 }
 
 std::string plan_text(const std::vector<AxisPlan>& plans, bool hex) {
@@ -181,7 +181,7 @@ class Writer {
 
  private:
   Outcome apply(uint8_t axis, const Change& change) {
-    const Parameter& parameter = change.wanted.parameter;
+    const drive::Parameter& parameter = change.wanted.parameter;
     drivelink::Link& link = session_.link();
     if (!change.covered_by) {
       if (core::Status written = link.write(axis, parameter.location, change.wanted.bits); !written) {
@@ -192,12 +192,12 @@ class Writer {
     if (!after) return failed(axis, parameter, after.error());
     if (width_bits(parameter, *after) == change.wanted.bits) return Outcome::verified;
     say("axis " + std::to_string(axis) + ": " + parameter.name + ": wrote " +
-        format_value(parameter.type, change.wanted.bits, options_.hex) + ", read back " +
-        format_value(parameter.type, width_bits(parameter, *after), options_.hex));
+        drive::format_value(parameter.type, change.wanted.bits, options_.hex) + ", read back " +
+        drive::format_value(parameter.type, width_bits(parameter, *after), options_.hex));
     return Outcome::differs;
   }
 
-  Outcome failed(uint8_t axis, const Parameter& parameter, const core::Failure& failure) {
+  Outcome failed(uint8_t axis, const drive::Parameter& parameter, const core::Failure& failure) {
     say("axis " + std::to_string(axis) + ": " + parameter.name + ": " + describe(failure));
     if (ends_the_link(failure) || failure.kind == core::FailureKind::nonvolatile) stop_all_ = true;
     return Outcome::unconfirmed;

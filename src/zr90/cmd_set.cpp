@@ -13,7 +13,7 @@ namespace zr90 {
 namespace {
 
 struct Assignment {
-  Parameter parameter;
+  drive::Parameter parameter;
   uint64_t value = 0;
 };
 
@@ -25,12 +25,12 @@ std::optional<std::vector<Assignment>> parse_assignments(const std::vector<std::
       say("\"" + text + "\" is not NAME=VALUE");
       return std::nullopt;
     }
-    core::Result<Parameter> parameter = find_parameter(std::string_view(text).substr(0, equals));
+    core::Result<drive::Parameter> parameter = drive::find_parameter(std::string_view(text).substr(0, equals));
     if (!parameter) {
       say(parameter.error().text);
       return std::nullopt;
     }
-    core::Result<uint64_t> value = parse_value(*parameter, std::string_view(text).substr(equals + 1));
+    core::Result<uint64_t> value = drive::parse_value(*parameter, std::string_view(text).substr(equals + 1));
     if (!value) {
       say(value.error().text);
       return std::nullopt;
@@ -42,7 +42,7 @@ std::optional<std::vector<Assignment>> parse_assignments(const std::vector<std::
 
 std::size_t eeprom_count(const std::vector<Assignment>& assignments) {
   std::size_t count = 0;
-  for (const Assignment& a : assignments) count += is_eeprom(a.parameter.type) ? 1 : 0;
+  for (const Assignment& a : assignments) count += drive::is_eeprom(a.parameter.type) ? 1 : 0;
   return count;
 }
 
@@ -70,7 +70,7 @@ int confirm_eeprom_writes(const Options& options, const std::vector<Assignment>&
 // One write on one axis, with the old value when it is to be shown and the
 // read-back; true when everything verified.
 bool write_one(Session& session, const Options& options, uint8_t axis, const Assignment& assignment, std::string& shown) {
-  const Parameter& parameter = assignment.parameter;
+  const drive::Parameter& parameter = assignment.parameter;
   drivelink::Link& link = session.link();
   std::optional<uint64_t> old;
   if (options.verbose) {
@@ -93,16 +93,16 @@ bool write_one(Session& session, const Options& options, uint8_t axis, const Ass
     }
     if (*after != assignment.value) {
       const core::Failure mismatch = core::fail(core::FailureKind::corrupt,
-                                                "wrote " + format_value(parameter.type, assignment.value, options.hex) +
-                                                    ", read back " + format_value(parameter.type, *after, options.hex));
+                                                "wrote " + drive::format_value(parameter.type, assignment.value, options.hex) +
+                                                    ", read back " + drive::format_value(parameter.type, *after, options.hex));
       say(access_message(session, axis, parameter.name, mismatch));
       return false;
     }
   }
   if (old) {
     if (session.several_axes()) shown += std::to_string(axis) + " ";
-    shown += parameter.name + " " + format_value(parameter.type, *old, options.hex) + " -> " +
-             format_value(parameter.type, assignment.value, options.hex) + "\n";
+    shown += parameter.name + " " + drive::format_value(parameter.type, *old, options.hex) + " -> " +
+             drive::format_value(parameter.type, assignment.value, options.hex) + "\n";
   }
   return true;
 }

@@ -20,14 +20,14 @@ constexpr int ESCAPE = 27;
 constexpr std::size_t MIN_COLUMN_WIDTH = 8;
 
 struct Column {
-  const Parameter* parameter;
+  const drive::Parameter* parameter;
   uint8_t axis;
   std::string label;  // kqp, or 2:kqp with several axes
 };
 
-std::vector<Column> columns_of(const std::vector<Parameter>& parameters, const Session& session) {
+std::vector<Column> columns_of(const std::vector<drive::Parameter>& parameters, const Session& session) {
   std::vector<Column> columns;
-  for (const Parameter& parameter : parameters) {
+  for (const drive::Parameter& parameter : parameters) {
     for (uint8_t axis : session.axes()) {
       const std::string label = session.several_axes() ? std::to_string(axis) + ":" + parameter.name : parameter.name;
       columns.push_back({&parameter, axis, label});
@@ -68,7 +68,7 @@ class Table {
 
 class Watcher {
  public:
-  Watcher(Session& session, const Options& options, const std::vector<Parameter>& parameters)
+  Watcher(Session& session, const Options& options, const std::vector<drive::Parameter>& parameters)
       : session_(session), options_(options), parameters_(parameters), table_(columns_of(parameters, session), options.csv) {}
 
   int run() {
@@ -94,9 +94,9 @@ class Watcher {
   }
 
   std::string sample_row(Clock::time_point start) {
-    std::map<std::pair<const Parameter*, uint8_t>, std::string> cells;
+    std::map<std::pair<const drive::Parameter*, uint8_t>, std::string> cells;
     const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    for (const Parameter& parameter : parameters_) {
+    for (const drive::Parameter& parameter : parameters_) {
       for (const AxisValue& value : read_on_axes(session_, parameter)) {
         cells[{&parameter, value.axis}] = cell(parameter, value);
       }
@@ -107,11 +107,11 @@ class Watcher {
   }
 
   // A failed read shows in its cell and is said once until that value reads again.
-  std::string cell(const Parameter& parameter, const AxisValue& value) {
+  std::string cell(const drive::Parameter& parameter, const AxisValue& value) {
     const std::string key = std::to_string(value.axis) + ":" + parameter.name;
     if (value.value) {
       failing_.erase(key);
-      return format_value(parameter.type, *value.value, options_.hex);
+      return drive::format_value(parameter.type, *value.value, options_.hex);
     }
     any_failed_ = true;
     if (failing_.insert(key).second && session_.axis_started(value.axis)) {
@@ -122,7 +122,7 @@ class Watcher {
 
   Session& session_;
   const Options& options_;
-  const std::vector<Parameter>& parameters_;
+  const std::vector<drive::Parameter>& parameters_;
   Table table_;
   std::set<std::string> failing_;
   bool any_failed_ = false;
@@ -131,7 +131,7 @@ class Watcher {
 }  // namespace
 
 int run_watch(const Options& options, const std::vector<std::string>& names) {
-  const std::optional<std::vector<Parameter>> parameters = resolve_names(names);
+  const std::optional<std::vector<drive::Parameter>> parameters = resolve_names(names);
   if (!parameters) return EXIT_USAGE;
   int exit_code = EXIT_USAGE;
   std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);

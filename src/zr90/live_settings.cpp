@@ -10,12 +10,12 @@ core::Failure channel_not_started() { return core::fail(core::FailureKind::modul
 
 std::vector<core::Location> eeprom_locations() {
   std::vector<core::Location> locations;
-  for (const Parameter& p : saved_eeprom_parameters()) locations.push_back(p.location);
+  for (const drive::Parameter& p : saved_eeprom_parameters()) locations.push_back(p.location);
   return locations;
 }
 
 std::vector<SavedValue> saved_values(const std::vector<uint64_t>& bits) {
-  const std::vector<Parameter>& parameters = saved_eeprom_parameters();
+  const std::vector<drive::Parameter>& parameters = saved_eeprom_parameters();
   std::vector<SavedValue> values;
   for (std::size_t i = 0; i < parameters.size() && i < bits.size(); ++i) {
     values.push_back({parameters[i], width_bits(parameters[i], bits[i])});
@@ -39,7 +39,7 @@ void read_ram(Session& session, std::vector<LiveDrive>& drives) {
       d.settings->has_ram = true;
     }
   }
-  for (const Parameter& parameter : saved_ram_parameters()) {
+  for (const drive::Parameter& parameter : saved_ram_parameters()) {
     if (readable.empty()) return;
     core::Result<std::vector<core::ChannelReading>> readings = session.link().read_channels(mask_of(readable), parameter.location);
     if (!readings) {

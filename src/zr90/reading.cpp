@@ -12,10 +12,10 @@ core::Failure not_started() { return core::fail(core::FailureKind::module, "the 
 
 }  // namespace
 
-std::optional<std::vector<Parameter>> resolve_names(const std::vector<std::string>& names) {
-  std::vector<Parameter> parameters;
+std::optional<std::vector<drive::Parameter>> resolve_names(const std::vector<std::string>& names) {
+  std::vector<drive::Parameter> parameters;
   for (const std::string& name : names) {
-    core::Result<Parameter> parameter = find_parameter(name);
+    core::Result<drive::Parameter> parameter = drive::find_parameter(name);
     if (!parameter) {
       say(parameter.error().text);
       return std::nullopt;
@@ -25,7 +25,7 @@ std::optional<std::vector<Parameter>> resolve_names(const std::vector<std::strin
   return parameters;
 }
 
-std::vector<AxisValue> read_on_axes(Session& session, const Parameter& parameter) {
+std::vector<AxisValue> read_on_axes(Session& session, const drive::Parameter& parameter) {
   std::vector<AxisValue> values;
   const std::vector<uint8_t>& live = session.live_axes();
   if (live.size() > 1 && parameter.location.memory == core::Memory::ram) {

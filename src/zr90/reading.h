@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "core/result.h"
-#include "zr90/parameters.h"
+#include "drive/parameter.h"
 #include "zr90/session.h"
 
 namespace zr90 {
 
 // Every name checked, before any link is opened; a bad one has been said.
-std::optional<std::vector<Parameter>> resolve_names(const std::vector<std::string>& names);
+std::optional<std::vector<drive::Parameter>> resolve_names(const std::vector<std::string>& names);
 
 struct AxisValue {
   uint8_t axis = 0;
@@ -23,7 +23,7 @@ struct AxisValue {
 
 // Ascending by axis, every axis of the session; an axis whose channel did not start
 // gets that failure without an access.
-std::vector<AxisValue> read_on_axes(Session& session, const Parameter& parameter);
+std::vector<AxisValue> read_on_axes(Session& session, const drive::Parameter& parameter);
 
 // "axis 2: kqp: Connection timed out" (the axis only when the run has several).
 std::string access_message(const Session& session, uint8_t axis, const std::string& name, const core::Failure& failure);

@@ -21,20 +21,20 @@ constexpr char NOT_A_SETTING[] = "nvinvalid";
 
 core::Failure refused(const std::string& text) { return core::fail(core::FailureKind::config, text); }
 
-std::vector<Parameter> parameters_where(bool eeprom) {
-  std::vector<Parameter> parameters;
+std::vector<drive::Parameter> parameters_where(bool eeprom) {
+  std::vector<drive::Parameter> parameters;
   for (const dict::ZORNPARAMREC& row : dict::ZORNPARAMS) {
     if (std::string_view(row.PARMNAME) == NOT_A_SETTING) continue;
     const std::optional<core::Location> location = dict::location_of(row.PARMTYPE, 0);
     if (!location || (location->memory == core::Memory::eeprom) != eeprom) continue;
-    core::Result<Parameter> parameter = find_parameter(row.PARMNAME);
+    core::Result<drive::Parameter> parameter = drive::find_parameter(row.PARMNAME);
     if (parameter) parameters.push_back(*parameter);
   }
   return parameters;
 }
 
-const Parameter* named(const std::vector<Parameter>& parameters, std::string_view name) {
-  for (const Parameter& parameter : parameters) {
+const drive::Parameter* named(const std::vector<drive::Parameter>& parameters, std::string_view name) {
+  for (const drive::Parameter& parameter : parameters) {
     if (parameter.name == name) return &parameter;
   }
   return nullptr;
@@ -43,8 +43,8 @@ const Parameter* named(const std::vector<Parameter>& parameters, std::string_vie
 ordered_json values_json(const std::vector<SavedValue>& values) {
   ordered_json object = ordered_json::object();
   for (const SavedValue& v : values) {
-    if (is_signed(v.parameter.type)) {
-      object[v.parameter.name] = signed_value(v.parameter.type, v.bits);
+    if (drive::is_signed(v.parameter.type)) {
+      object[v.parameter.name] = drive::signed_value(v.parameter.type, v.bits);
     } else {
       object[v.parameter.name] = v.bits;
     }
@@ -69,22 +69,22 @@ std::string unknown_name_message(const std::string& name, bool eeprom_section) {
   if (named(eeprom_section ? saved_ram_parameters() : saved_eeprom_parameters(), name)) {
     return name + (eeprom_section ? " is a RAM parameter, not an EEPROM setting" : " is an EEPROM setting, not a RAM parameter");
   }
-  core::Result<Parameter> near = find_parameter(name);
+  core::Result<drive::Parameter> near = drive::find_parameter(name);
   if (near) return "unknown parameter \"" + name + "\"; the dictionary writes it \"" + near->name + "\"";
   return near.error().text;
 }
 
 core::Result<std::vector<SavedValue>> parse_values(const ordered_json& object, bool eeprom_section) {
-  const std::vector<Parameter>& known = eeprom_section ? saved_eeprom_parameters() : saved_ram_parameters();
+  const std::vector<drive::Parameter>& known = eeprom_section ? saved_eeprom_parameters() : saved_ram_parameters();
   if (!object.is_object()) return refused(std::string(eeprom_section ? "\"eeprom\"" : "\"ram\"") + " is not an object");
   std::vector<SavedValue> values;
   for (const auto& [name, value] : object.items()) {
-    const Parameter* parameter = named(known, name);
+    const drive::Parameter* parameter = named(known, name);
     if (!parameter) return refused(unknown_name_message(name, eeprom_section));
     if (!value.is_number_integer()) return refused(name + ": " + value.dump() + " is not an integer");
     const std::string text = value.is_number_unsigned() ? std::to_string(value.get<uint64_t>())
                                                          : std::to_string(value.get<int64_t>());
-    core::Result<uint64_t> bits = parse_value(*parameter, text);
+    core::Result<uint64_t> bits = drive::parse_value(*parameter, text);
     if (!bits) return bits.error();
     values.push_back({*parameter, width_bits(*parameter, *bits)});
   }
@@ -94,7 +94,7 @@ core::Result<std::vector<SavedValue>> parse_values(const ordered_json& object, b
   return values;
 }
 
-uint16_t width_bytes(const Parameter& p) { return static_cast<uint16_t>(p.location.width); }
+uint16_t width_bytes(const drive::Parameter& p) { return static_cast<uint16_t>(p.location.width); }
 
 uint8_t byte_at(const SavedValue& v, uint16_t address) {
   return static_cast<uint8_t>(v.bits >> (8 * (address - v.parameter.location.address)));
@@ -112,9 +112,9 @@ core::Status check_shared_bytes(const std::vector<SavedValue>& values) {
                                               b.parameter.location.address + width_bytes(b.parameter));
       for (uint16_t address = first; address < end; ++address) {
         if (byte_at(a, address) == byte_at(b, address)) continue;
-        return refused(a.parameter.name + " (" + format_value(a.parameter.type, a.bits, false) + ") and " +
-                       b.parameter.name + " (" + format_value(b.parameter.type, b.bits, false) +
-                       ") disagree on the EEPROM byte they share at " + address_text(address));
+        return refused(a.parameter.name + " (" + drive::format_value(a.parameter.type, a.bits, false) + ") and " +
+                       b.parameter.name + " (" + drive::format_value(b.parameter.type, b.bits, false) +
+                       ") disagree on the EEPROM byte they share at " + drive::address_text(address));
       }
     }
   }
@@ -203,7 +203,7 @@ std::string local_stamp() {
 
 }  // namespace
 
-uint64_t width_bits(const Parameter& parameter, uint64_t bits) {
+uint64_t width_bits(const drive::Parameter& parameter, uint64_t bits) {
   const unsigned width = 8u * static_cast<unsigned>(parameter.location.width);
   return width >= 64 ? bits : bits & ((uint64_t{1} << width) - 1);
 }
@@ -215,13 +215,13 @@ const DriveSettings* SettingsFile::drive(uint8_t axis) const {
   return nullptr;
 }
 
-const std::vector<Parameter>& saved_eeprom_parameters() {
-  static const std::vector<Parameter> parameters = parameters_where(true);
+const std::vector<drive::Parameter>& saved_eeprom_parameters() {
+  static const std::vector<drive::Parameter> parameters = parameters_where(true);
   return parameters;
 }
 
-const std::vector<Parameter>& saved_ram_parameters() {
-  static const std::vector<Parameter> parameters = parameters_where(false);
+const std::vector<drive::Parameter>& saved_ram_parameters() {
+  static const std::vector<drive::Parameter> parameters = parameters_where(false);
   return parameters;
 }
 

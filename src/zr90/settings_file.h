@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/result.h"
-#include "zr90/parameters.h"
+#include "drive/parameter.h"
 
 namespace zr90 {
 
@@ -18,7 +18,7 @@ inline constexpr char SETTINGS_FORMAT[] = "zr90-settings";
 inline constexpr int SETTINGS_VERSION = 1;
 
 struct SavedValue {
-  Parameter parameter;
+  drive::Parameter parameter;
   uint64_t bits = 0;  // raw bits of the parameter's width
 };
 
@@ -46,13 +46,13 @@ struct SettingsFile {
 
 // The low bits of the parameter's width: a negative value parsed, or a raw read,
 // as the drive holds it.
-uint64_t width_bits(const Parameter& parameter, uint64_t bits);
+uint64_t width_bits(const drive::Parameter& parameter, uint64_t bits);
 
 // What a settings file saves: every EEPROM word and long but nvinvalid (a marker,
 // not a setting); with RAM, every RAM parameter that has a single value. Both in
 // dictionary order.
-const std::vector<Parameter>& saved_eeprom_parameters();
-const std::vector<Parameter>& saved_ram_parameters();
+const std::vector<drive::Parameter>& saved_eeprom_parameters();
+const std::vector<drive::Parameter>& saved_ram_parameters();
 
 std::string settings_text(const SettingsFile& file);
 

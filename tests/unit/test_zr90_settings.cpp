@@ -17,7 +17,7 @@ using namespace zr90;
 using nlohmann::ordered_json;
 
 SavedValue saved(const char* name, uint64_t bits) {
-  core::Result<Parameter> parameter = find_parameter(name);
+  core::Result<drive::Parameter> parameter = drive::find_parameter(name);
   EXPECT_TRUE(parameter.ok()) << name;
   return {*parameter, bits};
 }
@@ -35,15 +35,15 @@ std::string refusal(const std::string& text) {
 std::string refusal_of(const ordered_json& json) { return refusal(json.dump()); }
 
 TEST(Zr90SettingsFile, SavesEveryEepromSettingButTheMarker) {
-  const std::vector<Parameter>& eeprom = saved_eeprom_parameters();
+  const std::vector<drive::Parameter>& eeprom = saved_eeprom_parameters();
   ASSERT_EQ(eeprom.size(), 33u);
   EXPECT_EQ(eeprom.front().name, "nvmaxmodulei");
   EXPECT_EQ(eeprom.back().name, "nvFPOR");
-  for (const Parameter& p : eeprom) {
+  for (const drive::Parameter& p : eeprom) {
     EXPECT_NE(p.name, "nvinvalid");
     EXPECT_EQ(p.location.memory, core::Memory::eeprom) << p.name;
   }
-  for (const Parameter& p : saved_ram_parameters()) EXPECT_EQ(p.location.memory, core::Memory::ram) << p.name;
+  for (const drive::Parameter& p : saved_ram_parameters()) EXPECT_EQ(p.location.memory, core::Memory::ram) << p.name;
 }
 
 TEST(Zr90SettingsFile, WhatIsWrittenReadsBackTheSame) {

@@ -1,4 +1,4 @@
-#include "zr90/parameters.h"
+#include "drive/parameter.h"
 
 #include <algorithm>
 #include <limits>
@@ -6,7 +6,7 @@
 #include "core/numbers.h"
 #include "core/text.h"
 
-namespace zr90 {
+namespace drive {
 
 namespace {
 
@@ -225,4 +225,4 @@ std::string format_value(PARAMETERTYPE type, uint64_t bits, bool hex) {
 
 std::string address_text(uint16_t address) { return "0x" + core::HEXSTRING(address, 4); }
 
-}  // namespace zr90
+}  // namespace drive

@@ -1,4 +1,4 @@
-// Parameters as the workbench names them: lookup with suggestions for a mistyped
+// Parameters by name: lookup with suggestions for a mistyped
 // name, type names, value ranges and the forms a value is printed in.
 #pragma once
 
@@ -12,7 +12,7 @@
 #include "core/result.h"
 #include "dictionary/dictionary.h"
 
-namespace zr90 {
+namespace drive {
 
 struct Parameter {
   std::string name;  // as the dictionary writes it, with "+OFFSET" as given
@@ -50,4 +50,4 @@ int64_t signed_value(dict::PARAMETERTYPE type, uint64_t bits);
 // An address as the list shows it: 0x0812.
 std::string address_text(uint16_t address);
 
-}  // namespace zr90
+}  // namespace drive

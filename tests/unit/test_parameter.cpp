@@ -4,28 +4,28 @@
 #include <vector>
 
 #include "zr90/axes.h"
-#include "zr90/parameters.h"
+#include "drive/parameter.h"
 
 namespace {
 
 using namespace zr90;
 
 std::string lookup_message(const char* text) {
-  core::Result<Parameter> parameter = find_parameter(text);
+  core::Result<drive::Parameter> parameter = drive::find_parameter(text);
   return parameter ? "found " + parameter->name : parameter.error().text;
 }
 
 TEST(Zr90Names, LookupIsCaseInsensitiveAndKeepsTheOffsetAsGiven) {
-  core::Result<Parameter> kqp = find_parameter("KQP+0x2");
+  core::Result<drive::Parameter> kqp = drive::find_parameter("KQP+0x2");
   ASSERT_TRUE(kqp.ok());
   EXPECT_EQ(kqp->name, "kqp+0x2");
   EXPECT_EQ(kqp->address, 0x0814);
   EXPECT_EQ(kqp->location.memory, core::Memory::ram);
-  core::Result<Parameter> nv = find_parameter("NVkqp");
+  core::Result<drive::Parameter> nv = drive::find_parameter("NVkqp");
   ASSERT_TRUE(nv.ok());
   EXPECT_EQ(nv->name, "nvkqp");
   EXPECT_EQ(nv->location.memory, core::Memory::eeprom);
-  EXPECT_FALSE(find_parameter("kqp+x").ok());
+  EXPECT_FALSE(drive::find_parameter("kqp+x").ok());
 }
 
 TEST(Zr90Names, SuggestionsAreTheNearestWithinTwoEdits) {
@@ -34,7 +34,7 @@ TEST(Zr90Names, SuggestionsAreTheNearestWithinTwoEdits) {
   EXPECT_EQ(lookup_message("temperatur"), "unknown parameter \"temperatur\"; did you mean \"temperature\"?");
   EXPECT_EQ(lookup_message("nonsense"), "unknown parameter \"nonsense\"");
   // Equally near names are all listed, in dictionary order, the last after "or".
-  const std::vector<std::string> near = nearest_names("kq");
+  const std::vector<std::string> near = drive::nearest_names("kq");
   ASSERT_GE(near.size(), 2u);
   std::string expected = "unknown parameter \"kq\"; did you mean ";
   for (std::size_t i = 0; i < near.size(); ++i) {
@@ -45,10 +45,10 @@ TEST(Zr90Names, SuggestionsAreTheNearestWithinTwoEdits) {
 }
 
 std::string value_of(const char* name, const char* text) {
-  core::Result<Parameter> parameter = find_parameter(name);
+  core::Result<drive::Parameter> parameter = drive::find_parameter(name);
   if (!parameter) return "no such parameter";
-  core::Result<uint64_t> value = parse_value(*parameter, text);
-  return value ? format_value(parameter->type, *value, true) : value.error().text;
+  core::Result<uint64_t> value = drive::parse_value(*parameter, text);
+  return value ? drive::format_value(parameter->type, *value, true) : value.error().text;
 }
 
 TEST(Zr90Values, EachTypeTakesItsRangeInDecimalOrHex) {
@@ -62,7 +62,7 @@ TEST(Zr90Values, EachTypeTakesItsRangeInDecimalOrHex) {
   EXPECT_EQ(value_of("kqp", ""), "kqp: \"\" is not a number (0 to 65535)");
   EXPECT_EQ(value_of("pwm", "-32768"), "0x8000");
   // A negative value is the bits of its width, as a read gives it back.
-  EXPECT_EQ(*parse_value(*find_parameter("nvkqi"), "-7"), 0xFFFFFFF9u);
+  EXPECT_EQ(*drive::parse_value(*drive::find_parameter("nvkqi"), "-7"), 0xFFFFFFF9u);
   EXPECT_EQ(value_of("pwm", "0x8000"), "0x8000");
   EXPECT_EQ(value_of("pwm", "32768"), "pwm: 32768 is out of range (-32768 to 32767 or 0x0000 to 0xFFFF)");
   EXPECT_EQ(value_of("kqi", "4294967295"), "0xFFFFFFFF");
@@ -75,13 +75,13 @@ TEST(Zr90Values, EachTypeTakesItsRangeInDecimalOrHex) {
 }
 
 TEST(Zr90Values, PrintedSignedWhereTheTypeIs) {
-  const Parameter pwm = *find_parameter("pwm");
-  EXPECT_EQ(format_value(pwm.type, 0xFF88, false), "-120");
-  EXPECT_EQ(signed_value(pwm.type, 0xFF88), -120);
-  const Parameter kqi = *find_parameter("kqi");
-  EXPECT_EQ(format_value(kqi.type, 0xFFFFFFFF, false), "4294967295");
-  const Parameter big = *find_parameter("biggercookie");
-  EXPECT_EQ(format_value(big.type, ~uint64_t{0}, false), "-1");
+  const drive::Parameter pwm = *drive::find_parameter("pwm");
+  EXPECT_EQ(drive::format_value(pwm.type, 0xFF88, false), "-120");
+  EXPECT_EQ(drive::signed_value(pwm.type, 0xFF88), -120);
+  const drive::Parameter kqi = *drive::find_parameter("kqi");
+  EXPECT_EQ(drive::format_value(kqi.type, 0xFFFFFFFF, false), "4294967295");
+  const drive::Parameter big = *drive::find_parameter("biggercookie");
+  EXPECT_EQ(drive::format_value(big.type, ~uint64_t{0}, false), "-1");
 }
 
 TEST(Zr90Axes, ListsRangesAndAll) {
