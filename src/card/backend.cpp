@@ -44,13 +44,10 @@ uint64_t width_mask(Width width) {
 uint32_t local_word(uint8_t command_byte) { return static_cast<uint32_t>(command_byte) << COMMANDSHIFT; }
 
 core::Failure transfer_failed() {
-  return core::fail(core::FailureKind::module, dict::error_text(dict::SSZALTRANSFERFAILED), core::FailureForm::alone);
-}
-
-// The one failure that belongs to a channel alone: the module ran the command and
-// that channel's transfer failed. Anything else ends every channel's access.
-bool is_transfer_failure(const core::Failure& failure) {
-  return failure.kind == core::FailureKind::module && failure.form == core::FailureForm::alone;
+  // The one module failure that belongs to a channel alone: the module ran the
+  // command and that channel's transfer failed.
+  return core::channel_failure(core::FailureKind::module, dict::error_text(dict::SSZALTRANSFERFAILED),
+                               core::FailureForm::alone);
 }
 
 core::Failure bad_channel() {
@@ -330,7 +327,7 @@ class CardBackend final : public core::Backend {
     std::vector<core::ChannelReading> readings;
     for (uint8_t channel : channels_of(channels)) {
       core::Result<uint64_t> value = read(channel, location);
-      if (!value && !is_transfer_failure(value.error())) return value.error();
+      if (!value && core::ends_the_link(value.error())) return value.error();
       readings.push_back({channel, std::move(value)});
     }
     return readings;

@@ -35,14 +35,17 @@ struct Environment {
   std::string eppport;
 };
 
-Environment read_environment(const EnvLookup& lookup) {
+Environment read_environment(const GivenSettings& given, const EnvLookup& lookup) {
+  auto value = [&lookup](const std::optional<std::string>& option, const char* name) {
+    return core::UPSTRING(option ? *option : lookup(name));
+  };
   Environment env;
-  env.interface_name = core::UPSTRING(lookup("INTERFACE"));
-  env.comport = core::UPSTRING(lookup("COMPORT"));
-  env.baudrate = core::UPSTRING(lookup("BAUDRATE"));
-  env.baudratemul = core::UPSTRING(lookup("BAUDRATEMUL"));
-  env.ipaddr = core::UPSTRING(lookup("IPADDR"));
-  env.protocol = core::UPSTRING(lookup("PROTOCOL"));
+  env.interface_name = value(given.interface_kind, "INTERFACE");
+  env.comport = value(given.comport, "COMPORT");
+  env.baudrate = value(given.baudrate, "BAUDRATE");
+  env.baudratemul = value(given.baudrate_mul, "BAUDRATEMUL");
+  env.ipaddr = value(given.ip_address, "IPADDR");
+  env.protocol = value(given.protocol, "PROTOCOL");
   env.eppport = core::UPSTRING(lookup("EPPPORT"));
   return env;
 }
@@ -50,22 +53,14 @@ Environment read_environment(const EnvLookup& lookup) {
 Failure refused(const char* text) { return core::fail(FailureKind::config, text); }
 
 // An unknown name falls back to EPP without a word, like the first entry.
-INTERFACETYPES interface_named(const std::string& name) {
-  if (name == "PCIMEM") return INTERFACETYPES::PCIMEM;
-  if (name == "ISAPORT") return INTERFACETYPES::ISAPORT;
-  if (name == "OSDEVICE") return INTERFACETYPES::OSDEVICE;
-  if (name == "EZAL16") return INTERFACETYPES::EZAL16;
-  if (name == "OSZAL") return INTERFACETYPES::OSZAL;
-  return INTERFACETYPES::EPP;
+INTERFACETYPES interface_kind_named(const std::string& name) {
+  const InterfaceDescriptor* known = interface_named(name);
+  return known != nullptr ? known->kind : INTERFACETYPES::EPP;
 }
 
-PROTOCOLTYPES protocol_named(const std::string& name) {
-  if (name == "BUS") return PROTOCOLTYPES::BUS;
-  if (name == "HEX") return PROTOCOLTYPES::HEX;
-  if (name == "ZAL") return PROTOCOLTYPES::ZAL;
-  if (name == "SSZAL") return PROTOCOLTYPES::SSZAL;
-  if (name == "DIRECT") return PROTOCOLTYPES::DIRECT;
-  return PROTOCOLTYPES::INVALID;
+PROTOCOLTYPES protocol_kind_named(const std::string& name) {
+  const ProtocolDescriptor* known = protocol_named(name);
+  return known != nullptr ? known->kind : PROTOCOLTYPES::INVALID;
 }
 
 // Four dot-separated parts of decimal digits, each 0 to 255. The address is kept
@@ -123,7 +118,7 @@ core::Status read_port_settings(Environment& env, LinkSettings& settings, core::
 
 core::Status read_baudrate(const std::string& text, LinkSettings& settings, core::Reporter& reporter) {
   if (text.empty()) {
-    settings.baudrate = settings.protocol == PROTOCOLTYPES::SSZAL ? 2500000 : 115200;
+    settings.baudrate = describe(settings.protocol).default_baudrate;
     reporter.notice("Baudrate not in Environment, assuming " + std::to_string(settings.baudrate) + " Baud");
     return {};
   }
@@ -143,46 +138,64 @@ core::Status read_epp_port(const std::string& text, LinkSettings& settings) {
   return {};
 }
 
-bool uses_serial_port(PROTOCOLTYPES protocol) {
-  return protocol == PROTOCOLTYPES::HEX || protocol == PROTOCOLTYPES::ZAL;
-}
+bool uses_serial_port(PROTOCOLTYPES protocol) { return describe(protocol).serial_port; }
+
+bool takes_rate(PROTOCOLTYPES protocol) { return describe(protocol).default_baudrate > 0; }
+
+// A front end may name the device itself instead of a COMn port.
+bool is_device_path(const std::optional<std::string>& port) { return port && !port->empty() && port->front() == '/'; }
 
 }  // namespace
 
-core::Result<LinkSettings> settings_from_environment(core::Reporter& reporter, const EnvLookup& lookup) {
-  Environment env = read_environment(lookup);
+core::Result<LinkSettings> read_settings(const GivenSettings& given, core::Reporter& reporter, const EnvLookup& lookup) {
+  Environment env = read_environment(given, lookup);
   LinkSettings settings;
+  // A device path passes the port checks as the first port, then takes its place.
+  if (is_device_path(given.comport)) env.comport = "COM1";
 
   if (env.interface_name.empty()) return refused("Interface not in Environment");
-  settings.interface_kind = interface_named(env.interface_name);
+  settings.interface_kind = interface_kind_named(env.interface_name);
+  const InterfaceDescriptor& interface_row = describe(settings.interface_kind);
 
-  if (settings.interface_kind == INTERFACETYPES::EZAL16 && !canonical_ipv4(env.ipaddr, settings.ip_address)) {
+  if (interface_row.endpoint == Endpoint::ip_address && !canonical_ipv4(env.ipaddr, settings.ip_address)) {
     return refused("Ethernet protocol but no IP address");
   }
-  if (settings.interface_kind == INTERFACETYPES::OSZAL && env.comport.rfind("COM", 0) == 0) {
+  if (interface_row.card && interface_row.endpoint == Endpoint::serial_port && env.comport.rfind("COM", 0) == 0) {
     if (!valid_comport(env.comport)) return refused("Undecipherable Windows COM port - bail out!");
     settings.comport = env.comport;
   }
 
-  if (env.protocol.empty()) {
+  if (!env.protocol.empty()) {
+    settings.protocol = protocol_kind_named(env.protocol);
+  } else if (given.card_protocol_by_default && interface_row.card) {
+    settings.protocol = PROTOCOLTYPES::SSZAL;
+  } else {
     reporter.notice("Protocol not in Environment, assuming Hex");
     settings.protocol = PROTOCOLTYPES::HEX;
-  } else {
-    settings.protocol = protocol_named(env.protocol);
   }
-  if (settings.protocol == PROTOCOLTYPES::BUS) return refused("Protocol not supported");
+  if (!describe(settings.protocol).supported) return refused("Protocol not supported");
 
   if (uses_serial_port(settings.protocol)) {
     if (core::Status done = read_port_settings(env, settings, reporter); !done) return done.error();
   }
-  if (uses_serial_port(settings.protocol) || settings.protocol == PROTOCOLTYPES::SSZAL) {
+  if (takes_rate(settings.protocol)) {
     if (core::Status done = read_baudrate(env.baudrate, settings, reporter); !done) return done.error();
   }
   if (settings.interface_kind == INTERFACETYPES::EPP) {
     if (core::Status done = read_epp_port(env.eppport, settings); !done) return done.error();
   }
+  if (is_device_path(given.comport)) settings.comport = *given.comport;
   settings.char_timeout_ms = CHARTIMEOUT_MS;
   return settings;
+}
+
+core::Result<LinkSettings> settings_from_environment(core::Reporter& reporter, const EnvLookup& lookup) {
+  return read_settings({}, reporter, lookup);
+}
+
+unsigned reachable_axes(const LinkSettings& settings) {
+  const bool through_card = describe(settings.interface_kind).card;
+  return through_card && describe(settings.protocol).reach != Reach::one_drive ? 8 : 1;
 }
 
 }  // namespace config

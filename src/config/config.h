@@ -1,17 +1,17 @@
-// Link settings: read from the environment, or given directly by a front end.
+// Link settings: values a front end gives, the rest looked up (in the environment
+// unless a front end says otherwise).
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "config/descriptors.h"
 #include "core/reporter.h"
 #include "core/result.h"
 
 namespace config {
-
-enum class INTERFACETYPES : uint8_t { EPP, PCIMEM, PCIPORT, ISAPORT, OSDEVICE, EZAL16, OSZAL };
-enum class PROTOCOLTYPES : uint8_t { BUS, HEX, ZAL, SSZAL, DIRECT, INVALID };
 
 inline constexpr uint16_t DEFAULTEPPBASEPORT = 888;
 inline constexpr int32_t CHARTIMEOUT_MS = 1000;
@@ -32,10 +32,34 @@ struct LinkSettings {
 using EnvLookup = std::function<std::string(const char* name)>;
 std::string process_environment(const char* name);
 
-// Reads the settings from the environment; each default assumed is reported as a
-// notice. A malformed value is a failure with its message.
+// Values a front end gives in place of the variables (INTERFACE, PROTOCOL, COMPORT,
+// BAUDRATE, BAUDRATEMUL, IPADDR), as text; a value given is checked as the
+// variable's would be.
+struct GivenSettings {
+  std::optional<std::string> interface_kind;
+  std::optional<std::string> protocol;
+  // "COMn", or the path of a serial device (which is used as it is).
+  std::optional<std::string> comport;
+  std::optional<std::string> baudrate;
+  std::optional<std::string> baudrate_mul;
+  std::optional<std::string> ip_address;
+  // A card interface with no protocol named speaks the one that reaches its
+  // drives, without a notice; otherwise the text protocol is assumed, and said.
+  bool card_protocol_by_default = false;
+};
+
+// The settings from the values given and, for the others, the lookup; each
+// default assumed is reported as a notice. A malformed value is a failure with its
+// message.
+core::Result<LinkSettings> read_settings(const GivenSettings& given, core::Reporter& reporter,
+                                         const EnvLookup& lookup = process_environment);
+
+// The same with nothing given: the programs that take the environment only.
 core::Result<LinkSettings> settings_from_environment(core::Reporter& reporter,
                                                      const EnvLookup& lookup = process_environment);
+
+// How many drives the link reaches: 1, or the card module's channels.
+unsigned reachable_axes(const LinkSettings& settings);
 
 // "COM" followed by a number in one of the accepted number forms (a sign allowed);
 // the number, or nothing. The one parser of port names.

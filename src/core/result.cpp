@@ -5,13 +5,43 @@
 
 namespace core {
 
+namespace {
+
+FailureScope usual_scope(FailureKind kind) {
+  switch (kind) {
+    case FailureKind::open:
+    case FailureKind::timeout:
+    case FailureKind::corrupt:
+    case FailureKind::module:
+    case FailureKind::interrupted:
+      return FailureScope::link;
+    case FailureKind::config:
+    case FailureKind::missed_answer:
+    case FailureKind::unsupported:
+    case FailureKind::nonvolatile:
+      break;
+  }
+  return FailureScope::channel;
+}
+
+}  // namespace
+
 Failure fail(FailureKind kind, std::string text, FailureForm form) {
   Failure failure;
   failure.kind = kind;
+  failure.scope = usual_scope(kind);
   failure.text = std::move(text);
   failure.form = form;
   return failure;
 }
+
+Failure channel_failure(FailureKind kind, std::string text, FailureForm form) {
+  Failure failure = fail(kind, std::move(text), form);
+  failure.scope = FailureScope::channel;
+  return failure;
+}
+
+bool ends_the_link(const Failure& failure) { return failure.scope == FailureScope::link; }
 
 std::vector<std::string> faithful_lines(const Failure& failure) {
   std::vector<std::string> lines = failure.lines_before;

@@ -31,8 +31,14 @@ enum class FailureForm : uint8_t {
   with_register_dump,  // the text, then the module's register dump lines
 };
 
+// Whose accesses a failure ends: one channel's (its drive failed a transfer, or the
+// access is not possible there), or every channel's (the transport, the card's
+// module, the link itself). Decided where the failure is met.
+enum class FailureScope : uint8_t { channel, link };
+
 struct Failure {
   FailureKind kind = FailureKind::open;
+  FailureScope scope = FailureScope::link;
   std::string text;
   FailureForm form = FailureForm::after_empty_line;
   // with_register_dump: the dump lines, each read before it was added.
@@ -47,7 +53,12 @@ struct Failure {
   std::string detail;
 };
 
+// The scope is the kind's usual one: the transport, the module and the link's own
+// failures end every channel's access; the others concern the channel.
 Failure fail(FailureKind kind, std::string text, FailureForm form = FailureForm::after_empty_line);
+// The same for a failure that concerns only the channel it was met on.
+Failure channel_failure(FailureKind kind, std::string text, FailureForm form = FailureForm::after_empty_line);
+bool ends_the_link(const Failure& failure);
 
 // The lines a faithful front end prints for the failure, in order.
 std::vector<std::string> faithful_lines(const Failure& failure);

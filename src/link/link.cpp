@@ -66,40 +66,53 @@ class LinkBuilder {
 
   // The interface stage: what carries the card's registers, if anything.
   core::Status interface_stage() {
-    switch (link_.settings_.interface_kind) {
-      case INTERFACETYPES::OSDEVICE:
-        link_.status_ = "Using OSDevice Interface";
-        parts_.bus = card::make_null_bus();
-        return {};
-      case INTERFACETYPES::EZAL16:
-        return ezal16_stage();
-      case INTERFACETYPES::OSZAL:
-        return oszal_stage();
-      default:
-        // The parallel-port and bus-card kinds have no way to the drive.
-        return open_failure("Unable to initialize");
-    }
+    const InterfaceOpener* opener = opener_of(INTERFACE_OPENERS, link_.settings_.interface_kind);
+    // The parallel-port and bus-card kinds have no way to the drive.
+    if (opener == nullptr) return open_failure("Unable to initialize");
+    return (this->*(opener->open))();
   }
 
   // The protocol stage: the backend every access goes through.
   core::Status protocol_stage() {
-    switch (link_.settings_.protocol) {
-      case PROTOCOLTYPES::HEX:
-        return hex_stage();
-      case PROTOCOLTYPES::ZAL:
-        return zal_stage();
-      case PROTOCOLTYPES::SSZAL:
-        return card_stage();
-      case PROTOCOLTYPES::DIRECT:
-        parts_.backend = std::make_unique<DirectBackend>();
-        return {};
-      default:
-        // Nothing speaks it; the interface's status is all there is to say.
-        return open_failure(link_.status_);
-    }
+    const ProtocolOpener* opener = opener_of(PROTOCOL_OPENERS, link_.settings_.protocol);
+    // Nothing speaks it; the interface's status is all there is to say.
+    if (opener == nullptr) return open_failure(link_.status_);
+    return (this->*(opener->open))();
   }
 
  private:
+  // How each kind opens: one row per interface or protocol that has a way to the
+  // drive. What else is known of a kind is its descriptor (config/descriptors.h).
+  struct InterfaceOpener {
+    INTERFACETYPES kind;
+    core::Status (LinkBuilder::*open)();
+  };
+  struct ProtocolOpener {
+    PROTOCOLTYPES kind;
+    core::Status (LinkBuilder::*open)();
+  };
+  static const InterfaceOpener INTERFACE_OPENERS[3];
+  static const ProtocolOpener PROTOCOL_OPENERS[4];
+
+  template <class Row, std::size_t N, class Kind>
+  static const Row* opener_of(const Row (&rows)[N], Kind kind) {
+    for (const Row& row : rows) {
+      if (row.kind == kind) return &row;
+    }
+    return nullptr;
+  }
+
+  core::Status osdevice_stage() {
+    link_.status_ = "Using OSDevice Interface";
+    parts_.bus = card::make_null_bus();
+    return {};
+  }
+
+  core::Status direct_stage() {
+    parts_.backend = std::make_unique<DirectBackend>();
+    return {};
+  }
+
   core::Status ezal16_stage() {
     std::unique_ptr<platform::UdpSocket> socket = devices_.udp_socket();
     if (devices_.trace != nullptr) socket = platform::traced(std::move(socket), *devices_.trace);
@@ -169,6 +182,19 @@ class LinkBuilder {
   const Devices& devices_;
 };
 
+const LinkBuilder::InterfaceOpener LinkBuilder::INTERFACE_OPENERS[3] = {
+    {INTERFACETYPES::OSDEVICE, &LinkBuilder::osdevice_stage},
+    {INTERFACETYPES::EZAL16, &LinkBuilder::ezal16_stage},
+    {INTERFACETYPES::OSZAL, &LinkBuilder::oszal_stage},
+};
+
+const LinkBuilder::ProtocolOpener LinkBuilder::PROTOCOL_OPENERS[4] = {
+    {PROTOCOLTYPES::HEX, &LinkBuilder::hex_stage},
+    {PROTOCOLTYPES::ZAL, &LinkBuilder::zal_stage},
+    {PROTOCOLTYPES::SSZAL, &LinkBuilder::card_stage},
+    {PROTOCOLTYPES::DIRECT, &LinkBuilder::direct_stage},
+};
+
 Link::Link(config::LinkSettings settings) : settings_(std::move(settings)), parts_(std::make_unique<Parts>()) {}
 
 Link::~Link() = default;
@@ -185,13 +211,22 @@ core::Result<std::unique_ptr<Link>> Link::open(const config::LinkSettings& setti
 core::Status check_axis(const config::LinkSettings& settings, unsigned axis) {
   // The module has eight channels; a larger axis would address registers of
   // whatever lies beyond them.
-  if (settings.protocol == PROTOCOLTYPES::SSZAL && axis > card::MAXAXIS) {
+  if (config::describe(settings.protocol).reach == config::Reach::channels && axis > card::MAXAXIS) {
     return core::fail(FailureKind::config, "Axis must be 0 to 7 for the serial-channel module");
   }
   return {};
 }
 
 Failure channel_start_failure() { return open_failure("SSZAL won't starts"); }
+
+std::string endpoint_text(const config::LinkSettings& settings) {
+  const config::InterfaceDescriptor& interface_row = config::describe(settings.interface_kind);
+  if (interface_row.endpoint == config::Endpoint::ip_address) {
+    return "card " + settings.ip_address + " (UDP port " + card::EZAL16PORT + ")";
+  }
+  if (interface_row.card) return "card on " + settings.comport;
+  return settings.comport;
+}
 
 namespace {
 

@@ -91,4 +91,8 @@ core::Status check_axis(const config::LinkSettings& settings, unsigned axis);
 // The failure the faithful programs end with when their channel did not start.
 core::Failure channel_start_failure();
 
+// The far end of the link in a user's words: "card 10.0.0.2 (UDP port 27181)",
+// "card on COM3", or the port.
+std::string endpoint_text(const config::LinkSettings& settings);
+
 }  // namespace drivelink

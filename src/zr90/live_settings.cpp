@@ -6,7 +6,7 @@ namespace zr90 {
 
 namespace {
 
-core::Failure channel_not_started() { return core::fail(core::FailureKind::module, "the channel did not start"); }
+core::Failure channel_not_started() { return core::channel_failure(core::FailureKind::module, "the channel did not start"); }
 
 std::vector<core::Location> eeprom_locations() {
   std::vector<core::Location> locations;
@@ -85,11 +85,6 @@ const char* protocol_name(config::PROTOCOLTYPES protocol) {
 }
 
 }  // namespace
-
-bool ends_the_link(const core::Failure& failure) {
-  return failure.kind == core::FailureKind::timeout || failure.kind == core::FailureKind::open ||
-         failure.kind == core::FailureKind::corrupt;
-}
 
 std::vector<LiveDrive> read_live(Session& session, const std::vector<uint8_t>& axes, bool with_ram) {
   std::vector<LiveDrive> drives;

@@ -22,9 +22,6 @@ struct LiveDrive {
 // after a failure of the whole link the axes left are not tried.
 std::vector<LiveDrive> read_live(Session& session, const std::vector<uint8_t>& axes, bool with_ram);
 
-// True for a failure that ends every axis's access, not one drive's.
-bool ends_the_link(const core::Failure& failure);
-
 // "axis 2: cannot read its settings: SSZAL Transfer Failed"
 std::string unreadable_message(uint8_t axis, const core::Failure& failure);
 

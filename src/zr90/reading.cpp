@@ -8,7 +8,7 @@ namespace zr90 {
 
 namespace {
 
-core::Failure not_started() { return core::fail(core::FailureKind::module, "the channel did not start"); }
+core::Failure not_started() { return core::channel_failure(core::FailureKind::module, "the channel did not start"); }
 
 }  // namespace
 

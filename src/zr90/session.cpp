@@ -9,46 +9,18 @@ namespace zr90 {
 
 namespace {
 
-using config::INTERFACETYPES;
-using config::PROTOCOLTYPES;
-
-// The environment, with each option given taking the place of its variable.
-config::EnvLookup lookup_with(const Options& options) {
-  return [options](const char* name) -> std::string {
-    const std::string variable = name;
-    auto given = [](const std::optional<std::string>& option, const char* fallback) {
-      return option ? *option : config::process_environment(fallback);
-    };
-    if (variable == "INTERFACE") return given(options.interface_kind, name);
-    if (variable == "BAUDRATE") return given(options.baud, name);
-    if (variable == "BAUDRATEMUL") return given(options.baud_mul, name);
-    if (variable == "IPADDR") return given(options.ip, name);
-    if (variable == "COMPORT") {
-      // A device path stands in for a port name; the name only has to pass here.
-      if (options.port && !options.port->empty() && options.port->front() == '/') return "COM1";
-      return given(options.port, name);
-    }
-    if (variable == "PROTOCOL") {
-      const std::string protocol = given(options.protocol, name);
-      if (!protocol.empty()) return protocol;
-      // On a card only the serial-channel protocol reaches a drive.
-      const std::string kind = core::UPSTRING(given(options.interface_kind, "INTERFACE"));
-      return kind == "EZAL16" || kind == "OSZAL" ? "SSZAL" : "";
-    }
-    return config::process_environment(name);
-  };
-}
-
-bool reaches_one_drive(const config::LinkSettings& settings) {
-  return settings.protocol == PROTOCOLTYPES::HEX || settings.protocol == PROTOCOLTYPES::ZAL ||
-         settings.interface_kind == INTERFACETYPES::OSDEVICE;
-}
-
-// The card's address in the words of a failure that happened while it was reached.
-std::string where(const config::LinkSettings& settings) {
-  if (settings.interface_kind == INTERFACETYPES::EZAL16) return "card " + settings.ip_address + " (UDP port " + card::EZAL16PORT + ")";
-  if (settings.interface_kind == INTERFACETYPES::OSZAL) return "card on " + settings.comport;
-  return settings.comport;
+// The link options as values that win over the environment's variables.
+config::GivenSettings given_settings(const Options& options) {
+  config::GivenSettings given;
+  given.interface_kind = options.interface_kind;
+  given.protocol = options.protocol;
+  given.comport = options.port;
+  given.baudrate = options.baud;
+  given.baudrate_mul = options.baud_mul;
+  given.ip_address = options.ip;
+  // On a card only the serial-channel protocol reaches a drive.
+  given.card_protocol_by_default = true;
+  return given;
 }
 
 }  // namespace
@@ -82,13 +54,12 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
   if (!axes) return std::nullopt;
   session->axes_ = *axes;
 
-  core::Result<config::LinkSettings> settings = config::settings_from_environment(session->reporter_, lookup_with(options));
+  core::Result<config::LinkSettings> settings = config::read_settings(given_settings(options), session->reporter_);
   if (!settings) {
     say(settings.error().text);
     return std::nullopt;
   }
-  if (options.port && !options.port->empty() && options.port->front() == '/') settings->comport = *options.port;
-  if (reaches_one_drive(*settings) && (session->axes_.size() != 1 || session->axes_[0] != 0)) {
+  if (config::reachable_axes(*settings) == 1 && (session->axes_.size() != 1 || session->axes_[0] != 0)) {
     say("axis " + axes_text(session->axes_) + ": this link reaches one drive, axis 0 only");
     return std::nullopt;
   }
@@ -110,7 +81,7 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
   if (!link) {
     const core::Failure& failure = link.error();
     std::string text = describe(failure);
-    if (failure.kind == core::FailureKind::timeout) text = where(*settings) + " does not answer: " + text;
+    if (failure.kind == core::FailureKind::timeout) text = drivelink::endpoint_text(*settings) + " does not answer: " + text;
     if (text.find("Permission denied") != std::string::npos) text += "; is your user in the dialout group?";
     say(text);
     return std::nullopt;

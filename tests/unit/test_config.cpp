@@ -170,3 +170,81 @@ TEST(ConfigRefusal, BadEppPorts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Descriptors, EveryKindIsFoundByItsNameInAnyCase) {
+  for (const InterfaceDescriptor& row : interfaces()) {
+    std::string lower(row.name);
+    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    ASSERT_NE(interface_named(lower), nullptr) << row.name;
+    EXPECT_EQ(interface_named(lower)->kind, row.kind);
+    EXPECT_EQ(describe(row.kind).name, row.name);
+  }
+  for (const ProtocolDescriptor& row : protocols()) {
+    if (row.name.empty()) continue;
+    ASSERT_NE(protocol_named(row.name), nullptr) << row.name;
+    EXPECT_EQ(describe(protocol_named(row.name)->kind).name, row.name);
+  }
+  EXPECT_EQ(interface_named("OSDEVICE2"), nullptr);
+  EXPECT_EQ(protocol_named(""), nullptr);
+}
+
+TEST(Descriptors, AxesALinkReaches) {
+  const struct {
+    Env env;
+    unsigned axes;
+  } cases[] = {
+      {{{"INTERFACE", "EZAL16"}, {"IPADDR", "127.0.0.1"}, {"PROTOCOL", "SSZAL"}}, 8},
+      {{{"INTERFACE", "OSZAL"}, {"COMPORT", "COM2"}, {"PROTOCOL", "SSZAL"}}, 8},
+      // A dry run on a card answers every channel; on a serial line there is one drive.
+      {{{"INTERFACE", "EZAL16"}, {"IPADDR", "127.0.0.1"}, {"PROTOCOL", "DIRECT"}}, 8},
+      {{{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "DIRECT"}}, 1},
+      {{{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "SSZAL"}}, 1},
+      {{{"INTERFACE", "EZAL16"}, {"IPADDR", "127.0.0.1"}, {"PROTOCOL", "ZAL"}}, 1},
+      {{{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "HEX"}}, 1},
+  };
+  for (const auto& c : cases) {
+    read_env(c.env);
+    EXPECT_EQ(reachable_axes(last), c.axes) << c.env.at("INTERFACE") << " " << c.env.at("PROTOCOL");
+  }
+}
+
+// Values a front end gives win over the environment, are checked as the variables
+// are, and a card's protocol is the serial-channel one without a word.
+TEST(GivenSettings, WinOverTheEnvironment) {
+  const Env env{{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "HEX"}, {"COMPORT", "COM4"}, {"BAUDRATE", "9600"},
+                {"BAUDRATEMUL", "2"}, {"IPADDR", "10.0.0.1"}};
+  NoticeLines notices;
+  GivenSettings given;
+  given.interface_kind = "ezal16";
+  given.ip_address = "10.0.0.9";
+  given.card_protocol_by_default = true;
+  Env unnamed = env;
+  unnamed.erase("PROTOCOL");
+  core::Result<LinkSettings> card = read_settings(given, notices, lookup_in(unnamed));
+  ASSERT_TRUE(card.ok()) << card.error().text;
+  EXPECT_EQ(card->protocol, PROTOCOLTYPES::SSZAL);
+  EXPECT_EQ(card->ip_address, "10.0.0.9");
+  EXPECT_EQ(card->baudrate, 9600);
+  EXPECT_EQ(notices.text, "");
+
+  GivenSettings port;
+  port.protocol = "zal";
+  port.comport = "/dev/ttyUSB3";
+  port.baudrate = "57600";
+  core::Result<LinkSettings> line = read_settings(port, notices, lookup_in(env));
+  ASSERT_TRUE(line.ok()) << line.error().text;
+  EXPECT_EQ(line->protocol, PROTOCOLTYPES::ZAL);
+  EXPECT_EQ(line->comport, "/dev/ttyUSB3");
+  EXPECT_EQ(line->baudrate, 57600);
+  EXPECT_DOUBLE_EQ(line->baudrate_mul, 2.0);
+
+  GivenSettings bad;
+  bad.baudrate = "fast";
+  core::Result<LinkSettings> refused = read_settings(bad, notices, lookup_in(env));
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().text, "Illegal Baud rate - bail out!");
+}
+
+}  // namespace
