@@ -29,6 +29,7 @@ if(WIN32)
   file(WRITE ${PROJECT_BINARY_DIR}/README.txt "${readme}")
   set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
   install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION .)
+  install(FILES completion/zr90.ps1 DESTINATION completion)
 else()
   set(ZR90_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
   # Not CMAKE_INSTALL_DOCDIR: that is named after the CMake project, not the package.

@@ -101,10 +101,20 @@ _zr90sim() {
   esac
 }
 
+# Axis forms after -a: a single axis, all, or a list or range being typed.
+_zr90_complete_axes() {
+  local cur=$1 axis
+  if [[ $cur == *[,-] ]]; then
+    for axis in 0 1 2 3 4 5 6 7; do COMPREPLY+=("$cur$axis"); done
+    return
+  fi
+  COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7 all 0-3 0-7" -- "$cur"))
+}
+
 # zr90 [options] command [arguments]
 _zr90() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} command="" word i
-  local commands="list get set watch faults completion help"
+  local commands="list get set watch faults save diff restore completion help"
   local options="-a --axis --interface --protocol --port --baud --baud-mul --ip --trace
     --json --csv --value --hex -q --quiet -h --help -V --version"
   COMPREPLY=()
@@ -115,7 +125,8 @@ _zr90() {
   case $prev in
     --interface) COMPREPLY=($(compgen -W "OSDEVICE EZAL16 OSZAL" -- "$cur")); return ;;
     --protocol) COMPREPLY=($(compgen -W "HEX ZAL SSZAL DIRECT" -- "$cur")); return ;;
-    -a | --axis) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7 all" -- "$cur")); return ;;
+    -a | --axis) _zr90_complete_axes "$cur"; return ;;
+    --from) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7" -- "$cur")); return ;;
     --trace) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --port | --baud | --baud-mul | --ip | --interval | --count) return ;;
   esac
@@ -123,6 +134,8 @@ _zr90() {
     case $command in
       set) options="$options -y --yes --no-verify -v --verbose" ;;
       watch) options="$options --interval --count" ;;
+      save) options="$options --ram" ;;
+      restore) options="$options --from --dry-run --no-backup -y --yes" ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
     return
@@ -136,7 +149,11 @@ _zr90() {
       COMPREPLY=("${COMPREPLY[@]/%/=}")
       compopt -o nospace 2>/dev/null
       ;;
-    completion) COMPREPLY=($(compgen -W "bash" -- "$cur")) ;;
+    save | diff | restore)
+      COMPREPLY=($(compgen -f -- "$cur"))
+      compopt -o filenames 2>/dev/null
+      ;;
+    completion) COMPREPLY=($(compgen -W "bash powershell" -- "$cur")) ;;
   esac
 }
 

@@ -1,7 +1,7 @@
 #include "core/text.h"
 
+#include <algorithm>
 #include <utility>
-
 
 namespace core {
 
@@ -109,5 +109,52 @@ std::string HEXSTRING(uint32_t THEDATA, uint8_t NIBBLES) {
   return shortstring(std::move(digits));
 }
 
+
+namespace {
+
+char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size();
+  const std::size_t m = b.size();
+  std::vector<std::vector<std::size_t>> d(n + 1, std::vector<std::size_t>(m + 1));
+  for (std::size_t i = 0; i <= n; ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= m; ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= n; ++i) {
+    for (std::size_t j = 1; j <= m; ++j) {
+      const std::size_t cost = fold(a[i - 1]) == fold(b[j - 1]) ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && fold(a[i - 1]) == fold(b[j - 2]) && fold(a[i - 2]) == fold(b[j - 1])) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[n][m];
+}
+
+std::vector<std::string> nearest_words(std::string_view text, std::span<const std::string_view> candidates,
+                                       std::size_t max_edits) {
+  std::size_t best = max_edits + 1;
+  std::vector<std::string> words;
+  for (std::string_view candidate : candidates) {
+    const std::size_t d = edit_distance(text, candidate);
+    if (d > best) continue;
+    if (d < best) words.clear();
+    best = d;
+    if (std::find(words.begin(), words.end(), candidate) == words.end()) words.emplace_back(candidate);
+  }
+  return words;
+}
+
+std::string quoted_choices(const std::vector<std::string>& words) {
+  std::string text;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) text += i + 1 == words.size() ? " or " : ", ";
+    text += '"' + words[i] + '"';
+  }
+  return text;
+}
 
 }  // namespace core

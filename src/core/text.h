@@ -4,7 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace core {
 
@@ -25,5 +28,17 @@ bool HEXWORDREAD(const std::string& hexstring, uint16_t& HEXNUMBER);
 bool HEXDOUBLEREAD(const std::string& hexstring, int64_t& HEXNUMBER);
 
 std::string HEXSTRING(uint32_t THEDATA, uint8_t NIBBLES);
+
+// Edits between two words, letter case ignored, a swap of neighbours counting as
+// one edit (optimal string alignment).
+std::size_t edit_distance(std::string_view a, std::string_view b);
+
+// The candidates nearest to text, at most max_edits away; empty when none is. What a
+// mistyped word probably meant.
+std::vector<std::string> nearest_words(std::string_view text, std::span<const std::string_view> candidates,
+                                       std::size_t max_edits);
+
+// "a", "b" or "c"
+std::string quoted_choices(const std::vector<std::string>& words);
 
 }  // namespace core

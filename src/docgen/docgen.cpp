@@ -43,15 +43,23 @@ int main(int argc, char** argv) {
 
   std::vector<Generated> files{{"docs/parameters.md", docgen::parameters_markdown()}};
 
-  // The completion script is written by hand around its generated block of names.
-  const std::string completion = "completion/zr90-tools.bash";
-  std::string script;
-  if (!read_file(source_dir + "/" + completion, script) ||
-      !docgen::replace_block(script, "PARAMETER NAMES", docgen::completion_names_block())) {
-    std::fprintf(stderr, "zr90-docgen: %s: no block between # BEGIN and # END PARAMETER NAMES\n", completion.c_str());
-    return 2;
+  // The completion scripts are written by hand around their generated block of names.
+  const struct {
+    const char* path;
+    const char* opening;
+    const char* closing;
+  } scripts[] = {{"completion/zr90-tools.bash", "_zr90_parameter_names=(\n", ")\n"},
+                 {"completion/zr90.ps1", "$script:Zr90ParameterNames = -split @'\n", "'@\n"}};
+  for (const auto& completion : scripts) {
+    std::string script;
+    if (!read_file(source_dir + "/" + completion.path, script) ||
+        !docgen::replace_block(script, "PARAMETER NAMES",
+                               docgen::completion_names_block(completion.opening, completion.closing))) {
+      std::fprintf(stderr, "zr90-docgen: %s: no block between # BEGIN and # END PARAMETER NAMES\n", completion.path);
+      return 2;
+    }
+    files.push_back({completion.path, script});
   }
-  files.push_back({completion, script});
 
   int stale = 0;
   for (const Generated& file : files) {

@@ -195,8 +195,8 @@ std::string parameters_markdown() {
   return out;
 }
 
-std::string completion_names_block() {
-  std::string out = "_zr90_parameter_names=(\n";
+std::string completion_names_block(std::string_view opening, std::string_view closing) {
+  std::string out(opening);
   std::string line;
   for (const auto& row : dict::ZORNPARAMS) {
     const std::string name = row.PARMNAME;
@@ -207,7 +207,7 @@ std::string completion_names_block() {
     line += (line.empty() ? "  " : " ") + name;
   }
   if (!line.empty()) out += line + "\n";
-  out += ")\n";
+  out += closing;
   return out;
 }
 

@@ -3,14 +3,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace docgen {
 
 // docs/parameters.md in full.
 std::string parameters_markdown();
 
-// The names block of the bash completion: a bash array of every dictionary name.
-std::string completion_names_block();
+// The names block of a completion script: every dictionary name, wrapped, between
+// the lines that open and close the script's list of names.
+std::string completion_names_block(std::string_view opening, std::string_view closing);
 
 // Replaces the lines between "# BEGIN <marker>" and "# END <marker>" (both kept) by
 // block. False when the markers are missing.

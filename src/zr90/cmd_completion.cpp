@@ -1,5 +1,5 @@
-// zr90 completion bash: the suite's completion script (zr90, parmpeek, parmpoke,
-// zr90sim), the very file that is installed, built into the program.
+// zr90 completion bash|powershell: the suite's completion script for the shell,
+// the very file that is installed, built into the program.
 #include <cstdio>
 #include <string>
 
@@ -8,8 +8,8 @@
 
 namespace zr90 {
 
-int run_completion(const std::string& /*shell*/) {
-  std::fputs(ZR90_COMPLETION_SCRIPT, stdout);
+int run_completion(const std::string& shell) {
+  std::fputs(shell == "powershell" ? ZR90_POWERSHELL_COMPLETION_SCRIPT : ZR90_COMPLETION_SCRIPT, stdout);
   return std::fflush(stdout) == 0 && !std::ferror(stdout) ? EXIT_DONE : EXIT_USAGE;
 }
 

@@ -3,9 +3,15 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <algorithm>
+#include <iterator>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "core/text.h"
 #include "platform/console.h"
 #include "zr90/commands.h"
 #include "zr90/version.h"
@@ -23,6 +29,91 @@ constexpr char FOOTER[] =
     "Exit codes: 0 everything done, 1 an access, axis or verification failed,\n"
     "2 usage error, refused value, unreadable file or link that cannot come up.\n"
     "Run 'zr90 help COMMAND' for a command's options.";
+
+constexpr std::string_view COMMANDS[] = {"list", "get", "set", "watch", "faults", "save", "diff", "restore",
+                                         "completion", "help"};
+// The options before a command that take a value of their own (as "--ip X"; not "--ip=X").
+constexpr std::string_view VALUE_OPTIONS[] = {"-a", "--axis", "--interface", "--protocol", "--port",
+                                              "--baud", "--baud-mul", "--ip", "--trace"};
+constexpr std::size_t MAX_COMMAND_EDITS = 2;
+
+bool listed(std::string_view word, std::span<const std::string_view> words) {
+  return std::find(words.begin(), words.end(), word) != words.end();
+}
+
+// The command as typed: the first word that is neither an option nor an option's
+// value; empty when there is none.
+std::string command_word(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word.empty() || word.front() != '-') return std::string(word);
+    if (listed(word, VALUE_OPTIONS)) ++i;
+  }
+  return {};
+}
+
+// 'unknown command "gte"; did you mean "get"?', or nothing for a known command.
+std::optional<std::string> unknown_command(const std::string& word) {
+  if (word.empty() || listed(word, COMMANDS)) return std::nullopt;
+  std::string text = "unknown command \"" + word + "\"";
+  const std::vector<std::string> near = core::nearest_words(word, COMMANDS, MAX_COMMAND_EDITS);
+  if (!near.empty()) text += "; did you mean " + core::quoted_choices(near) + "?";
+  return text;
+}
+
+std::string command_list() {
+  std::string text;
+  for (std::string_view command : COMMANDS) text += (text.empty() ? "" : ", ") + std::string(command);
+  return text;
+}
+
+// The output options each command takes; any other is a usage error, not ignored.
+struct OutputOptions {
+  std::string_view command;
+  bool json, csv, value, hex;
+};
+constexpr OutputOptions OUTPUT_OPTIONS[] = {
+    {"list", true, false, false, false},    {"get", true, true, true, true},
+    {"set", false, false, false, true},     {"watch", false, true, false, true},
+    {"faults", true, false, false, false},  {"save", false, false, false, false},
+    {"diff", true, false, false, true},     {"restore", false, false, false, true},
+    {"completion", false, false, false, false}, {"help", false, false, false, false},
+};
+
+// Nothing when the output options given fit the command; the message otherwise.
+std::optional<std::string> output_option_error(std::string_view command, const Options& options) {
+  if (options.json + options.csv + options.value_only > 1) return "give one of --json, --csv and --value";
+  const OutputOptions* takes = nullptr;
+  for (const OutputOptions& row : OUTPUT_OPTIONS) {
+    if (row.command == command) takes = &row;
+  }
+  if (takes == nullptr) return std::nullopt;
+  const struct {
+    bool given, taken;
+    const char* name;
+  } checks[] = {{options.json, takes->json, "--json"},
+                {options.csv, takes->csv, "--csv"},
+                {options.value_only, takes->value, "--value"},
+                {options.hex, takes->hex, "--hex"}};
+  std::string accepted;
+  for (const auto& check : checks) {
+    if (check.taken) accepted += (accepted.empty() ? "" : ", ") + std::string(check.name);
+  }
+  for (const auto& check : checks) {
+    if (!check.given || check.taken) continue;
+    return std::string(check.name) + " does not apply to " + std::string(command) + "; " + std::string(command) +
+           (accepted.empty() ? " takes no output option" : " takes " + accepted);
+  }
+  return std::nullopt;
+}
+
+// "Usage: zr90 diff [OPTIONS] FILE [OTHER]"
+std::string usage_line(const CLI::App& command) {
+  const std::string help = command.help("zr90");
+  const std::size_t start = help.find("Usage:");
+  if (start == std::string::npos) return {};
+  return help.substr(start, help.find('\n', start) - start);
+}
 
 void add_link_options(CLI::App& app, Options& options) {
   app.add_option("-a,--axis", options.axes, "Axes: 2, 0,2,5, 0-3 or all (default 0)");
@@ -89,9 +180,9 @@ int main(int argc, char** argv) {
   save->add_flag("--ram", settings.ram, "Save the RAM parameters too (never restored)");
 
   CLI::App* diff = app.add_subcommand("diff", "Compare two settings files, or a file with the drives");
-  diff->add_option("A", settings.file, "Settings file")->required();
-  diff->add_option("B", settings.other, "Settings file (the live drives without it)");
-  diff->footer("Prints AXIS NAME VALUE_A VALUE_B for each difference ('-' where a side lacks it).\n"
+  diff->add_option("FILE", settings.file, "Settings file")->required();
+  diff->add_option("OTHER", settings.other, "Settings file (the live drives without it)");
+  diff->footer("Prints AXIS NAME VALUE_IN_FILE VALUE_IN_OTHER for each difference ('-' where a side lacks it).\n"
                "Exit codes: 0 the same, 1 different, 2 unreadable file or link error.");
 
   CLI::App* restore = app.add_subcommand("restore", "Write a settings file's EEPROM settings back to the drives");
@@ -111,34 +202,46 @@ int main(int argc, char** argv) {
                   "2 a bad file, usage, no terminal to confirm (give -y) or a link error; nothing written.");
 
   CLI::App* completion = app.add_subcommand("completion", "Print a completion script");
-  completion->add_option("SHELL", shell, "bash")->required()->check(CLI::IsMember({"bash"}));
+  completion->add_option("SHELL", shell, "bash or powershell")->required()->check(CLI::IsMember({"bash", "powershell"}));
 
   CLI::App* help = app.add_subcommand("help", "Show the help of a command");
   help->add_option("COMMAND", help_topic);
 
+  const std::string typed_command = command_word(argc, argv);
+  if (const std::optional<std::string> unknown = unknown_command(typed_command)) {
+    std::fprintf(stderr, "zr90: %s\nRun 'zr90 --help' for the commands and options.\n", unknown->c_str());
+    return zr90::EXIT_USAGE;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     // Help and version go to standard output with exit 0; mistakes to standard error.
     if (error.get_exit_code() == 0) return app.exit(error);
-    std::fprintf(stderr, "zr90: %s\nRun 'zr90 --help' for the commands and options.\n", error.what());
+    std::string text = error.what();
+    if (typed_command.empty() && dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+      text = "a command is required: " + command_list();
+    } else if (!typed_command.empty()) {
+      text = typed_command + ": " + text + "\n" + usage_line(*app.get_subcommand(typed_command));
+    }
+    std::fprintf(stderr, "zr90: %s\nRun 'zr90 --help' for the commands and options.\n", text.c_str());
     return zr90::EXIT_USAGE;
   }
 
   if (help->parsed()) {
-    CLI::App* topic = help_topic.empty() ? &app : nullptr;
-    if (topic == nullptr) {
-      try {
-        topic = app.get_subcommand(help_topic);
-      } catch (const CLI::OptionNotFound&) {
-        std::fprintf(stderr, "zr90: no command \"%s\"; the commands are list, get, set, watch, faults, save, diff, restore,"
-                     " completion\n",
-                     help_topic.c_str());
-        return zr90::EXIT_USAGE;
-      }
+    if (help_topic.empty()) {
+      std::fputs(app.get_formatter()->make_help(&app, "zr90", CLI::AppFormatMode::Normal).c_str(), stdout);
+      return zr90::EXIT_DONE;
     }
-    std::fputs(topic->help().c_str(), stdout);
+    if (const std::optional<std::string> unknown = unknown_command(help_topic)) {
+      std::fprintf(stderr, "zr90: %s\nRun 'zr90 --help' for the commands and options.\n", unknown->c_str());
+      return zr90::EXIT_USAGE;
+    }
+    std::fputs(app.get_subcommand(help_topic)->help("zr90").c_str(), stdout);
     return zr90::EXIT_DONE;
+  }
+  if (const std::optional<std::string> misfit = output_option_error(typed_command, options)) {
+    std::fprintf(stderr, "zr90: %s\n", misfit->c_str());
+    return zr90::EXIT_USAGE;
   }
   if (list->parsed()) return zr90::run_list(options, arguments);
   if (get->parsed()) return zr90::run_get(options, arguments);

@@ -62,6 +62,40 @@ expect "zr90sim drive --protocol " "hex zal"
 expect "zr90sim card --crc " "either off on"
 expect "zr90sim card --fault idrom-w" "idrom-wideio"
 expect "zr90sim drive --fault silent" "silent silent-after="
+expect "zr90 " "completion diff faults get help list restore save set watch"
+expect "zr90 --json g" "get"
+expect "zr90 -a " "0 0-3 0-7 1 2 3 4 5 6 7 all"
+expect "zr90 -a 0," "0,0 0,1 0,2 0,3 0,4 0,5 0,6 0,7"
+expect "zr90 get KQ" "kqi kqil kqp"
+expect "zr90 set kq" "kqi= kqil= kqp="
+expect "zr90 restore --from " "0 1 2 3 4 5 6 7"
+expect "zr90 completion " "bash powershell"
+touch "$HOME/line.json" "$HOME/lime.json"
+for command in save diff restore; do expect "zr90 $command $HOME/li" "$HOME/lime.json $HOME/line.json"; done
+expect "zr90 --trace $HOME/lin" "$HOME/line.json"
+# Every command zr90's help names, and every option of each command's help, is offered.
+commands=$(zr90 --help | sed -n '/^Subcommands:/,/^$/p' | awk 'NR > 1 && NF { print $1 }' | sort | tr '\n' ' ' | sed 's/ $//')
+expect "zr90 " "$commands"
+all_options=""
+for command in $commands; do
+  offered=" $(complete_line "zr90 $command -") "
+  for option in $(zr90 help "$command" | grep -o -- '^ *-[-a-zA-Z,]*' | tr ',' ' '); do
+    all_options+=" $option"
+    if [[ $offered != *" $option "* ]]; then
+      echo "FAIL: 'zr90 $command -<TAB>' does not offer $option"
+      failures=$((failures + 1))
+    fi
+  done
+done
+# The PowerShell script names the same commands and options (no PowerShell here to run it).
+powershell_script=$(zr90 completion powershell)
+for word in $commands $all_options $(zr90 --help | grep -o -- '^ *-[-a-zA-Z,]*' | tr ',' ' '); do
+  [[ $powershell_script == *"'$word'"* ]] || { echo "FAIL: the PowerShell completion lacks '$word'"; failures=$((failures + 1)); }
+done
+for program in zr90 parmpeek parmpoke; do
+  [[ $powershell_script == *"-CommandName"*"$program, $program.exe"* ]] ||
+    { echo "FAIL: the PowerShell completion registers no completer for $program"; failures=$((failures + 1)); }
+done
 # Every option the simulator's help names is offered.
 for mode in drive card; do
   offered=" $(complete_line "zr90sim $mode --") "

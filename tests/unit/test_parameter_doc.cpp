@@ -98,7 +98,7 @@ TEST(ParameterDoc, FaultAndStatusBitsWithTheUnnamedOnes) {
 }
 
 TEST(CompletionNames, EveryNameOnceInShortLines) {
-  const std::string block = docgen::completion_names_block();
+  const std::string block = docgen::completion_names_block("_zr90_parameter_names=(\n", ")\n");
   const auto lines = split_lines(block);
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines.front(), "_zr90_parameter_names=(");
