@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs parmpeek and parmpoke against zr90sim, no hardware needed.
+# Runs parmpeek, parmpoke and zr90 against zr90sim, no hardware needed.
 #   scripts/demo.sh [BUILD_DIR] [card|serial]
 #   card   (default): a simulated FPGA card on 127.0.0.2, reached over UDP (EZAL16),
 #                     with the drive on channel 2
@@ -10,7 +10,8 @@ mode=${2:-card}
 sim="$build/zr90sim"
 peek="$build/parmpeek"
 poke="$build/parmpoke"
-for program in "$sim" "$peek" "$poke"; do
+zr90="$build/zr90"
+for program in "$sim" "$peek" "$poke" "$zr90"; do
   [ -x "$program" ] || { echo "$program not found: build first (cmake -S . -B $build && cmake --build $build)"; exit 2; }
 done
 
@@ -35,18 +36,21 @@ settle() {
   line=
   while [ "$line" != idle ]; do read_sim_line; done
 }
-trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
+work=$(mktemp -d "${TMPDIR:-/tmp}/zr90-demo.XXXXXX")
+trap 'kill "$sim_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 
 if [ "$mode" = serial ]; then
   start_sim drive --protocol zal
   environment=(INTERFACE=OSDEVICE PROTOCOL=ZAL COMPORT=COM1 ZR90_COM1="$where" BAUDRATE=115200 BAUDRATEMUL=1)
   axis=()
+  axes=0
   echo "Simulated drive on $where (COM1)"
 else
   start_sim card --udp 127.0.0.2
   environment=(INTERFACE=EZAL16 PROTOCOL=SSZAL IPADDR="$where" BAUDRATE=2500000)
   axis=(2)
+  axes=all
   echo "Simulated card on $where, drive on channel 2"
 fi
 # Shown, so that the steps below can be copied and run by hand against a simulator.
@@ -71,3 +75,9 @@ run "$poke" kqp 1234 "${axis[@]}"
 run "$peek" kqp "${axis[@]}" a
 run "$peek" biggercookie "${axis[@]}" h
 run "$peek" nvcookie "${axis[@]}" h
+# The workbench: every axis in one run, the fault words decoded, the settings kept
+# in a file and compared with the drives.
+run "$zr90" -q -a "$axes" get kqp
+run "$zr90" -q -a "${axis[@]:-0}" faults
+run "$zr90" -q -a "$axes" save "$work/drives.json"
+run "$zr90" -q -a "$axes" diff "$work/drives.json"

@@ -110,15 +110,13 @@ PRELUDE
   ci)
     commands=$(script_of ci)
     cd "$(dirname "$readme")"
+    # One shell for all blocks, as a reader's terminal: what a block sets, the next
+    # one has.
     run_block() {
       printf '\n$ %s' "$1"
-      bash -euo pipefail -c "$1"
+      eval "$1"
     }
-    # A fresh Debian machine has no sudo; CI runs as root.
-    if ! command -v sudo >/dev/null && [ "$(id -u)" = 0 ]; then
-      sudo() { "$@"; }
-      export -f sudo
-    fi
+    set -euo pipefail
     eval "$commands"
     ;;
   *) fail "mode is local or ci" ;;
