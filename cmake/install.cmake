@@ -19,15 +19,16 @@ file(GLOB ZR90_DOCS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
 set(ZR90_PACKAGE_NAME zr90-tools)
 
 if(WIN32)
-  # A folder to unpack anywhere: the programs at its top, the README as a text file
-  # Notepad shows, the documents beside them.
+  # A folder to unpack anywhere: the programs at its top, a README written for
+  # Windows as a text file Notepad shows, the documents beside them.
   set(ZR90_INSTALL_BINDIR .)
   set(ZR90_INSTALL_DOCDIR docs)
-  file(READ ${PROJECT_SOURCE_DIR}/README.md readme)
+  file(READ ${PROJECT_SOURCE_DIR}/packaging/README-windows.md readme)
   string(REPLACE "\r\n" "\n" readme "${readme}")
   string(REPLACE "\n" "\r\n" readme "${readme}")
   file(WRITE ${PROJECT_BINARY_DIR}/README.txt "${readme}")
-  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
+  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    ${PROJECT_SOURCE_DIR}/packaging/README-windows.md)
   install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION .)
   install(FILES completion/zr90.ps1 DESTINATION completion)
 else()
@@ -56,8 +57,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "read and write parameters of ZR90 motor d
 set(CPACK_PACKAGE_DESCRIPTION
   "parmpeek reads one named parameter of a ZR90 three-phase motor drive and parmpoke
 writes one, over a serial port (text or ZAL protocol) or through an FPGA interface
-card reached over UDP or a serial port. zr90sim simulates a drive and a card, so
-that the tools and scripts built on them can be tried without hardware.")
+card reached over UDP or a serial port. zr90, the workbench, reads, writes and
+watches many parameters on up to eight drives in one run, decodes faults, speaks
+JSON and CSV, and saves, compares and restores a drive's settings. zr90sim
+simulates a drive and a card, so that the tools and scripts built on them can be
+tried without hardware.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
