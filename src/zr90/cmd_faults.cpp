@@ -1,10 +1,11 @@
-// zr90 faults: the fault and status words of each axis, decoded into bit names.
+// zr90 faults: the fault and status words of each axis, decoded into bit names. An
+// axis without a fault is one line; the exit code says whether any axis has one.
 #include <nlohmann/json.hpp>
 
-#include <span>
 #include <string>
 #include <vector>
 
+#include "drive/faults.h"
 #include "zr90/commands.h"
 #include "zr90/reading.h"
 
@@ -12,68 +13,69 @@ namespace zr90 {
 
 namespace {
 
-struct Word {
-  const char* name;
-  std::span<const dict::BITNAME> bits;
-};
+constexpr std::size_t NAME_COLUMN = 14;
 
-std::vector<std::string> set_bits(uint16_t value, std::span<const dict::BITNAME> names) {
-  std::vector<std::string> set;
-  for (unsigned bit = 0; bit < 16; ++bit) {
-    const auto mask = static_cast<uint16_t>(1u << bit);
-    if ((value & mask) == 0) continue;
-    std::string name = "bit " + std::to_string(bit);
-    for (const dict::BITNAME& known : names) {
-      if (known.BIT == mask) name = known.NAME;
-    }
-    set.push_back(name);
+// "faultmask     0x0014 leaves out WATCHDOGFAULT ..."
+std::string word_line(const drive::FaultWord& word, const drive::Parameter& parameter, uint16_t value) {
+  std::string line = std::string(word.name) + std::string(NAME_COLUMN - word.name.size(), ' ') +
+                     drive::format_value(parameter.type, value, true);
+  if (word.role == drive::WordRole::mask) {
+    const std::vector<std::string> left_out = drive::left_out_bit_names(value, word.bits);
+    if (!left_out.empty()) line += " leaves out";
+    for (const std::string& bit : left_out) line += " " + bit;
+    return line;
   }
-  return set;
+  for (const std::string& bit : drive::set_bit_names(value, word.bits)) line += " " + bit;
+  return line;
 }
 
 }  // namespace
 
 int run_faults(const Options& options) {
-  const Word words[] = {{"fault", dict::FAULTBITS}, {"faultmask", dict::FAULTBITS},
-                        {"startupstatus", dict::FAULTBITS}, {"status", dict::STATUSBITS}};
+  const std::span<const drive::FaultWord> words = drive::fault_words();
   std::vector<drive::Parameter> parameters;
-  for (const Word& word : words) parameters.push_back(*drive::find_parameter(word.name));
+  for (const drive::FaultWord& word : words) parameters.push_back(*drive::find_parameter(word.name));
 
   int exit_code = EXIT_USAGE;
   std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
   if (!session) return exit_code;
+  const bool several = (*session)->several_axes();
 
   // Rows by axis, then by word.
   std::vector<std::vector<AxisValue>> values;
   for (const drive::Parameter& parameter : parameters) values.push_back(read_on_axes(**session, parameter));
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
   std::string text;
+  bool any_fault = false;
   for (std::size_t a = 0; a < (*session)->axes().size(); ++a) {
-    for (std::size_t w = 0; w < parameters.size(); ++w) {
+    const uint8_t axis = values[0][a].axis;
+    const std::string prefix = several ? std::to_string(axis) + " " : "";
+    std::string lines;
+    bool read_all = true;
+    bool faulty = false;
+    for (std::size_t w = 0; w < words.size(); ++w) {
       const AxisValue& value = values[w][a];
       if (!value.value) {
+        read_all = false;
         exit_code = EXIT_FAILED;
-        if ((*session)->axis_started(value.axis)) say(access_message(**session, value.axis, parameters[w].name, value.value.error()));
+        if ((*session)->axis_started(axis)) say(access_message(**session, axis, parameters[w].name, value.value.error()));
         continue;
       }
       const auto word = static_cast<uint16_t>(*value.value);
-      const std::vector<std::string> bits = set_bits(word, words[w].bits);
-      if (options.json) {
-        rows.push_back({{"axis", value.axis}, {"name", words[w].name}, {"value", word}, {"bits", bits}});
-        continue;
-      }
-      std::string line = (*session)->several_axes() ? std::to_string(value.axis) + " " : "";
-      line += std::string(words[w].name) + std::string(14 - std::string(words[w].name).size(), ' ') +
-              drive::format_value(parameters[w].type, word, true);
-      for (const std::string& bit : bits) line += " " + bit;
-      text += line + "\n";
+      faulty = faulty || drive::shows_fault(words[w], word);
+      rows.push_back({{"axis", axis}, {"name", words[w].name}, {"value", word},
+                      {"bits", drive::set_bit_names(word, words[w].bits)}});
+      lines += prefix + word_line(words[w], parameters[w], word) + "\n";
     }
+    any_fault = any_fault || faulty;
+    // A drive that is well is one line; one with a fault shows every word.
+    text += read_all && !faulty ? prefix + "no faults\n" : lines;
   }
   if (!emit(options.json ? rows.dump(2) + "\n" : text)) {
     say("cannot write to standard output");
     return EXIT_USAGE;
   }
-  return exit_code;
+  return exit_code == EXIT_DONE && any_fault ? EXIT_FAILED : exit_code;
 }
 
 }  // namespace zr90

@@ -74,6 +74,14 @@ int run_list(const Options& options, const std::vector<std::string>& patterns) {
                memory_name(row.PARMTYPE) + "\n";
     }
   }
+  if (table.empty() && rows.empty()) {
+    // A pattern is a whole name: "kq" matches nothing, "kq*" what was probably meant.
+    std::string text = "no parameter name matches";
+    for (const std::string& pattern : patterns) text += " \"" + pattern + "\"";
+    if (patterns.size() == 1 && patterns[0].find('*') == std::string::npos) text += "; try \"" + patterns[0] + "*\"";
+    say(text);
+    return EXIT_FAILED;
+  }
   if (options.json) table = rows.dump(2) + "\n";
   std::fputs(table.c_str(), stdout);
   return std::fflush(stdout) == 0 && !std::ferror(stdout) ? EXIT_DONE : EXIT_USAGE;

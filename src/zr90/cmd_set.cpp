@@ -19,10 +19,13 @@ struct Assignment {
 
 std::optional<std::vector<Assignment>> parse_assignments(const std::vector<std::string>& texts) {
   std::vector<Assignment> assignments;
-  for (const std::string& text : texts) {
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    const std::string& text = texts[i];
     const std::size_t equals = text.find('=');
     if (equals == std::string::npos) {
-      say("\"" + text + "\" is not NAME=VALUE");
+      // "set kqp 1300": the value came as a word of its own.
+      const bool value_follows = i + 1 < texts.size() && texts[i + 1].find('=') == std::string::npos;
+      say("\"" + text + "\" is not NAME=VALUE; write " + text + "=" + (value_follows ? texts[i + 1] : "VALUE"));
       return std::nullopt;
     }
     core::Result<drive::Parameter> parameter = drive::find_parameter(std::string_view(text).substr(0, equals));

@@ -172,7 +172,10 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 3600000));
   watch->add_option("--count", options.count, "Stop after N samples")->check(CLI::PositiveNumber);
 
-  app.add_subcommand("faults", "Read and decode the fault and status words");
+  app.add_subcommand("faults", "Read and decode the fault and status words")
+      ->footer("An axis without a fault is one line, 'no faults'.\n"
+               "Exit codes: 0 no axis has a fault, 1 an axis has a fault bit set (or could not be read),\n"
+               "2 usage or link error.");
 
   zr90::SettingsRequest settings;
   CLI::App* save = app.add_subcommand("save", "Save every EEPROM setting of each axis to a settings file");

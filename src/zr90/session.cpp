@@ -38,7 +38,7 @@ std::string describe(const core::Failure& failure) { return failure.detail.empty
 
 std::optional<std::vector<uint8_t>> axes_option(const Options& options) {
   std::optional<std::vector<uint8_t>> axes = parse_axes(options.axes);
-  if (!axes) say("bad axis list \"" + options.axes + "\": give 2, 0,2,5, 0-3 or all");
+  if (!axes) say("bad axis list \"" + options.axes + "\": axes are 0 to 7; give one (2), a list (0,2,5), a range (0-3) or all");
   return axes;
 }
 

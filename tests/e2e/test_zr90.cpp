@@ -104,7 +104,9 @@ TEST(Zr90Card, RefusedValuesAndEepromWritesWithoutConsentSendNothing) {
       {{"set", "kqp=5", "nvkqp=5"},
        "zr90: refusing to write EEPROM settings without a terminal to confirm them; give -y to write them\n"},
       {{"get", "kpq"}, "zr90: unknown parameter \"kpq\"; did you mean \"kqp\"?\n"},
-      {{"-a", "9", "get", "kqp"}, "zr90: bad axis list \"9\": give 2, 0,2,5, 0-3 or all\n"},
+      {{"-a", "9", "get", "kqp"},
+       "zr90: bad axis list \"9\": axes are 0 to 7; give one (2), a list (0,2,5), a range (0-3) or all\n"},
+      {{"set", "kqp", "1300"}, "zr90: \"kqp\" is not NAME=VALUE; write kqp=1300\n"},
   };
   for (const auto& c : cases) {
     const RunResult r = zr90(card->env, c.args);
@@ -115,13 +117,24 @@ TEST(Zr90Card, RefusedValuesAndEepromWritesWithoutConsentSendNothing) {
   EXPECT_TRUE(card->wire().empty()) << "something was sent";
 }
 
-TEST(Zr90Card, FaultWordsDecoded) {
+TEST(Zr90Card, FaultWordsDecodedAndAFaultIsExitOne) {
   auto card = cardtest::udp_card();
   ASSERT_EQ(zr90(card->env, {"-q", "set", "faultmask=0x0014", "status=0x0201"}).exit_code, 0);
-  const RunResult r = zr90(card->env, {"-q", "faults"});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.lines(), (Lines{"fault         0x0000", "faultmask     0x0014 OVERTEMPFAULT HISIDECURRENTFAULT",
-                              "startupstatus 0x0000", "status        0x0201 ILIMITEDSTATUS bit 9"}));
+  const RunResult well = zr90(card->env, {"-q", "faults"});
+  EXPECT_EQ(well.exit_code, 0) << well.err;
+  EXPECT_EQ(well.lines(), (Lines{"no faults"}));
+
+  ASSERT_EQ(zr90(card->env, {"-q", "-a", "1", "set", "fault=0x0204"}).exit_code, 0);
+  const RunResult r = zr90(card->env, {"-q", "-a", "0-2", "faults"});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_EQ(r.lines(), (Lines{"0 no faults", "1 fault         0x0204 OVERTEMPFAULT BUSHIVFAULT",
+                              "1 faultmask     0xFFFF", "1 startupstatus 0x0000", "1 status        0x0001 ILIMITEDSTATUS",
+                              "2 no faults"}));
+  // The mask by the faults it leaves out, not by every name it lets through.
+  ASSERT_EQ(zr90(card->env, {"-q", "set", "fault=4"}).exit_code, 0);
+  EXPECT_EQ(zr90(card->env, {"-q", "faults"}).lines()[1],
+            "faultmask     0x0014 leaves out WATCHDOGFAULT ULOOPCURRENTFAULT VLOOPCURRENTFAULT WLOOPCURRENTFAULT "
+            "BUSHIVFAULT MAXBUSVFAULT MODULEFAULT UNUSEDFAULT1 UNUSEDFAULT2 OERR FERR");
   const nlohmann::json rows = nlohmann::json::parse(zr90(card->env, {"-q", "--json", "faults"}).out);
   EXPECT_EQ(rows[3], nlohmann::json({{"axis", 0}, {"name", "status"}, {"value", 0x0201}, {"bits", {"ILIMITEDSTATUS", "bit 9"}}}));
 }

@@ -43,6 +43,14 @@ TEST(Zr90Usage, MistakesAreNamedWithTheirFix) {
   EXPECT_NE(zr90({"diff"}).err.find("\nUsage: zr90 diff [OPTIONS] FILE [OTHER]\n"), std::string::npos);
 }
 
+TEST(Zr90Usage, AListPatternThatMatchesNothingSaysSo) {
+  const RunResult r = zr90({"list", "kq"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "zr90: no parameter name matches \"kq\"; try \"kq*\"\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(zr90({"list", "kq*"}).exit_code, 0);
+}
+
 TEST(Zr90Usage, HelpListsTheCommandsAndEachCommandsUsageStartsWithZr90) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"help"}, {"--help"}}) {
     const RunResult r = zr90(args);
