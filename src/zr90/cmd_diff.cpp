@@ -70,7 +70,39 @@ nlohmann::ordered_json value_json(const drive::Parameter& parameter, const std::
   return drive::signed_value(parameter.type, *bits);
 }
 
-bool print(const Options& options, const std::vector<Difference>& differences) {
+// What each side is called in the text: its file, or the drives.
+struct Sides {
+  std::string a;
+  std::string b;
+};
+
+// An axis only one side has is one line, not a line for each of its settings.
+std::optional<std::string> one_sided(const Difference& d, const Sides& sides, const SettingsFile& a, const SettingsFile& b) {
+  if (a.drive(d.axis) && !b.drive(d.axis)) return std::to_string(d.axis) + " only in " + sides.a;
+  if (!a.drive(d.axis) && b.drive(d.axis)) return std::to_string(d.axis) + " only in " + sides.b;
+  return std::nullopt;
+}
+
+std::string difference_text(const Options& options, const std::vector<Difference>& differences, const Sides& sides,
+                            const SettingsFile& a, const SettingsFile& b) {
+  if (differences.empty()) return {};
+  std::string text = "axis name " + sides.a + " " + sides.b + "\n";
+  std::optional<uint8_t> summarised;
+  for (const Difference& d : differences) {
+    if (summarised == d.axis) continue;
+    if (const std::optional<std::string> line = one_sided(d, sides, a, b)) {
+      text += *line + "\n";
+      summarised = d.axis;
+      continue;
+    }
+    text += std::to_string(d.axis) + " " + d.parameter.name + " " + value_text(d.parameter, d.a, options.hex) + " " +
+            value_text(d.parameter, d.b, options.hex) + "\n";
+  }
+  return text;
+}
+
+bool print(const Options& options, const std::vector<Difference>& differences, const Sides& sides,
+           const SettingsFile& a, const SettingsFile& b) {
   if (options.json) {
     nlohmann::ordered_json rows = nlohmann::ordered_json::array();
     for (const Difference& d : differences) {
@@ -81,12 +113,7 @@ bool print(const Options& options, const std::vector<Difference>& differences) {
     }
     return emit(rows.dump(2) + "\n");
   }
-  std::string text;
-  for (const Difference& d : differences) {
-    text += std::to_string(d.axis) + " " + d.parameter.name + " " + value_text(d.parameter, d.a, options.hex) + " " +
-            value_text(d.parameter, d.b, options.hex) + "\n";
-  }
-  return emit(text);
+  return emit(difference_text(options, differences, sides, a, b));
 }
 
 std::vector<uint8_t> axes_of(const SettingsFile& file) {
@@ -160,7 +187,8 @@ int run_diff(const Options& options, const SettingsRequest& request) {
     }
     compare_drive(axis, a->drive(axis), b->drive(axis), differences);
   }
-  if (!print(options, differences)) {
+  const Sides sides{request.file, request.other.empty() ? "drives" : request.other};
+  if (!print(options, differences, sides, *a, *b)) {
     say("cannot write to standard output");
     return EXIT_USAGE;
   }

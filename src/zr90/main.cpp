@@ -185,7 +185,8 @@ int main(int argc, char** argv) {
   CLI::App* diff = app.add_subcommand("diff", "Compare two settings files, or a file with the drives");
   diff->add_option("FILE", settings.file, "Settings file")->required();
   diff->add_option("OTHER", settings.other, "Settings file (the live drives without it)");
-  diff->footer("Prints AXIS NAME VALUE_IN_FILE VALUE_IN_OTHER for each difference ('-' where a side lacks it).\n"
+  diff->footer("Prints a header naming the two sides (FILE, and OTHER or 'drives'), then AXIS NAME VALUE VALUE\n"
+               "for each difference ('-' where a side lacks the setting); an axis one side lacks is one line.\n"
                "Exit codes: 0 the same, 1 different, 2 unreadable file or link error.");
 
   CLI::App* restore = app.add_subcommand("restore", "Write a settings file's EEPROM settings back to the drives");
