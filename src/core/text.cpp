@@ -148,6 +148,28 @@ std::vector<std::string> nearest_words(std::string_view text, std::span<const st
   return words;
 }
 
+std::string escaped_controls(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      shown += c;
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else {
+      shown += "\\x";
+      shown += HEXCHARS[byte >> 4];
+      shown += HEXCHARS[byte & 0xF];
+    }
+  }
+  return shown;
+}
+
 std::string quoted_choices(const std::vector<std::string>& words) {
   std::string text;
   for (std::size_t i = 0; i < words.size(); ++i) {

@@ -38,6 +38,10 @@ std::size_t edit_distance(std::string_view a, std::string_view b);
 std::vector<std::string> nearest_words(std::string_view text, std::span<const std::string_view> candidates,
                                        std::size_t max_edits);
 
+// The text with its control characters written as escapes (\n, \t, \x1B, ...), so that
+// text from a file or the wire shown in a message cannot steer a terminal.
+std::string escaped_controls(std::string_view text);
+
 // "a", "b" or "c"
 std::string quoted_choices(const std::vector<std::string>& words);
 

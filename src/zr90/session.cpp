@@ -26,7 +26,9 @@ config::GivenSettings given_settings(const Options& options) {
 }  // namespace
 
 void say(const std::string& text) {
-  const std::string line = "zr90: " + text + "\n";
+  // Messages carry names and values from files and the wire: none may reach the
+  // terminal as a control sequence.
+  const std::string line = "zr90: " + core::escaped_controls(text) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 

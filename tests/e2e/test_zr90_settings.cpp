@@ -202,6 +202,10 @@ TEST(Zr90Settings, AFileWithAFaultOrARefusedRequestSendsNothing) {
   write_json(future, newer);
   const std::string broken = folder.file("broken.json");
   std::ofstream(broken) << "{\n\"format\": \"zr90-settings\",\n";
+  ordered_json hostile = json_of(good);
+  hostile["drives"][0]["eeprom"]["\x1b]0;owned\x07\x1b[2J"] = 1;
+  const std::string escape = folder.file("escape.json");
+  write_json(escape, hostile);
 
   const struct {
     std::vector<std::string> args;
@@ -217,6 +221,8 @@ TEST(Zr90Settings, AFileWithAFaultOrARefusedRequestSendsNothing) {
       {{"diff", bad}, "zr90: " + bad + ": axis 1: nvdeadzone: 65536 is out of range (0 to 65535)\n"},
       {{"diff", good, folder.file("none.json")}, "zr90: " + folder.file("none.json") + ": cannot be read\n"},
       {{"diff", good, "-a", "6"}, "zr90: the file holds no axis 6\n"},
+      // A name from a file reaches the terminal with its control characters escaped.
+      {{"diff", escape}, "zr90: " + escape + ": axis 0: unknown parameter \"\\x1B]0;owned\\x07\\x1B[2J\"\n"},
   };
   for (const auto& c : cases) {
     const RunResult r = zr90(card->env, c.args);

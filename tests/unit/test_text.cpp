@@ -107,6 +107,28 @@ TEST(Text, HexString) {
 
 using Lines = std::vector<std::string>;
 
+TEST(Text, ControlCharactersAreShownAsEscapes) {
+  const struct {
+    std::string text;
+    const char* shown;
+  } cases[] = {{"kqp", "kqp"},
+               {"a\nb\tc\r", "a\\nb\\tc\\r"},
+               {"\x1b[2J\x07", "\\x1B[2J\\x07"},
+               {std::string("nul\0end", 7), "nul\\x00end"},
+               {"\x7f\xc3\xa9", "\\x7F\xc3\xa9"}};
+  for (const auto& c : cases) EXPECT_EQ(core::escaped_controls(c.text), c.shown);
+}
+
+TEST(Text, NearestWordsWithinTheEditLimit) {
+  const std::string_view words[] = {"get", "set", "watch", "restore", "save"};
+  EXPECT_EQ(core::nearest_words("gte", words, 2), (std::vector<std::string>{"get"}));
+  EXPECT_EQ(core::nearest_words("sxt", words, 2), (std::vector<std::string>{"set"}));
+  EXPECT_EQ(core::nearest_words("st", words, 1), (std::vector<std::string>{"set"}));
+  EXPECT_EQ(core::nearest_words("WACH", words, 2), (std::vector<std::string>{"watch"}));
+  EXPECT_TRUE(core::nearest_words("frobnicate", words, 2).empty());
+  EXPECT_EQ(core::quoted_choices({"a", "b", "c"}), "\"a\", \"b\" or \"c\"");
+}
+
 TEST(Failure, FaithfulLinesInEachForm) {
   EXPECT_EQ(faithful_lines(fail(FailureKind::open, "Setup Mode")), (Lines{"", "Setup Mode"}));
   EXPECT_EQ(faithful_lines(fail(FailureKind::timeout, "Time out waiting for Character", FailureForm::alone)),
