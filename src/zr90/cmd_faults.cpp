@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "zr90/commands.h"
+#include "zr90/output.h"
 #include "zr90/reading.h"
 
 namespace zr90 {
@@ -31,29 +32,20 @@ std::vector<std::string> set_bits(uint16_t value, std::span<const dict::BITNAME>
   return set;
 }
 
-}  // namespace
-
-int run_faults(const Options& options) {
-  const Word words[] = {{"fault", dict::FAULTBITS}, {"faultmask", dict::FAULTBITS},
-                        {"startupstatus", dict::FAULTBITS}, {"status", dict::STATUSBITS}};
-  std::vector<drive::Parameter> parameters;
-  for (const Word& word : words) parameters.push_back(*drive::find_parameter(word.name));
-
-  int exit_code = EXIT_USAGE;
-  std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
-  if (!session) return exit_code;
-
+int show_faults(Session& session, int exit_code, const Options& options, std::span<const Word> words,
+                const std::vector<drive::Parameter>& parameters) {
   // Rows by axis, then by word.
-  std::vector<std::vector<AxisValue>> values;
-  for (const drive::Parameter& parameter : parameters) values.push_back(read_on_axes(**session, parameter));
+  const std::vector<std::vector<drive::AxisValue>> values = read_on_axes(session, parameters);
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
   std::string text;
-  for (std::size_t a = 0; a < (*session)->axes().size(); ++a) {
+  for (std::size_t a = 0; a < session.axes().size(); ++a) {
     for (std::size_t w = 0; w < parameters.size(); ++w) {
-      const AxisValue& value = values[w][a];
+      const drive::AxisValue& value = values[w][a];
       if (!value.value) {
         exit_code = EXIT_FAILED;
-        if ((*session)->axis_started(value.axis)) say(access_message(**session, value.axis, parameters[w].name, value.value.error()));
+        if (session.axis_started(value.axis)) {
+          say(access_message(session, value.axis, parameters[w].name, value.value.error()));
+        }
         continue;
       }
       const auto word = static_cast<uint16_t>(*value.value);
@@ -62,7 +54,7 @@ int run_faults(const Options& options) {
         rows.push_back({{"axis", value.axis}, {"name", words[w].name}, {"value", word}, {"bits", bits}});
         continue;
       }
-      std::string line = (*session)->several_axes() ? std::to_string(value.axis) + " " : "";
+      std::string line = session.several_axes() ? std::to_string(value.axis) + " " : "";
       line += std::string(words[w].name) + std::string(14 - std::string(words[w].name).size(), ' ') +
               drive::format_value(parameters[w].type, word, true);
       for (const std::string& bit : bits) line += " " + bit;
@@ -74,6 +66,19 @@ int run_faults(const Options& options) {
     return EXIT_USAGE;
   }
   return exit_code;
+}
+
+}  // namespace
+
+int run_faults(const Options& options) {
+  const Word words[] = {{"fault", dict::FAULTBITS}, {"faultmask", dict::FAULTBITS},
+                        {"startupstatus", dict::FAULTBITS}, {"status", dict::STATUSBITS}};
+  std::vector<drive::Parameter> parameters;
+  for (const Word& word : words) parameters.push_back(*drive::find_parameter(word.name));
+
+  return with_session(options, [&](Session& session, int exit_code) {
+    return show_faults(session, exit_code, options, words, parameters);
+  });
 }
 
 }  // namespace zr90

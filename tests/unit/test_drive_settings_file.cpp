@@ -9,15 +9,16 @@
 #include <vector>
 
 #include "support/harness.h"
-#include "zr90/settings_file.h"
+#include "drive/atomic_file.h"
+#include "drive/settings_file.h"
 
 namespace {
 
-using namespace zr90;
+using namespace drive;
 using nlohmann::ordered_json;
 
 SavedValue saved(const char* name, uint64_t bits) {
-  core::Result<drive::Parameter> parameter = drive::find_parameter(name);
+  core::Result<Parameter> parameter = find_parameter(name);
   EXPECT_TRUE(parameter.ok()) << name;
   return {*parameter, bits};
 }
@@ -34,19 +35,19 @@ std::string refusal(const std::string& text) {
 
 std::string refusal_of(const ordered_json& json) { return refusal(json.dump()); }
 
-TEST(Zr90SettingsFile, SavesEveryEepromSettingButTheMarker) {
-  const std::vector<drive::Parameter>& eeprom = saved_eeprom_parameters();
+TEST(DriveSettingsFile, SavesEveryEepromSettingButTheMarker) {
+  const std::vector<Parameter>& eeprom = saved_eeprom_parameters();
   ASSERT_EQ(eeprom.size(), 33u);
   EXPECT_EQ(eeprom.front().name, "nvmaxmodulei");
   EXPECT_EQ(eeprom.back().name, "nvFPOR");
-  for (const drive::Parameter& p : eeprom) {
+  for (const Parameter& p : eeprom) {
     EXPECT_NE(p.name, "nvinvalid");
     EXPECT_EQ(p.location.memory, core::Memory::eeprom) << p.name;
   }
-  for (const drive::Parameter& p : saved_ram_parameters()) EXPECT_EQ(p.location.memory, core::Memory::ram) << p.name;
+  for (const Parameter& p : saved_ram_parameters()) EXPECT_EQ(p.location.memory, core::Memory::ram) << p.name;
 }
 
-TEST(Zr90SettingsFile, WhatIsWrittenReadsBackTheSame) {
+TEST(DriveSettingsFile, WhatIsWrittenReadsBackTheSame) {
   SettingsFile file;
   file.saved_at = "2026-12-07T18:00:00Z";
   file.saved_by = "zr90 1.0";
@@ -72,7 +73,7 @@ TEST(Zr90SettingsFile, WhatIsWrittenReadsBackTheSame) {
   EXPECT_EQ(d.ram[0].bits, 0xFF88u);
 }
 
-TEST(Zr90SettingsFile, EditedFilesComeBackInDictionaryOrder) {
+TEST(DriveSettingsFile, EditedFilesComeBackInDictionaryOrder) {
   ordered_json json = minimal();
   json["drives"][0]["eeprom"] = {{"nvdeadzone", 1}, {"nvmaxmodulei", 2}};
   core::Result<SettingsFile> file = parse_settings(json.dump());
@@ -81,7 +82,7 @@ TEST(Zr90SettingsFile, EditedFilesComeBackInDictionaryOrder) {
   EXPECT_FALSE(file->drive(2)->has_ram);
 }
 
-TEST(Zr90SettingsFile, EveryFaultIsNamed) {
+TEST(DriveSettingsFile, EveryFaultIsNamed) {
   EXPECT_EQ(refusal_of(minimal()), "accepted");
   // The line and column of a syntax error; the rest is the JSON reader's own words.
   const std::string syntax = refusal("{\n  \"format\": \"zr90-settings\",\n  \"version\": 1,\n  oops\n}");
@@ -126,14 +127,14 @@ TEST(Zr90SettingsFile, EveryFaultIsNamed) {
             "\"nvkqp\" is given twice in one object");
 }
 
-TEST(Zr90SettingsFile, AgreeingSharedBytesPass) {
+TEST(DriveSettingsFile, AgreeingSharedBytesPass) {
   ordered_json json = minimal();
   json["drives"][0]["eeprom"]["nvkqilo"] = 0xFFFB;
   json["drives"][0]["eeprom"]["nvkqihi"] = 0xFFFF;
   EXPECT_EQ(refusal_of(json), "accepted");
 }
 
-class Zr90SettingsFiles : public ::testing::Test {
+class DriveSettingsFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = testsupport::temp_path("settings-dir");
@@ -151,7 +152,7 @@ class Zr90SettingsFiles : public ::testing::Test {
   std::string folder_;
 };
 
-TEST_F(Zr90SettingsFiles, AWriteReplacesTheFileWholeAndLeavesNothingElse) {
+TEST_F(DriveSettingsFiles, AWriteReplacesTheFileWholeAndLeavesNothingElse) {
   const std::string path = folder_ + "/axis.json";
   ASSERT_TRUE(write_file_atomically(path, "old\n").ok());
   ASSERT_TRUE(write_file_atomically(path, "new\n").ok());
@@ -163,7 +164,7 @@ TEST_F(Zr90SettingsFiles, AWriteReplacesTheFileWholeAndLeavesNothingElse) {
   EXPECT_NE(refused.error().text.find("cannot write " + folder_ + "/no/such/folder/x.json"), std::string::npos);
 }
 
-TEST_F(Zr90SettingsFiles, BackupsSitBesideTheFileAndNeverReplaceOne) {
+TEST_F(DriveSettingsFiles, BackupsSitBesideTheFileAndNeverReplaceOne) {
   const std::string path = folder_ + "/line2.json";
   const std::string first = backup_path(path);
   ASSERT_EQ(first.rfind(folder_ + "/line2.before-", 0), 0u) << first;
@@ -176,7 +177,7 @@ TEST_F(Zr90SettingsFiles, BackupsSitBesideTheFileAndNeverReplaceOne) {
   EXPECT_EQ(plain.substr(plain.size() - 5), ".json");
 }
 
-TEST_F(Zr90SettingsFiles, ReadingNamesTheFile) {
+TEST_F(DriveSettingsFiles, ReadingNamesTheFile) {
   const std::string path = folder_ + "/bad.json";
   ASSERT_TRUE(write_file_atomically(path, "{}").ok());
   core::Result<SettingsFile> file = read_settings_file(path);
