@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -162,6 +163,25 @@ TEST_F(DriveSettingsFiles, AWriteReplacesTheFileWholeAndLeavesNothingElse) {
   const core::Status refused = write_file_atomically(folder_ + "/no/such/folder/x.json", "text");
   ASSERT_FALSE(refused.ok());
   EXPECT_NE(refused.error().text.find("cannot write " + folder_ + "/no/such/folder/x.json"), std::string::npos);
+}
+
+TEST_F(DriveSettingsFiles, AReplacedFileKeepsItsPermissionsAndANewOneGetsTheUsualOnes) {
+  namespace fs = std::filesystem;
+  using fs::perms;
+  const std::string kept = folder_ + "/kept.json";
+  const std::string fresh = folder_ + "/fresh.json";
+  // A umask that would take the others' read permission from the kept file too.
+  const mode_t before = ::umask(027);
+  const bool first = write_file_atomically(kept, "old\n").ok();
+  fs::permissions(kept, perms::owner_read | perms::owner_write | perms::others_read);
+  const bool again = write_file_atomically(kept, "new\n").ok();
+  const bool created = write_file_atomically(fresh, "text").ok();
+  ::umask(before);
+  ASSERT_TRUE(first && again && created);
+  EXPECT_EQ(testsupport::read_file(kept), "new\n");
+  EXPECT_EQ(fs::status(kept).permissions(), perms::owner_read | perms::owner_write | perms::others_read);
+  EXPECT_EQ(fs::status(fresh).permissions(), perms::owner_read | perms::owner_write | perms::group_read);
+  EXPECT_EQ(names(), (std::vector<std::string>{"fresh.json", "kept.json"}));
 }
 
 TEST_F(DriveSettingsFiles, BackupsSitBesideTheFileAndNeverReplaceOne) {
