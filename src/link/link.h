@@ -44,7 +44,9 @@ struct StartRequest {
   bool fewest_exchanges = false;
 };
 
-class Link {
+// The link is itself a core::Backend: the drive layer runs on a link, and in unit
+// tests on a backend of the test's own.
+class Link final : public core::Backend {
  public:
   // Brings the interface up, then the protocol. The failure is the one that stopped
   // it, with the text parmpeek and parmpoke print ("Unable to initialize", "COM1 open
@@ -52,7 +54,7 @@ class Link {
   static core::Result<std::unique_ptr<Link>> open(const config::LinkSettings& settings, core::Reporter& reporter,
                                                   const StartRequest& start = {}, const Devices& devices = {});
 
-  ~Link();
+  ~Link() override;
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
@@ -65,13 +67,13 @@ class Link {
   // failed, requested or not, or 0xFF when the start never completed. 0 elsewhere.
   uint8_t start_reply() const { return start_reply_; }
 
-  core::Result<uint64_t> read(uint8_t channel, Location location);
-  core::Status write(uint8_t channel, Location location, uint64_t value);
-  core::Result<std::vector<core::ChannelReading>> read_channels(ChannelMask channels, Location location);
-  core::Result<std::vector<uint64_t>> read_eeprom_batch(uint8_t channel, std::span<const Location> locations);
-  core::Status write_eeprom_batch(uint8_t channel, std::span<const core::EepromWrite> writes);
+  core::Result<uint64_t> read(uint8_t channel, Location location) override;
+  core::Status write(uint8_t channel, Location location, uint64_t value) override;
+  core::Result<std::vector<core::ChannelReading>> read_channels(ChannelMask channels, Location location) override;
+  core::Result<std::vector<uint64_t>> read_eeprom_batch(uint8_t channel, std::span<const Location> locations) override;
+  core::Status write_eeprom_batch(uint8_t channel, std::span<const core::EepromWrite> writes) override;
   core::Result<std::vector<core::ChannelValues>> read_eeprom_channels(ChannelMask channels,
-                                                                      std::span<const Location> locations);
+                                                                      std::span<const Location> locations) override;
 
  private:
   friend class LinkBuilder;

@@ -39,12 +39,6 @@ std::optional<std::vector<uint8_t>> parse_axes(std::string_view text) {
   return axes;
 }
 
-core::ChannelMask mask_of(const std::vector<uint8_t>& axes) {
-  core::ChannelMask mask = 0;
-  for (uint8_t axis : axes) mask |= core::channel_bit(axis);
-  return mask;
-}
-
 std::string axes_text(const std::vector<uint8_t>& axes) {
   std::string text;
   for (uint8_t axis : axes) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/access.h"
+#include "drive/reading.h"
 
 namespace zr90 {
 
@@ -15,7 +16,7 @@ namespace zr90 {
 // once. Nothing for any other text.
 std::optional<std::vector<uint8_t>> parse_axes(std::string_view text);
 
-core::ChannelMask mask_of(const std::vector<uint8_t>& axes);
+using drive::mask_of;
 
 // "2,5"
 std::string axes_text(const std::vector<uint8_t>& axes);

@@ -5,13 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "drive/settings_file.h"
 #include "zr90/axes.h"
 #include "zr90/commands.h"
-#include "zr90/live_settings.h"
+#include "zr90/output.h"
 #include "zr90/reading.h"
-#include "zr90/settings_file.h"
 
 namespace zr90 {
+
+using drive::DriveSettings;
+using drive::SavedValue;
+using drive::SettingsFile;
 
 namespace {
 
@@ -43,8 +47,8 @@ void compare_drive(uint8_t axis, const DriveSettings* a, const DriveSettings* b,
   static const DriveSettings none;
   const DriveSettings& left = a ? *a : none;
   const DriveSettings& right = b ? *b : none;
-  compare_section(axis, saved_eeprom_parameters(), left.eeprom, right.eeprom, differences);
-  compare_section(axis, saved_ram_parameters(), left.ram, right.ram, differences);
+  compare_section(axis, drive::saved_eeprom_parameters(), left.eeprom, right.eeprom, differences);
+  compare_section(axis, drive::saved_ram_parameters(), left.ram, right.ram, differences);
 }
 
 // The live drive reduced to what the file holds: a file that keeps a few settings
@@ -64,10 +68,9 @@ std::string value_text(const drive::Parameter& parameter, const std::optional<ui
   return bits ? drive::format_value(parameter.type, *bits, hex) : "-";
 }
 
+// null where the side lacks the setting.
 nlohmann::ordered_json value_json(const drive::Parameter& parameter, const std::optional<uint64_t>& bits, bool hex) {
-  if (!bits) return nullptr;
-  if (hex) return drive::format_value(parameter.type, *bits, true);
-  return drive::signed_value(parameter.type, *bits);
+  return bits ? json_value(parameter, *bits, hex) : nullptr;
 }
 
 // What each side is called in the text: its file, or the drives.
@@ -122,6 +125,22 @@ std::vector<uint8_t> axes_of(const SettingsFile& file) {
   return axes;
 }
 
+// The drives of the axes compared, each reduced to what the file holds; a drive that
+// cannot be read has been said.
+std::optional<SettingsFile> live_side(Session& session, const SettingsFile& a, const std::vector<uint8_t>& axes) {
+  bool with_ram = false;
+  for (uint8_t axis : axes) with_ram = with_ram || a.drive(axis)->has_ram;
+  SettingsFile live;
+  for (drive::Snapshot& snapshot : read_live(session, axes, with_ram)) {
+    if (!snapshot.settings) {
+      say(unreadable_message(snapshot.axis, snapshot.settings.error()));
+      return std::nullopt;
+    }
+    live.drives.push_back(only_as_in(*snapshot.settings, *a.drive(snapshot.axis)));
+  }
+  return live;
+}
+
 // The file on the B side, from the drives of the axes compared.
 std::optional<SettingsFile> read_live_side(const Options& options, const SettingsFile& a, const std::vector<uint8_t>& axes,
                                            int& exit_code) {
@@ -134,30 +153,19 @@ std::optional<SettingsFile> read_live_side(const Options& options, const Setting
   }
   Options on_axes = options;
   on_axes.axes = axes_text(axes);
-  std::optional<std::unique_ptr<Session>> session = Session::open(on_axes, exit_code);
-  if (!session) return std::nullopt;
-  if (exit_code != EXIT_DONE) {
-    exit_code = EXIT_USAGE;  // an axis that did not start has been said
-    return std::nullopt;
-  }
-  bool with_ram = false;
-  for (uint8_t axis : axes) with_ram = with_ram || a.drive(axis)->has_ram;
-  SettingsFile live;
-  for (LiveDrive& drive : read_live(**session, axes, with_ram)) {
-    if (!drive.settings) {
-      say(unreadable_message(drive.axis, drive.settings.error()));
-      exit_code = EXIT_USAGE;
-      return std::nullopt;
-    }
-    live.drives.push_back(only_as_in(*drive.settings, *a.drive(drive.axis)));
-  }
+  std::optional<SettingsFile> live;
+  exit_code = with_session(on_axes, [&](Session& session, int opened) {
+    if (opened != EXIT_DONE) return EXIT_USAGE;  // an axis that did not start has been said
+    live = live_side(session, a, axes);
+    return live ? EXIT_DONE : EXIT_USAGE;
+  });
   return live;
 }
 
 }  // namespace
 
 int run_diff(const Options& options, const SettingsRequest& request) {
-  const core::Result<SettingsFile> a = read_settings_file(request.file);
+  const core::Result<SettingsFile> a = drive::read_settings_file(request.file);
   if (!a) {
     say(a.error().text);
     return EXIT_USAGE;
@@ -172,7 +180,7 @@ int run_diff(const Options& options, const SettingsRequest& request) {
   std::optional<SettingsFile> b;
   if (request.other.empty()) {
     b = read_live_side(options, *a, axes, exit_code);
-  } else if (core::Result<SettingsFile> other = read_settings_file(request.other); other) {
+  } else if (core::Result<SettingsFile> other = drive::read_settings_file(request.other); other) {
     b = std::move(*other);
   } else {
     say(other.error().text);

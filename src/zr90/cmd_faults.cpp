@@ -2,11 +2,13 @@
 // axis without a fault is one line; the exit code says whether any axis has one.
 #include <nlohmann/json.hpp>
 
+#include <span>
 #include <string>
 #include <vector>
 
 #include "drive/faults.h"
 #include "zr90/commands.h"
+#include "zr90/output.h"
 #include "zr90/reading.h"
 
 namespace zr90 {
@@ -29,36 +31,25 @@ std::string word_line(const drive::FaultWord& word, const drive::Parameter& para
   return line;
 }
 
-}  // namespace
-
-int run_faults(const Options& options) {
+int show_faults(Session& session, int exit_code, const Options& options, const std::vector<drive::Parameter>& parameters) {
   const std::span<const drive::FaultWord> words = drive::fault_words();
-  std::vector<drive::Parameter> parameters;
-  for (const drive::FaultWord& word : words) parameters.push_back(*drive::find_parameter(word.name));
-
-  int exit_code = EXIT_USAGE;
-  std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
-  if (!session) return exit_code;
-  const bool several = (*session)->several_axes();
-
-  // Rows by axis, then by word.
-  std::vector<std::vector<AxisValue>> values;
-  for (const drive::Parameter& parameter : parameters) values.push_back(read_on_axes(**session, parameter));
+  // Rows by word, then by axis.
+  const std::vector<std::vector<drive::AxisValue>> values = read_on_axes(session, parameters);
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
   std::string text;
   bool any_fault = false;
-  for (std::size_t a = 0; a < (*session)->axes().size(); ++a) {
+  for (std::size_t a = 0; a < session.axes().size(); ++a) {
     const uint8_t axis = values[0][a].axis;
-    const std::string prefix = several ? std::to_string(axis) + " " : "";
+    const std::string prefix = session.several_axes() ? std::to_string(axis) + " " : "";
     std::string lines;
     bool read_all = true;
     bool faulty = false;
     for (std::size_t w = 0; w < words.size(); ++w) {
-      const AxisValue& value = values[w][a];
+      const drive::AxisValue& value = values[w][a];
       if (!value.value) {
         read_all = false;
         exit_code = EXIT_FAILED;
-        if ((*session)->axis_started(axis)) say(access_message(**session, axis, parameters[w].name, value.value.error()));
+        if (session.axis_started(axis)) say(access_message(session, axis, parameters[w].name, value.value.error()));
         continue;
       }
       const auto word = static_cast<uint16_t>(*value.value);
@@ -76,6 +67,14 @@ int run_faults(const Options& options) {
     return EXIT_USAGE;
   }
   return exit_code == EXIT_DONE && any_fault ? EXIT_FAILED : exit_code;
+}
+
+}  // namespace
+
+int run_faults(const Options& options) {
+  std::vector<drive::Parameter> parameters;
+  for (const drive::FaultWord& word : drive::fault_words()) parameters.push_back(*drive::find_parameter(word.name));
+  return with_session(options, [&](Session& session, int exit_code) { return show_faults(session, exit_code, options, parameters); });
 }
 
 }  // namespace zr90

@@ -5,16 +5,12 @@
 #include <vector>
 
 #include "zr90/commands.h"
+#include "zr90/output.h"
 #include "zr90/reading.h"
 
 namespace zr90 {
 
 namespace {
-
-nlohmann::ordered_json json_value(const drive::Parameter& parameter, uint64_t bits, bool hex) {
-  if (hex) return drive::format_value(parameter.type, bits, true);
-  return drive::signed_value(parameter.type, bits);
-}
 
 class GetOutput {
  public:
@@ -22,7 +18,7 @@ class GetOutput {
     if (options_.csv) text_ = "axis,name,address,type,value,error\n";
   }
 
-  void add(const drive::Parameter& parameter, const AxisValue& value) {
+  void add(const drive::Parameter& parameter, const drive::AxisValue& value) {
     if (options_.json) {
       nlohmann::ordered_json row = {{"axis", value.axis},
                             {"name", parameter.name},
@@ -70,21 +66,16 @@ class GetOutput {
   nlohmann::ordered_json rows_ = nlohmann::ordered_json::array();
 };
 
-}  // namespace
-
-int run_get(const Options& options, const std::vector<std::string>& names) {
-  const std::optional<std::vector<drive::Parameter>> parameters = resolve_names(names);
-  if (!parameters) return EXIT_USAGE;
-  int exit_code = EXIT_USAGE;
-  std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
-  if (!session) return exit_code;
-
-  GetOutput output(options, (*session)->several_axes());
-  for (const drive::Parameter& parameter : *parameters) {
-    for (const AxisValue& value : read_on_axes(**session, parameter)) {
+int show_values(Session& session, int exit_code, const Options& options,
+                const std::vector<drive::Parameter>& parameters) {
+  GetOutput output(options, session.several_axes());
+  for (const drive::Parameter& parameter : parameters) {
+    for (const drive::AxisValue& value : read_on_axes(session, parameter)) {
       if (!value.value) {
         exit_code = EXIT_FAILED;
-        if ((*session)->axis_started(value.axis)) say(access_message(**session, value.axis, parameter.name, value.value.error()));
+        if (session.axis_started(value.axis)) {
+          say(access_message(session, value.axis, parameter.name, value.value.error()));
+        }
       }
       output.add(parameter, value);
     }
@@ -94,6 +85,16 @@ int run_get(const Options& options, const std::vector<std::string>& names) {
     return EXIT_USAGE;
   }
   return exit_code;
+}
+
+}  // namespace
+
+int run_get(const Options& options, const std::vector<std::string>& names) {
+  const std::optional<std::vector<drive::Parameter>> parameters = resolve_names(names);
+  if (!parameters) return EXIT_USAGE;
+  return with_session(options, [&](Session& session, int exit_code) {
+    return show_values(session, exit_code, options, *parameters);
+  });
 }
 
 }  // namespace zr90

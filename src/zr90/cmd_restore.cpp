@@ -5,37 +5,30 @@
 #include <string>
 #include <vector>
 
+#include "drive/atomic_file.h"
+#include "drive/restore.h"
+#include "drive/settings_file.h"
 #include "platform/console.h"
 #include "zr90/axes.h"
 #include "zr90/commands.h"
-#include "zr90/live_settings.h"
+#include "zr90/confirm.h"
+#include "zr90/output.h"
 #include "zr90/reading.h"
-#include "zr90/settings_file.h"
 #include "zr90/version.h"
 
 namespace zr90 {
 
 namespace {
 
+using drive::AxisPlan;
+using drive::Change;
+using drive::DriveSettings;
+using drive::Outcome;
+using drive::SettingsFile;
+
 struct Target {
   uint8_t axis = 0;
   const DriveSettings* wanted = nullptr;  // the file's drive whose settings go there
-};
-
-enum class Outcome { planned, verified, differs, unconfirmed, not_written };
-
-struct Change {
-  SavedValue wanted;
-  uint64_t old_bits = 0;
-  // Its bytes are all written by this earlier change of the same axis (nvkqilo
-  // with nvkqi): it is read back, not written again.
-  std::optional<std::size_t> covered_by;
-  Outcome outcome = Outcome::planned;
-};
-
-struct AxisPlan {
-  uint8_t axis = 0;
-  std::vector<Change> changes;
 };
 
 std::optional<std::vector<uint8_t>> requested_axes(const Options& options, const SettingsRequest& request,
@@ -67,29 +60,6 @@ std::optional<std::vector<Target>> targets_of(const Options& options, const Sett
     targets.push_back({axis, file.drive(source)});
   }
   return targets;
-}
-
-bool contains(const drive::Parameter& outer, const drive::Parameter& inner) {
-  const unsigned outer_end = outer.location.address + static_cast<unsigned>(outer.location.width);
-  const unsigned inner_end = inner.location.address + static_cast<unsigned>(inner.location.width);
-  return outer.location.address <= inner.location.address && inner_end <= outer_end;
-}
-
-std::vector<Change> changes_for(const DriveSettings& wanted, const DriveSettings& live) {
-  std::vector<Change> changes;
-  for (const SavedValue& w : wanted.eeprom) {
-    for (const SavedValue& l : live.eeprom) {
-      if (l.parameter.name == w.parameter.name && l.bits != w.bits) changes.push_back({w, l.bits, std::nullopt});
-    }
-  }
-  for (std::size_t i = 0; i < changes.size(); ++i) {
-    for (std::size_t j = 0; j < i && !changes[i].covered_by; ++j) {
-      if (!changes[j].covered_by && contains(changes[j].wanted.parameter, changes[i].wanted.parameter)) {
-        changes[i].covered_by = j;
-      }
-    }
-  }
-  return changes;
 }
 
 std::string change_line(uint8_t axis, const Change& change, bool hex) {
@@ -125,89 +95,36 @@ std::vector<uint8_t> axes_changed(const std::vector<AxisPlan>& plans) {
 std::string on_axes(const std::vector<uint8_t>& axes) { return (axes.size() == 1 ? " on axis " : " on axes ") + axes_text(axes); }
 
 // A person sees the plan and says yes; -y says it for a script.
-bool confirmed(const Options& options, const std::vector<AxisPlan>& plans) {
-  if (options.yes) return true;
-  std::fputs(plan_text(plans, options.hex).c_str(), stderr);
-  const std::string question = "write " + settings_count(change_count(plans)) + on_axes(axes_changed(plans)) + "? [y/N] ";
-  std::fputs(question.c_str(), stderr);
-  std::fflush(stderr);
-  const std::string answer = platform::console::read_line();
-  return answer == "y" || answer == "Y";
+bool plan_confirmed(const Options& options, const std::vector<AxisPlan>& plans) {
+  return confirmed(options, plan_text(plans, options.hex) + "write " + settings_count(change_count(plans)) +
+                                on_axes(axes_changed(plans)) + "? [y/N] ");
 }
 
 core::Status write_backup(Session& session, const SettingsRequest& request, const std::vector<DriveSettings>& before,
                           std::string& path) {
   SettingsFile backup;
-  backup.saved_at = utc_timestamp();
+  backup.saved_at = drive::utc_timestamp();
   backup.saved_by = std::string("zr90 ") + ZR90_VERSION;
-  backup.link = link_description(session.link().settings());
+  backup.link = drive::link_description(session.link().settings());
   backup.drives = before;
-  path = backup_path(request.file);
-  return write_file_atomically(path, settings_text(backup));
+  path = drive::backup_path(request.file);
+  return drive::write_file_atomically(path, drive::settings_text(backup));
 }
 
-// Writes the changes of each axis one by one, each read back before the next; a
-// failure of the link or of the non-volatile flag stops every axis, a failure of
-// one drive stops that axis, a value that reads back different stops nothing.
-// Ctrl-C lets the write in progress finish: every write clears the flag itself.
-class Writer {
- public:
-  Writer(Session& session, const Options& options) : session_(session), options_(options) {}
-
-  void run(AxisPlan& plan) {
-    bool axis_stopped = false;
-    for (Change& change : plan.changes) {
-      if (platform::console::interrupted()) interrupted_ = true;
-      if (stop_all_ || axis_stopped || interrupted_) {
-        change.outcome = Outcome::not_written;
-        continue;
-      }
-      if (change.covered_by) {
-        const Outcome covering = plan.changes[*change.covered_by].outcome;
-        if (covering != Outcome::verified) {
-          change.outcome = covering;
-          continue;
-        }
-      }
-      change.outcome = apply(plan.axis, change);
-      if (change.outcome == Outcome::unconfirmed) axis_stopped = true;
-      if (change.outcome == Outcome::verified && !emit(change_line(plan.axis, change, options_.hex))) {
-        say("cannot write to standard output");
-      }
-    }
+// Each change as soon as its outcome is known: a verified one on standard output,
+// the others said with what went wrong.
+void show_progress(const Options& options, uint8_t axis, const Change& change, const drive::WriteOutcome& write) {
+  const drive::Parameter& parameter = change.wanted.parameter;
+  const std::string where = "axis " + std::to_string(axis) + ": " + parameter.name + ": ";
+  if (write.failure) {
+    say(where + describe(*write.failure));
+  } else if (write.mismatch) {
+    say(where + "wrote " + drive::format_value(parameter.type, change.wanted.bits, options.hex) + ", read back " +
+        drive::format_value(parameter.type, *write.read_back, options.hex));
+  } else if (!emit(change_line(axis, change, options.hex))) {
+    say("cannot write to standard output");
   }
-
-  bool interrupted() const { return interrupted_; }
-
- private:
-  Outcome apply(uint8_t axis, const Change& change) {
-    const drive::Parameter& parameter = change.wanted.parameter;
-    drivelink::Link& link = session_.link();
-    if (!change.covered_by) {
-      if (core::Status written = link.write(axis, parameter.location, change.wanted.bits); !written) {
-        return failed(axis, parameter, written.error());
-      }
-    }
-    core::Result<uint64_t> after = link.read(axis, parameter.location);
-    if (!after) return failed(axis, parameter, after.error());
-    if (width_bits(parameter, *after) == change.wanted.bits) return Outcome::verified;
-    say("axis " + std::to_string(axis) + ": " + parameter.name + ": wrote " +
-        drive::format_value(parameter.type, change.wanted.bits, options_.hex) + ", read back " +
-        drive::format_value(parameter.type, width_bits(parameter, *after), options_.hex));
-    return Outcome::differs;
-  }
-
-  Outcome failed(uint8_t axis, const drive::Parameter& parameter, const core::Failure& failure) {
-    say("axis " + std::to_string(axis) + ": " + parameter.name + ": " + describe(failure));
-    if (ends_the_link(failure) || failure.kind == core::FailureKind::nonvolatile) stop_all_ = true;
-    return Outcome::unconfirmed;
-  }
-
-  Session& session_;
-  const Options& options_;
-  bool stop_all_ = false;
-  bool interrupted_ = false;
-};
+}
 
 std::string names_with(const AxisPlan& plan, Outcome outcome) {
   std::string names;
@@ -250,7 +167,7 @@ std::vector<AxisPlan> plan_restore(Session& session, const std::vector<Target>& 
   std::vector<uint8_t> axes;
   for (const Target& t : targets) axes.push_back(t.axis);
   std::vector<AxisPlan> plans;
-  const std::vector<LiveDrive> live = read_live(session, axes, false);
+  const std::vector<drive::Snapshot> live = read_live(session, axes, false);
   for (std::size_t i = 0; i < live.size(); ++i) {
     if (!live[i].settings) {
       // An axis that did not start has been said when the link opened.
@@ -259,48 +176,33 @@ std::vector<AxisPlan> plan_restore(Session& session, const std::vector<Target>& 
       continue;
     }
     before.push_back(*live[i].settings);
-    plans.push_back({targets[i].axis, changes_for(*targets[i].wanted, *live[i].settings)});
+    plans.push_back({targets[i].axis, drive::changes_for(*targets[i].wanted, *live[i].settings)});
   }
   return plans;
 }
 
+// Ctrl-C lets the write in progress finish: every write clears the non-volatile flag itself.
 int write_plans(Session& session, const Options& options, std::vector<AxisPlan>& plans, int exit_code) {
+  drive::RestoreCallbacks callbacks;
+  callbacks.cancelled = [] { return platform::console::interrupted(); };
+  callbacks.progress = [&options](uint8_t axis, const Change& change, const drive::WriteOutcome& write) {
+    show_progress(options, axis, change, write);
+  };
   platform::console::start_key_poll();
-  Writer writer(session, options);
-  for (AxisPlan& plan : plans) writer.run(plan);
+  const drive::RestoreEnd end = drive::apply_restore(session.link(), plans, callbacks);
   platform::console::stop_key_poll();
-  if (writer.interrupted()) say("interrupted: the write in progress was finished and the non-volatile flag cleared");
+  const bool interrupted = end == drive::RestoreEnd::cancelled;
+  if (interrupted) say("interrupted: the write in progress was finished and the non-volatile flag cleared");
   bool all_verified = true;
   for (const AxisPlan& plan : plans) all_verified = report(plan) && all_verified;
-  return all_verified && !writer.interrupted() ? exit_code : EXIT_FAILED;
+  return all_verified && !interrupted ? exit_code : EXIT_FAILED;
 }
 
-}  // namespace
-
-int run_restore(const Options& options, const SettingsRequest& request) {
-  const core::Result<SettingsFile> file = read_settings_file(request.file);
-  if (!file) {
-    say(file.error().text + "; nothing written");
-    return EXIT_USAGE;
-  }
-  const std::optional<std::vector<Target>> targets = targets_of(options, request, *file);
-  if (!targets) return EXIT_USAGE;
-  if (!request.dry_run && !options.yes && !platform::console::input_is_terminal()) {
-    say("refusing to write EEPROM settings without a terminal to confirm them; give -y to write them");
-    return EXIT_USAGE;
-  }
-
-  Options on_targets = options;
-  std::vector<uint8_t> axes;
-  for (const Target& t : *targets) axes.push_back(t.axis);
-  on_targets.axes = axes_text(axes);
-  int exit_code = EXIT_USAGE;
-  std::optional<std::unique_ptr<Session>> opened = Session::open(on_targets, exit_code);
-  if (!opened) return exit_code;
-  Session& session = **opened;
-
+// The drives read, the plan shown or confirmed, the backup kept, the plan written.
+int restore_on(Session& session, int exit_code, const Options& options, const SettingsRequest& request,
+               const std::vector<Target>& targets) {
   std::vector<DriveSettings> before;
-  std::vector<AxisPlan> plans = plan_restore(session, *targets, before, exit_code);
+  std::vector<AxisPlan> plans = plan_restore(session, targets, before, exit_code);
   const std::size_t count = change_count(plans);
   if (count == 0) {
     say("nothing to change: the drives hold the file's settings");
@@ -311,10 +213,7 @@ int run_restore(const Options& options, const SettingsRequest& request) {
     say("dry run: " + settings_count(count) + " would change" + on_axes(axes_changed(plans)) + "; nothing written");
     return exit_code;
   }
-  if (!confirmed(options, plans)) {
-    say("nothing written");
-    return EXIT_FAILED;
-  }
+  if (!plan_confirmed(options, plans)) return EXIT_FAILED;
   if (!request.no_backup) {
     std::string path;
     if (core::Status saved = write_backup(session, request, before, path); !saved) {
@@ -324,6 +223,27 @@ int run_restore(const Options& options, const SettingsRequest& request) {
     say("the settings before are kept in " + path);
   }
   return write_plans(session, options, plans, exit_code);
+}
+
+}  // namespace
+
+int run_restore(const Options& options, const SettingsRequest& request) {
+  const core::Result<SettingsFile> file = drive::read_settings_file(request.file);
+  if (!file) {
+    say(file.error().text + "; nothing written");
+    return EXIT_USAGE;
+  }
+  const std::optional<std::vector<Target>> targets = targets_of(options, request, *file);
+  if (!targets) return EXIT_USAGE;
+  if (!request.dry_run && !can_confirm(options)) return EXIT_USAGE;
+
+  Options on_targets = options;
+  std::vector<uint8_t> axes;
+  for (const Target& t : *targets) axes.push_back(t.axis);
+  on_targets.axes = axes_text(axes);
+  return with_session(on_targets, [&](Session& session, int exit_code) {
+    return restore_on(session, exit_code, options, request, *targets);
+  });
 }
 
 }  // namespace zr90

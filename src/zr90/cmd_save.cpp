@@ -1,29 +1,27 @@
 // zr90 save: every EEPROM setting of each axis into one settings file.
 #include <string>
 
+#include "drive/atomic_file.h"
+#include "drive/settings_file.h"
 #include "zr90/commands.h"
-#include "zr90/live_settings.h"
+#include "zr90/output.h"
 #include "zr90/reading.h"
-#include "zr90/settings_file.h"
 #include "zr90/version.h"
 
 namespace zr90 {
 
-int run_save(const Options& options, const SettingsRequest& request) {
-  int exit_code = EXIT_USAGE;
-  std::optional<std::unique_ptr<Session>> opened = Session::open(options, exit_code);
-  if (!opened) return exit_code;
-  Session& session = **opened;
+namespace {
 
-  SettingsFile file;
-  file.saved_at = utc_timestamp();
+int save_live(Session& session, int exit_code, const SettingsRequest& request) {
+  drive::SettingsFile file;
+  file.saved_at = drive::utc_timestamp();
   file.saved_by = std::string("zr90 ") + ZR90_VERSION;
-  file.link = link_description(session.link().settings());
-  for (LiveDrive& drive : read_live(session, session.live_axes(), request.ram)) {
-    if (drive.settings) {
-      file.drives.push_back(std::move(*drive.settings));
+  file.link = drive::link_description(session.link().settings());
+  for (drive::Snapshot& snapshot : read_live(session, session.live_axes(), request.ram)) {
+    if (snapshot.settings) {
+      file.drives.push_back(std::move(*snapshot.settings));
     } else {
-      say(unreadable_message(drive.axis, drive.settings.error()));
+      say(unreadable_message(snapshot.axis, snapshot.settings.error()));
       exit_code = EXIT_FAILED;
     }
   }
@@ -31,17 +29,23 @@ int run_save(const Options& options, const SettingsRequest& request) {
     say("no axis could be read; nothing saved");
     return EXIT_FAILED;
   }
-  const std::string text = settings_text(file);
+  const std::string text = drive::settings_text(file);
   if (request.file.empty()) {
     if (emit(text)) return exit_code;
     say("cannot write to standard output");
     return EXIT_USAGE;
   }
-  if (core::Status written = write_file_atomically(request.file, text); !written) {
+  if (core::Status written = drive::write_file_atomically(request.file, text); !written) {
     say(written.error().text);
     return EXIT_USAGE;
   }
   return exit_code;
+}
+
+}  // namespace
+
+int run_save(const Options& options, const SettingsRequest& request) {
+  return with_session(options, [&](Session& session, int exit_code) { return save_live(session, exit_code, request); });
 }
 
 }  // namespace zr90

@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/console.h"
+#include "drive/writing.h"
 #include "zr90/axes.h"
 #include "zr90/commands.h"
+#include "zr90/confirm.h"
+#include "zr90/output.h"
 #include "zr90/reading.h"
 
 namespace zr90 {
@@ -54,60 +56,51 @@ std::size_t eeprom_count(const std::vector<Assignment>& assignments) {
 int confirm_eeprom_writes(const Options& options, const std::vector<Assignment>& assignments) {
   const std::size_t count = eeprom_count(assignments);
   if (count == 0 || options.yes) return EXIT_DONE;
-  if (!platform::console::input_is_terminal()) {
-    say("refusing to write EEPROM settings without a terminal to confirm them; give -y to write them");
-    return EXIT_USAGE;
-  }
+  if (!can_confirm(options)) return EXIT_USAGE;
   const std::optional<std::vector<uint8_t>> axes = axes_option(options);
   if (!axes) return EXIT_USAGE;
   const std::string question = "write " + std::to_string(count) + " EEPROM setting" + (count == 1 ? "" : "s") + " on axes " +
                                axes_text(*axes) + "? [y/N] ";
-  std::fputs(question.c_str(), stderr);
-  std::fflush(stderr);
-  const std::string answer = platform::console::read_line();
-  if (answer == "y" || answer == "Y") return EXIT_DONE;
-  say("nothing written");
-  return EXIT_FAILED;
+  return confirmed(options, question) ? EXIT_DONE : EXIT_FAILED;
 }
 
 // One write on one axis, with the old value when it is to be shown and the
 // read-back; true when everything verified.
 bool write_one(Session& session, const Options& options, uint8_t axis, const Assignment& assignment, std::string& shown) {
   const drive::Parameter& parameter = assignment.parameter;
-  drivelink::Link& link = session.link();
-  std::optional<uint64_t> old;
-  if (options.verbose) {
-    core::Result<uint64_t> before = link.read(axis, parameter.location);
-    if (!before) {
-      say(access_message(session, axis, parameter.name, before.error()));
-      return false;
-    }
-    old = *before;
-  }
-  if (core::Status written = link.write(axis, parameter.location, assignment.value); !written) {
-    say(access_message(session, axis, parameter.name, written.error()));
+  const drive::WriteOutcome outcome = drive::write_verified(
+      session.link(), axis, parameter, assignment.value,
+      {.read_before = options.verbose, .write = true, .read_back = !options.no_verify});
+  if (outcome.failure) {
+    say(access_message(session, axis, parameter.name, *outcome.failure));
     return false;
   }
-  if (!options.no_verify) {
-    core::Result<uint64_t> after = link.read(axis, parameter.location);
-    if (!after) {
-      say(access_message(session, axis, parameter.name, after.error()));
-      return false;
-    }
-    if (*after != assignment.value) {
-      const core::Failure mismatch = core::fail(core::FailureKind::corrupt,
-                                                "wrote " + drive::format_value(parameter.type, assignment.value, options.hex) +
-                                                    ", read back " + drive::format_value(parameter.type, *after, options.hex));
-      say(access_message(session, axis, parameter.name, mismatch));
-      return false;
-    }
+  if (outcome.mismatch) {
+    const std::string text = "wrote " + drive::format_value(parameter.type, assignment.value, options.hex) +
+                             ", read back " + drive::format_value(parameter.type, *outcome.read_back, options.hex);
+    say(access_message(session, axis, parameter.name, core::fail(core::FailureKind::corrupt, text)));
+    return false;
   }
-  if (old) {
+  if (outcome.before) {
     if (session.several_axes()) shown += std::to_string(axis) + " ";
-    shown += parameter.name + " " + drive::format_value(parameter.type, *old, options.hex) + " -> " +
+    shown += parameter.name + " " + drive::format_value(parameter.type, *outcome.before, options.hex) + " -> " +
              drive::format_value(parameter.type, assignment.value, options.hex) + "\n";
   }
   return true;
+}
+
+int write_all(Session& session, int exit_code, const Options& options, const std::vector<Assignment>& assignments) {
+  std::string shown;
+  for (const Assignment& assignment : assignments) {
+    for (uint8_t axis : session.live_axes()) {
+      if (!write_one(session, options, axis, assignment, shown)) exit_code = EXIT_FAILED;
+    }
+  }
+  if (!emit(shown)) {
+    say("cannot write to standard output");
+    return EXIT_USAGE;
+  }
+  return exit_code;
 }
 
 }  // namespace
@@ -117,20 +110,9 @@ int run_set(const Options& options, const std::vector<std::string>& texts) {
   if (!assignments) return EXIT_USAGE;
   if (int confirmed = confirm_eeprom_writes(options, *assignments); confirmed != EXIT_DONE) return confirmed;
 
-  int exit_code = EXIT_USAGE;
-  std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
-  if (!session) return exit_code;
-  std::string shown;
-  for (const Assignment& assignment : *assignments) {
-    for (uint8_t axis : (*session)->live_axes()) {
-      if (!write_one(**session, options, axis, assignment, shown)) exit_code = EXIT_FAILED;
-    }
-  }
-  if (!emit(shown)) {
-    say("cannot write to standard output");
-    return EXIT_USAGE;
-  }
-  return exit_code;
+  return with_session(options, [&](Session& session, int exit_code) {
+    return write_all(session, exit_code, options, *assignments);
+  });
 }
 
 }  // namespace zr90

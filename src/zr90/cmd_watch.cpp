@@ -8,6 +8,7 @@
 
 #include "platform/console.h"
 #include "zr90/commands.h"
+#include "zr90/output.h"
 #include "zr90/reading.h"
 
 namespace zr90 {
@@ -96,9 +97,10 @@ class Watcher {
   std::string sample_row(Clock::time_point start) {
     std::map<std::pair<const drive::Parameter*, uint8_t>, std::string> cells;
     const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    for (const drive::Parameter& parameter : parameters_) {
-      for (const AxisValue& value : read_on_axes(session_, parameter)) {
-        cells[{&parameter, value.axis}] = cell(parameter, value);
+    const std::vector<std::vector<drive::AxisValue>> values = read_on_axes(session_, parameters_);
+    for (std::size_t p = 0; p < parameters_.size(); ++p) {
+      for (const drive::AxisValue& value : values[p]) {
+        cells[{&parameters_[p], value.axis}] = cell(parameters_[p], value);
       }
     }
     std::vector<std::string> row{std::to_string(at)};
@@ -107,7 +109,7 @@ class Watcher {
   }
 
   // A failed read shows in its cell and is said once until that value reads again.
-  std::string cell(const drive::Parameter& parameter, const AxisValue& value) {
+  std::string cell(const drive::Parameter& parameter, const drive::AxisValue& value) {
     const std::string key = std::to_string(value.axis) + ":" + parameter.name;
     if (value.value) {
       failing_.erase(key);
@@ -133,15 +135,13 @@ class Watcher {
 int run_watch(const Options& options, const std::vector<std::string>& names) {
   const std::optional<std::vector<drive::Parameter>> parameters = resolve_names(names);
   if (!parameters) return EXIT_USAGE;
-  int exit_code = EXIT_USAGE;
-  std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
-  if (!session) return exit_code;
-
-  platform::console::start_key_poll();
-  const int watched = Watcher(**session, options, *parameters).run();
-  platform::console::stop_key_poll();
-  if (watched == EXIT_USAGE) say("cannot write to standard output");
-  return watched != EXIT_DONE ? watched : exit_code;
+  return with_session(options, [&](Session& session, int exit_code) {
+    platform::console::start_key_poll();
+    const int watched = Watcher(session, options, *parameters).run();
+    platform::console::stop_key_poll();
+    if (watched == EXIT_USAGE) say("cannot write to standard output");
+    return watched != EXIT_DONE ? watched : exit_code;
+  });
 }
 
 }  // namespace zr90

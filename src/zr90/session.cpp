@@ -44,6 +44,12 @@ std::optional<std::vector<uint8_t>> axes_option(const Options& options) {
   return axes;
 }
 
+int with_session(const Options& options, const std::function<int(Session& session, int exit_code)>& body) {
+  int exit_code = EXIT_USAGE;
+  std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
+  return session ? body(**session, exit_code) : exit_code;
+}
+
 bool Session::axis_started(uint8_t axis) const {
   return (link_->not_started() & core::channel_bit(axis)) == 0;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,6 +78,11 @@ class Session {
   std::vector<uint8_t> axes_;
   std::vector<uint8_t> live_axes_;
 };
+
+// Opens the run's session and hands it to body with the run's exit code so far
+// (EXIT_FAILED when an axis did not start). The run's exit code: what body returns,
+// or the open's when the session could not open (the failure has been said).
+int with_session(const Options& options, const std::function<int(Session& session, int exit_code)>& body);
 
 // The axes of --axis, or the usage message said and nothing.
 std::optional<std::vector<uint8_t>> axes_option(const Options& options);

@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "zr90/settings_file.h"
+#include "drive/settings_file.h"
 
 namespace {
 
-bool same_values(const std::vector<zr90::SavedValue>& a, const std::vector<zr90::SavedValue>& b) {
+bool same_values(const std::vector<drive::SavedValue>& a, const std::vector<drive::SavedValue>& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (a[i].parameter.name != b[i].parameter.name || a[i].bits != b[i].bits) return false;
@@ -20,14 +20,14 @@ bool same_values(const std::vector<zr90::SavedValue>& a, const std::vector<zr90:
   return true;
 }
 
-bool same_settings(const zr90::SettingsFile& a, const zr90::SettingsFile& b) {
+bool same_settings(const drive::SettingsFile& a, const drive::SettingsFile& b) {
   if (a.saved_at != b.saved_at || a.saved_by != b.saved_by || a.link.interface_kind != b.link.interface_kind ||
       a.link.protocol != b.link.protocol || a.link.address != b.link.address || a.drives.size() != b.drives.size()) {
     return false;
   }
   for (std::size_t i = 0; i < a.drives.size(); ++i) {
-    const zr90::DriveSettings& x = a.drives[i];
-    const zr90::DriveSettings& y = b.drives[i];
+    const drive::DriveSettings& x = a.drives[i];
+    const drive::DriveSettings& y = b.drives[i];
     if (x.axis != y.axis || x.has_ram != y.has_ram || !same_values(x.eeprom, y.eeprom) || !same_values(x.ram, y.ram)) {
       return false;
     }
@@ -39,11 +39,11 @@ bool same_settings(const zr90::SettingsFile& a, const zr90::SettingsFile& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const core::Result<zr90::SettingsFile> first = zr90::parse_settings(text);
+  const core::Result<drive::SettingsFile> first = drive::parse_settings(text);
   if (!first) return 0;
-  const std::string written = zr90::settings_text(*first);
-  const core::Result<zr90::SettingsFile> again = zr90::parse_settings(written);
+  const std::string written = drive::settings_text(*first);
+  const core::Result<drive::SettingsFile> again = drive::parse_settings(written);
   if (!again || !same_settings(*first, *again)) std::abort();
-  if (zr90::settings_text(*again) != written) std::abort();
+  if (drive::settings_text(*again) != written) std::abort();
   return 0;
 }

@@ -1,4 +1,4 @@
-#include "zr90/settings_file.h"
+#include "drive/settings_file.h"
 
 #include <nlohmann/json.hpp>
 
@@ -7,34 +7,21 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <set>
 #include <sstream>
 
-namespace zr90 {
+#include "drive/reading.h"
+
+namespace drive {
 
 namespace {
 
 using nlohmann::ordered_json;
 
-constexpr char NOT_A_SETTING[] = "nvinvalid";
-
 core::Failure refused(const std::string& text) { return core::fail(core::FailureKind::config, text); }
 
-std::vector<drive::Parameter> parameters_where(bool eeprom) {
-  std::vector<drive::Parameter> parameters;
-  for (const dict::ZORNPARAMREC& row : dict::ZORNPARAMS) {
-    if (std::string_view(row.PARMNAME) == NOT_A_SETTING) continue;
-    const std::optional<core::Location> location = dict::location_of(row.PARMTYPE, 0);
-    if (!location || (location->memory == core::Memory::eeprom) != eeprom) continue;
-    core::Result<drive::Parameter> parameter = drive::find_parameter(row.PARMNAME);
-    if (parameter) parameters.push_back(*parameter);
-  }
-  return parameters;
-}
-
-const drive::Parameter* named(const std::vector<drive::Parameter>& parameters, std::string_view name) {
-  for (const drive::Parameter& parameter : parameters) {
+const Parameter* named(const std::vector<Parameter>& parameters, std::string_view name) {
+  for (const Parameter& parameter : parameters) {
     if (parameter.name == name) return &parameter;
   }
   return nullptr;
@@ -43,8 +30,8 @@ const drive::Parameter* named(const std::vector<drive::Parameter>& parameters, s
 ordered_json values_json(const std::vector<SavedValue>& values) {
   ordered_json object = ordered_json::object();
   for (const SavedValue& v : values) {
-    if (drive::is_signed(v.parameter.type)) {
-      object[v.parameter.name] = drive::signed_value(v.parameter.type, v.bits);
+    if (is_signed(v.parameter.type)) {
+      object[v.parameter.name] = signed_value(v.parameter.type, v.bits);
     } else {
       object[v.parameter.name] = v.bits;
     }
@@ -67,24 +54,25 @@ std::string syntax_message(const std::string& what) {
 std::string unknown_name_message(const std::string& name, bool eeprom_section) {
   if (name == NOT_A_SETTING) return name + " is not a setting and is never saved or restored";
   if (named(eeprom_section ? saved_ram_parameters() : saved_eeprom_parameters(), name)) {
-    return name + (eeprom_section ? " is a RAM parameter, not an EEPROM setting" : " is an EEPROM setting, not a RAM parameter");
+    return name + (eeprom_section ? " is a RAM parameter, not an EEPROM setting"
+                                  : " is an EEPROM setting, not a RAM parameter");
   }
-  core::Result<drive::Parameter> near = drive::find_parameter(name);
+  core::Result<Parameter> near = find_parameter(name);
   if (near) return "unknown parameter \"" + name + "\"; the dictionary writes it \"" + near->name + "\"";
   return near.error().text;
 }
 
 core::Result<std::vector<SavedValue>> parse_values(const ordered_json& object, bool eeprom_section) {
-  const std::vector<drive::Parameter>& known = eeprom_section ? saved_eeprom_parameters() : saved_ram_parameters();
+  const std::vector<Parameter>& known = eeprom_section ? saved_eeprom_parameters() : saved_ram_parameters();
   if (!object.is_object()) return refused(std::string(eeprom_section ? "\"eeprom\"" : "\"ram\"") + " is not an object");
   std::vector<SavedValue> values;
   for (const auto& [name, value] : object.items()) {
-    const drive::Parameter* parameter = named(known, name);
+    const Parameter* parameter = named(known, name);
     if (!parameter) return refused(unknown_name_message(name, eeprom_section));
     if (!value.is_number_integer()) return refused(name + ": " + value.dump() + " is not an integer");
     const std::string text = value.is_number_unsigned() ? std::to_string(value.get<uint64_t>())
                                                          : std::to_string(value.get<int64_t>());
-    core::Result<uint64_t> bits = drive::parse_value(*parameter, text);
+    core::Result<uint64_t> bits = parse_value(*parameter, text);
     if (!bits) return bits.error();
     values.push_back({*parameter, width_bits(*parameter, *bits)});
   }
@@ -94,7 +82,7 @@ core::Result<std::vector<SavedValue>> parse_values(const ordered_json& object, b
   return values;
 }
 
-uint16_t width_bytes(const drive::Parameter& p) { return static_cast<uint16_t>(p.location.width); }
+uint16_t width_bytes(const Parameter& p) { return static_cast<uint16_t>(p.location.width); }
 
 uint8_t byte_at(const SavedValue& v, uint16_t address) {
   return static_cast<uint8_t>(v.bits >> (8 * (address - v.parameter.location.address)));
@@ -112,9 +100,9 @@ core::Status check_shared_bytes(const std::vector<SavedValue>& values) {
                                               b.parameter.location.address + width_bytes(b.parameter));
       for (uint16_t address = first; address < end; ++address) {
         if (byte_at(a, address) == byte_at(b, address)) continue;
-        return refused(a.parameter.name + " (" + drive::format_value(a.parameter.type, a.bits, false) + ") and " +
-                       b.parameter.name + " (" + drive::format_value(b.parameter.type, b.bits, false) +
-                       ") disagree on the EEPROM byte they share at " + drive::address_text(address));
+        return refused(a.parameter.name + " (" + format_value(a.parameter.type, a.bits, false) + ") and " +
+                       b.parameter.name + " (" + format_value(b.parameter.type, b.bits, false) +
+                       ") disagree on the EEPROM byte they share at " + address_text(address));
       }
     }
   }
@@ -152,7 +140,8 @@ core::Status check_header(const ordered_json& root) {
   const auto format = root.find("format");
   if (format == root.end() || !format->is_string() || *format != SETTINGS_FORMAT) {
     return refused("not a zr90 settings file (\"format\" is " +
-                   (format == root.end() ? std::string("missing") : format->dump()) + ", not \"" + SETTINGS_FORMAT + "\")");
+                   (format == root.end() ? std::string("missing") : format->dump()) + ", not \"" + SETTINGS_FORMAT +
+                   "\")");
   }
   const auto version = root.find("version");
   if (version == root.end() || !version->is_number_integer() || version->get<int64_t>() < 1) {
@@ -194,6 +183,12 @@ class DuplicateKeyWatch {
   std::string duplicate_;
 };
 
+// A card on Ethernet is recorded by its address, anything else by its port.
+const char* address_key(const LinkDescription& link) {
+  const config::InterfaceDescriptor* known = config::interface_named(link.interface_kind);
+  return known != nullptr && known->endpoint == config::Endpoint::ip_address ? "ip" : "port";
+}
+
 std::string local_stamp() {
   const std::time_t now = std::time(nullptr);
   char text[32] = {};
@@ -203,9 +198,13 @@ std::string local_stamp() {
 
 }  // namespace
 
-uint64_t width_bits(const drive::Parameter& parameter, uint64_t bits) {
-  const unsigned width = 8u * static_cast<unsigned>(parameter.location.width);
-  return width >= 64 ? bits : bits & ((uint64_t{1} << width) - 1);
+LinkDescription link_description(const config::LinkSettings& settings) {
+  LinkDescription link;
+  link.interface_kind = config::describe(settings.interface_kind).name;
+  link.protocol = config::describe(settings.protocol).name;
+  const bool by_address = config::describe(settings.interface_kind).endpoint == config::Endpoint::ip_address;
+  link.address = by_address ? settings.ip_address : settings.comport;
+  return link;
 }
 
 const DriveSettings* SettingsFile::drive(uint8_t axis) const {
@@ -213,16 +212,6 @@ const DriveSettings* SettingsFile::drive(uint8_t axis) const {
     if (d.axis == axis) return &d;
   }
   return nullptr;
-}
-
-const std::vector<drive::Parameter>& saved_eeprom_parameters() {
-  static const std::vector<drive::Parameter> parameters = parameters_where(true);
-  return parameters;
-}
-
-const std::vector<drive::Parameter>& saved_ram_parameters() {
-  static const std::vector<drive::Parameter> parameters = parameters_where(false);
-  return parameters;
 }
 
 std::string settings_text(const SettingsFile& file) {
@@ -234,7 +223,7 @@ std::string settings_text(const SettingsFile& file) {
   ordered_json link = ordered_json::object();
   link["interface"] = file.link.interface_kind;
   link["protocol"] = file.link.protocol;
-  if (!file.link.address.empty()) link[file.link.interface_kind == "EZAL16" ? "ip" : "port"] = file.link.address;
+  if (!file.link.address.empty()) link[address_key(file.link)] = file.link.address;
   root["link"] = link;
   root["drives"] = ordered_json::array();
   for (const DriveSettings& drive : file.drives) {
@@ -289,34 +278,6 @@ core::Result<SettingsFile> read_settings_file(const std::string& path) {
   return file;
 }
 
-core::Status write_file_atomically(const std::string& path, const std::string& text) {
-  namespace fs = std::filesystem;
-  const fs::path target(path);
-  std::random_device random;
-  // Built by appending: "literal" + std::string&& trips a false -Wrestrict in GCC 12.
-  std::string name(1, '.');
-  name.append(target.filename().string()).append(".tmp").append(std::to_string(random()));
-  const fs::path temporary = target.parent_path() / name;
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return refused("cannot write " + path);
-    }
-  }
-  std::error_code error;
-  fs::rename(temporary, target, error);
-  if (error) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    return refused("cannot write " + path + ": " + error.message());
-  }
-  return {};
-}
-
 std::string utc_timestamp() {
   const std::time_t now = std::time(nullptr);
   char text[32] = {};
@@ -339,4 +300,4 @@ std::string backup_path(const std::string& path) {
   return candidate;
 }
 
-}  // namespace zr90
+}  // namespace drive

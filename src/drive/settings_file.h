@@ -10,30 +10,22 @@
 #include <vector>
 
 #include "core/result.h"
-#include "drive/parameter.h"
+#include "config/config.h"
+#include "drive/snapshot.h"
 
-namespace zr90 {
+namespace drive {
 
 inline constexpr char SETTINGS_FORMAT[] = "zr90-settings";
 inline constexpr int SETTINGS_VERSION = 1;
-
-struct SavedValue {
-  drive::Parameter parameter;
-  uint64_t bits = 0;  // raw bits of the parameter's width
-};
-
-struct DriveSettings {
-  uint8_t axis = 0;
-  std::vector<SavedValue> eeprom;  // dictionary order
-  std::vector<SavedValue> ram;     // dictionary order; empty unless saved with --ram
-  bool has_ram = false;
-};
 
 struct LinkDescription {
   std::string interface_kind;
   std::string protocol;
   std::string address;  // the card's IP address or the port; may be empty
 };
+
+// The link as a settings file records it.
+LinkDescription link_description(const config::LinkSettings& settings);
 
 struct SettingsFile {
   std::string saved_at;  // UTC, 2026-12-07T18:00:00Z
@@ -43,16 +35,6 @@ struct SettingsFile {
 
   const DriveSettings* drive(uint8_t axis) const;
 };
-
-// The low bits of the parameter's width: a negative value parsed, or a raw read,
-// as the drive holds it.
-uint64_t width_bits(const drive::Parameter& parameter, uint64_t bits);
-
-// What a settings file saves: every EEPROM word and long but nvinvalid (a marker,
-// not a setting); with RAM, every RAM parameter that has a single value. Both in
-// dictionary order.
-const std::vector<drive::Parameter>& saved_eeprom_parameters();
-const std::vector<drive::Parameter>& saved_ram_parameters();
 
 std::string settings_text(const SettingsFile& file);
 
@@ -64,10 +46,6 @@ core::Result<SettingsFile> parse_settings(std::string_view text);
 // The file read and parsed; the failure's text starts with the path.
 core::Result<SettingsFile> read_settings_file(const std::string& path);
 
-// The text in a temporary file next to path, then renamed over it: the file is
-// there whole or not at all.
-core::Status write_file_atomically(const std::string& path, const std::string& text);
-
 // "2026-12-07T18:00:00Z" for now.
 std::string utc_timestamp();
 
@@ -75,4 +53,4 @@ std::string utc_timestamp();
 // NAME.before-YYYYMMDDTHHMMSS.json beside it (local time), a name not yet taken.
 std::string backup_path(const std::string& path);
 
-}  // namespace zr90
+}  // namespace drive

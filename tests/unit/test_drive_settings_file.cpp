@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -9,15 +10,16 @@
 #include <vector>
 
 #include "support/harness.h"
-#include "zr90/settings_file.h"
+#include "drive/atomic_file.h"
+#include "drive/settings_file.h"
 
 namespace {
 
-using namespace zr90;
+using namespace drive;
 using nlohmann::ordered_json;
 
 SavedValue saved(const char* name, uint64_t bits) {
-  core::Result<drive::Parameter> parameter = drive::find_parameter(name);
+  core::Result<Parameter> parameter = find_parameter(name);
   EXPECT_TRUE(parameter.ok()) << name;
   return {*parameter, bits};
 }
@@ -34,19 +36,19 @@ std::string refusal(const std::string& text) {
 
 std::string refusal_of(const ordered_json& json) { return refusal(json.dump()); }
 
-TEST(Zr90SettingsFile, SavesEveryEepromSettingButTheMarker) {
-  const std::vector<drive::Parameter>& eeprom = saved_eeprom_parameters();
+TEST(DriveSettingsFile, SavesEveryEepromSettingButTheMarker) {
+  const std::vector<Parameter>& eeprom = saved_eeprom_parameters();
   ASSERT_EQ(eeprom.size(), 33u);
   EXPECT_EQ(eeprom.front().name, "nvmaxmodulei");
   EXPECT_EQ(eeprom.back().name, "nvFPOR");
-  for (const drive::Parameter& p : eeprom) {
+  for (const Parameter& p : eeprom) {
     EXPECT_NE(p.name, "nvinvalid");
     EXPECT_EQ(p.location.memory, core::Memory::eeprom) << p.name;
   }
-  for (const drive::Parameter& p : saved_ram_parameters()) EXPECT_EQ(p.location.memory, core::Memory::ram) << p.name;
+  for (const Parameter& p : saved_ram_parameters()) EXPECT_EQ(p.location.memory, core::Memory::ram) << p.name;
 }
 
-TEST(Zr90SettingsFile, WhatIsWrittenReadsBackTheSame) {
+TEST(DriveSettingsFile, WhatIsWrittenReadsBackTheSame) {
   SettingsFile file;
   file.saved_at = "2026-12-07T18:00:00Z";
   file.saved_by = "zr90 1.0";
@@ -72,7 +74,7 @@ TEST(Zr90SettingsFile, WhatIsWrittenReadsBackTheSame) {
   EXPECT_EQ(d.ram[0].bits, 0xFF88u);
 }
 
-TEST(Zr90SettingsFile, EditedFilesComeBackInDictionaryOrder) {
+TEST(DriveSettingsFile, EditedFilesComeBackInDictionaryOrder) {
   ordered_json json = minimal();
   json["drives"][0]["eeprom"] = {{"nvdeadzone", 1}, {"nvmaxmodulei", 2}};
   core::Result<SettingsFile> file = parse_settings(json.dump());
@@ -81,7 +83,7 @@ TEST(Zr90SettingsFile, EditedFilesComeBackInDictionaryOrder) {
   EXPECT_FALSE(file->drive(2)->has_ram);
 }
 
-TEST(Zr90SettingsFile, EveryFaultIsNamed) {
+TEST(DriveSettingsFile, EveryFaultIsNamed) {
   EXPECT_EQ(refusal_of(minimal()), "accepted");
   // The line and column of a syntax error; the rest is the JSON reader's own words.
   const std::string syntax = refusal("{\n  \"format\": \"zr90-settings\",\n  \"version\": 1,\n  oops\n}");
@@ -126,14 +128,14 @@ TEST(Zr90SettingsFile, EveryFaultIsNamed) {
             "\"nvkqp\" is given twice in one object");
 }
 
-TEST(Zr90SettingsFile, AgreeingSharedBytesPass) {
+TEST(DriveSettingsFile, AgreeingSharedBytesPass) {
   ordered_json json = minimal();
   json["drives"][0]["eeprom"]["nvkqilo"] = 0xFFFB;
   json["drives"][0]["eeprom"]["nvkqihi"] = 0xFFFF;
   EXPECT_EQ(refusal_of(json), "accepted");
 }
 
-class Zr90SettingsFiles : public ::testing::Test {
+class DriveSettingsFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = testsupport::temp_path("settings-dir");
@@ -151,7 +153,7 @@ class Zr90SettingsFiles : public ::testing::Test {
   std::string folder_;
 };
 
-TEST_F(Zr90SettingsFiles, AWriteReplacesTheFileWholeAndLeavesNothingElse) {
+TEST_F(DriveSettingsFiles, AWriteReplacesTheFileWholeAndLeavesNothingElse) {
   const std::string path = folder_ + "/axis.json";
   ASSERT_TRUE(write_file_atomically(path, "old\n").ok());
   ASSERT_TRUE(write_file_atomically(path, "new\n").ok());
@@ -163,7 +165,26 @@ TEST_F(Zr90SettingsFiles, AWriteReplacesTheFileWholeAndLeavesNothingElse) {
   EXPECT_NE(refused.error().text.find("cannot write " + folder_ + "/no/such/folder/x.json"), std::string::npos);
 }
 
-TEST_F(Zr90SettingsFiles, BackupsSitBesideTheFileAndNeverReplaceOne) {
+TEST_F(DriveSettingsFiles, AReplacedFileKeepsItsPermissionsAndANewOneGetsTheUsualOnes) {
+  namespace fs = std::filesystem;
+  using fs::perms;
+  const std::string kept = folder_ + "/kept.json";
+  const std::string fresh = folder_ + "/fresh.json";
+  // A umask that would take the others' read permission from the kept file too.
+  const mode_t before = ::umask(027);
+  const bool first = write_file_atomically(kept, "old\n").ok();
+  fs::permissions(kept, perms::owner_read | perms::owner_write | perms::others_read);
+  const bool again = write_file_atomically(kept, "new\n").ok();
+  const bool created = write_file_atomically(fresh, "text").ok();
+  ::umask(before);
+  ASSERT_TRUE(first && again && created);
+  EXPECT_EQ(testsupport::read_file(kept), "new\n");
+  EXPECT_EQ(fs::status(kept).permissions(), perms::owner_read | perms::owner_write | perms::others_read);
+  EXPECT_EQ(fs::status(fresh).permissions(), perms::owner_read | perms::owner_write | perms::group_read);
+  EXPECT_EQ(names(), (std::vector<std::string>{"fresh.json", "kept.json"}));
+}
+
+TEST_F(DriveSettingsFiles, BackupsSitBesideTheFileAndNeverReplaceOne) {
   const std::string path = folder_ + "/line2.json";
   const std::string first = backup_path(path);
   ASSERT_EQ(first.rfind(folder_ + "/line2.before-", 0), 0u) << first;
@@ -176,7 +197,7 @@ TEST_F(Zr90SettingsFiles, BackupsSitBesideTheFileAndNeverReplaceOne) {
   EXPECT_EQ(plain.substr(plain.size() - 5), ".json");
 }
 
-TEST_F(Zr90SettingsFiles, ReadingNamesTheFile) {
+TEST_F(DriveSettingsFiles, ReadingNamesTheFile) {
   const std::string path = folder_ + "/bad.json";
   ASSERT_TRUE(write_file_atomically(path, "{}").ok());
   core::Result<SettingsFile> file = read_settings_file(path);
