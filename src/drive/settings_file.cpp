@@ -6,6 +6,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <regex>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -291,6 +292,9 @@ std::string backup_path(const std::string& path) {
   if (stem.size() >= suffix.size() && stem.compare(stem.size() - suffix.size(), suffix.size(), suffix) == 0) {
     stem.resize(stem.size() - suffix.size());
   }
+  // A backup's own backup is named after the original file, not stacked on the name.
+  static const std::regex earlier_backup(R"(\.before-\d{8}T\d{6}(-\d+)?$)");
+  stem = std::regex_replace(stem, earlier_backup, "");
   const std::string base = stem + ".before-" + local_stamp();
   std::string candidate = base + suffix;
   // Two restores within a second must not lose the first one's backup.

@@ -69,8 +69,14 @@ std::string value_text(const drive::Parameter& parameter, const std::optional<ui
 }
 
 // null where the side lacks the setting.
-nlohmann::ordered_json value_json(const drive::Parameter& parameter, const std::optional<uint64_t>& bits, bool hex) {
-  return bits ? json_value(parameter, *bits, hex) : nullptr;
+// A side that lacks the setting is null.
+void put_side(nlohmann::ordered_json& row, const std::string& key, const drive::Parameter& parameter,
+              const std::optional<uint64_t>& bits, bool hex) {
+  if (bits) {
+    put_value(row, key, parameter, *bits, hex);
+  } else {
+    row[key] = nullptr;
+  }
 }
 
 // What each side is called in the text: its file, or the drives.
@@ -109,10 +115,10 @@ bool print(const Options& options, const std::vector<Difference>& differences, c
   if (options.json) {
     nlohmann::ordered_json rows = nlohmann::ordered_json::array();
     for (const Difference& d : differences) {
-      rows.push_back({{"axis", d.axis},
-                      {"name", d.parameter.name},
-                      {"a", value_json(d.parameter, d.a, options.hex)},
-                      {"b", value_json(d.parameter, d.b, options.hex)}});
+      nlohmann::ordered_json row = {{"axis", d.axis}, {"name", d.parameter.name}};
+      put_side(row, "a", d.parameter, d.a, options.hex);
+      put_side(row, "b", d.parameter, d.b, options.hex);
+      rows.push_back(std::move(row));
     }
     return emit(rows.dump(2) + "\n");
   }

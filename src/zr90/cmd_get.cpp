@@ -25,7 +25,7 @@ class GetOutput {
                             {"address", drive::address_text(parameter.address)},
                             {"type", drive::type_name(parameter.type)}};
       if (value.value) {
-        row["value"] = json_value(parameter, *value.value, options_.hex);
+        put_value(row, "value", parameter, *value.value, options_.hex);
       } else {
         row["error"] = describe(value.value.error());
       }

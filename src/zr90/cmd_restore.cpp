@@ -2,6 +2,8 @@
 // whole before the link opens, the drives' own settings are kept in a backup before
 // the first write, and only the settings that differ are written (an EEPROM wears
 // out), each one read back.
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
 
@@ -68,6 +70,33 @@ std::string change_line(uint8_t axis, const Change& change, bool hex) {
          drive::format_value(p.type, change.wanted.bits, hex) + "\n";
 }
 
+const char* outcome_name(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::planned: return "planned";
+    case Outcome::verified: return "verified";
+    case Outcome::differs: return "differs";
+    case Outcome::unconfirmed: return "unconfirmed";
+    case Outcome::not_written: return "not written";
+  }
+  return "";
+}
+
+// Every change of the plan with its outcome, for --json.
+std::string plan_json(const std::vector<AxisPlan>& plans, bool hex) {
+  nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+  for (const AxisPlan& plan : plans) {
+    for (const Change& change : plan.changes) {
+      const drive::Parameter& parameter = change.wanted.parameter;
+      nlohmann::ordered_json row = {{"axis", plan.axis}, {"name", parameter.name}};
+      put_value(row, "old", parameter, change.old_bits, hex);
+      put_value(row, "new", parameter, change.wanted.bits, hex);
+      row["outcome"] = outcome_name(change.outcome);
+      rows.push_back(std::move(row));
+    }
+  }
+  return rows.dump(2) + "\n";
+}
+
 std::string plan_text(const std::vector<AxisPlan>& plans, bool hex) {
   std::string text;
   for (const AxisPlan& plan : plans) {
@@ -114,6 +143,7 @@ core::Status write_backup(Session& session, const SettingsRequest& request, cons
 // Each change as soon as its outcome is known: a verified one on standard output,
 // the others said with what went wrong.
 void show_progress(const Options& options, uint8_t axis, const Change& change, const drive::WriteOutcome& write) {
+  // With --json the changes come as one array at the end.
   const drive::Parameter& parameter = change.wanted.parameter;
   const std::string where = "axis " + std::to_string(axis) + ": " + parameter.name + ": ";
   if (write.failure) {
@@ -121,7 +151,7 @@ void show_progress(const Options& options, uint8_t axis, const Change& change, c
   } else if (write.mismatch) {
     say(where + "wrote " + drive::format_value(parameter.type, change.wanted.bits, options.hex) + ", read back " +
         drive::format_value(parameter.type, *write.read_back, options.hex));
-  } else if (!emit(change_line(axis, change, options.hex))) {
+  } else if (!options.json && !emit(change_line(axis, change, options.hex))) {
     say("cannot write to standard output");
   }
 }
@@ -193,6 +223,7 @@ int write_plans(Session& session, const Options& options, std::vector<AxisPlan>&
   platform::console::stop_key_poll();
   const bool interrupted = end == drive::RestoreEnd::cancelled;
   if (interrupted) say("interrupted: the write in progress was finished and the non-volatile flag cleared");
+  if (options.json && !emit(plan_json(plans, options.hex))) say("cannot write to standard output");
   bool all_verified = true;
   for (const AxisPlan& plan : plans) all_verified = report(plan) && all_verified;
   return all_verified && !interrupted ? exit_code : EXIT_FAILED;
@@ -204,12 +235,17 @@ int restore_on(Session& session, int exit_code, const Options& options, const Se
   std::vector<DriveSettings> before;
   std::vector<AxisPlan> plans = plan_restore(session, targets, before, exit_code);
   const std::size_t count = change_count(plans);
+  if (plans.empty()) {
+    say("no axis could be read; nothing written");
+    return EXIT_FAILED;
+  }
   if (count == 0) {
+    if (options.json && !emit(plan_json(plans, options.hex))) return EXIT_USAGE;
     say("nothing to change: the drives hold the file's settings");
     return exit_code;
   }
   if (request.dry_run) {
-    if (!emit(plan_text(plans, options.hex))) return EXIT_USAGE;
+    if (!emit(options.json ? plan_json(plans, options.hex) : plan_text(plans, options.hex))) return EXIT_USAGE;
     say("dry run: " + settings_count(count) + " would change" + on_axes(axes_changed(plans)) + "; nothing written");
     return exit_code;
   }

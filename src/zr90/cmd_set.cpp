@@ -1,4 +1,6 @@
 // zr90 set: every value checked before anything is written; each write read back.
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -64,13 +66,39 @@ int confirm_eeprom_writes(const Options& options, const std::vector<Assignment>&
   return confirmed(options, question) ? EXIT_DONE : EXIT_FAILED;
 }
 
+// What one write came to, for --json: the change and its outcome.
+nlohmann::ordered_json change_row(const Options& options, uint8_t axis, const Assignment& assignment,
+                                  const drive::WriteOutcome& outcome) {
+  const drive::Parameter& parameter = assignment.parameter;
+  nlohmann::ordered_json row = {{"axis", axis}, {"name", parameter.name}};
+  if (outcome.before) {
+    put_value(row, "old", parameter, *outcome.before, options.hex);
+  } else {
+    row["old"] = nullptr;
+  }
+  put_value(row, "new", parameter, assignment.value, options.hex);
+  if (outcome.failure) {
+    row["outcome"] = "failed";
+    row["error"] = describe(*outcome.failure);
+  } else if (outcome.mismatch) {
+    row["outcome"] = "differs";
+    put_value(row, "read_back", parameter, *outcome.read_back, options.hex);
+  } else {
+    row["outcome"] = options.no_verify ? "written" : "verified";
+  }
+  return row;
+}
+
 // One write on one axis, with the old value when it is to be shown and the
-// read-back; true when everything verified.
-bool write_one(Session& session, const Options& options, uint8_t axis, const Assignment& assignment, std::string& shown) {
+// read-back; true when everything verified. What is to be printed is added to shown
+// (text) or rows (JSON).
+bool write_one(Session& session, const Options& options, uint8_t axis, const Assignment& assignment, std::string& shown,
+               nlohmann::ordered_json& rows) {
   const drive::Parameter& parameter = assignment.parameter;
   const drive::WriteOutcome outcome = drive::write_verified(
       session.link(), axis, parameter, assignment.value,
-      {.read_before = options.verbose, .write = true, .read_back = !options.no_verify});
+      {.read_before = options.verbose || options.json, .write = true, .read_back = !options.no_verify});
+  if (options.json) rows.push_back(change_row(options, axis, assignment, outcome));
   if (outcome.failure) {
     say(access_message(session, axis, parameter.name, *outcome.failure));
     return false;
@@ -81,7 +109,7 @@ bool write_one(Session& session, const Options& options, uint8_t axis, const Ass
     say(access_message(session, axis, parameter.name, core::fail(core::FailureKind::corrupt, text)));
     return false;
   }
-  if (outcome.before) {
+  if (outcome.before && options.verbose) {
     if (session.several_axes()) shown += std::to_string(axis) + " ";
     shown += parameter.name + " " + drive::format_value(parameter.type, *outcome.before, options.hex) + " -> " +
              drive::format_value(parameter.type, assignment.value, options.hex) + "\n";
@@ -91,12 +119,13 @@ bool write_one(Session& session, const Options& options, uint8_t axis, const Ass
 
 int write_all(Session& session, int exit_code, const Options& options, const std::vector<Assignment>& assignments) {
   std::string shown;
+  nlohmann::ordered_json rows = nlohmann::ordered_json::array();
   for (const Assignment& assignment : assignments) {
     for (uint8_t axis : session.live_axes()) {
-      if (!write_one(session, options, axis, assignment, shown)) exit_code = EXIT_FAILED;
+      if (!write_one(session, options, axis, assignment, shown, rows)) exit_code = EXIT_FAILED;
     }
   }
-  if (!emit(shown)) {
+  if (!emit(options.json ? rows.dump(2) + "\n" : shown)) {
     say("cannot write to standard output");
     return EXIT_USAGE;
   }

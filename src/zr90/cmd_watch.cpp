@@ -1,4 +1,6 @@
 // zr90 watch: parameters read again and again on a steady schedule, a row per sample.
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 #include <algorithm>
 #include <map>
@@ -73,7 +75,8 @@ class Watcher {
       : session_(session), options_(options), parameters_(parameters), table_(columns_of(parameters, session), options.csv) {}
 
   int run() {
-    if (!emit(table_.header())) return EXIT_USAGE;
+    // JSON is one object per sample, a line each: nothing before the first.
+    if (!options_.json && !emit(table_.header())) return EXIT_USAGE;
     const Clock::time_point start = Clock::now();
     for (long sample = 0; !options_.count || sample < *options_.count; ++sample) {
       if (sample > 0 && !wait_until(start + std::chrono::milliseconds(int64_t{options_.interval_ms} * sample))) break;
@@ -98,6 +101,7 @@ class Watcher {
     std::map<std::pair<const drive::Parameter*, uint8_t>, std::string> cells;
     const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     const std::vector<std::vector<drive::AxisValue>> values = read_on_axes(session_, parameters_);
+    if (options_.json) return sample_json(at, values);
     for (std::size_t p = 0; p < parameters_.size(); ++p) {
       for (const drive::AxisValue& value : values[p]) {
         cells[{&parameters_[p], value.axis}] = cell(parameters_[p], value);
@@ -106,6 +110,25 @@ class Watcher {
     std::vector<std::string> row{std::to_string(at)};
     for (const Column& column : table_.columns()) row.push_back(cells[{column.parameter, column.axis}]);
     return table_.row(row);
+  }
+
+  // {"ms": 100, "values": [{"axis": 0, "name": "kqp", "value": 1200}, ...]}, a failed read
+  // with "error" in place of "value".
+  std::string sample_json(int64_t at, const std::vector<std::vector<drive::AxisValue>>& values) {
+    nlohmann::ordered_json sample = {{"ms", at}, {"values", nlohmann::ordered_json::array()}};
+    for (std::size_t p = 0; p < parameters_.size(); ++p) {
+      for (const drive::AxisValue& value : values[p]) {
+        nlohmann::ordered_json entry = {{"axis", value.axis}, {"name", parameters_[p].name}};
+        const std::string shown = cell(parameters_[p], value);
+        if (value.value) {
+          put_value(entry, "value", parameters_[p], *value.value, options_.hex);
+        } else {
+          entry["error"] = describe(value.value.error());
+        }
+        sample["values"].push_back(std::move(entry));
+      }
+    }
+    return sample.dump() + "\n";
   }
 
   // A failed read shows in its cell and is said once until that value reads again.

@@ -74,9 +74,9 @@ struct OutputOptions {
 };
 constexpr OutputOptions OUTPUT_OPTIONS[] = {
     {"list", true, false, false, false},    {"get", true, true, true, true},
-    {"set", false, false, false, true},     {"watch", false, true, false, true},
+    {"set", true, false, false, true},      {"watch", true, true, false, true},
     {"faults", true, false, false, false},  {"save", false, false, false, false},
-    {"diff", true, false, false, true},     {"restore", false, false, false, true},
+    {"diff", true, false, false, true},     {"restore", true, false, false, true},
     {"completion", false, false, false, false}, {"help", false, false, false, false},
 };
 
@@ -127,10 +127,10 @@ void add_link_options(CLI::App& app, Options& options) {
 }
 
 void add_output_options(CLI::App& app, Options& options) {
-  app.add_flag("--json", options.json, "Machine-readable output");
+  app.add_flag("--json", options.json, "JSON (list, get, set, watch: a line per sample, faults, diff, restore)");
   app.add_flag("--csv", options.csv, "Comma-separated values (get, watch)");
   app.add_flag("--value", options.value_only, "Values only, one a line (get)");
-  app.add_flag("--hex", options.hex, "Values in hexadecimal");
+  app.add_flag("--hex", options.hex, "Values in hexadecimal; in JSON a NAME_hex text beside each number");
   app.add_flag("-q,--quiet", options.quiet, "No notices");
 }
 

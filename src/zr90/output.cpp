@@ -8,9 +8,10 @@ bool emit(const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
 }
 
-nlohmann::ordered_json json_value(const drive::Parameter& parameter, uint64_t bits, bool hex) {
-  if (hex) return drive::format_value(parameter.type, bits, true);
-  return drive::signed_value(parameter.type, bits);
+void put_value(nlohmann::ordered_json& row, const std::string& key, const drive::Parameter& parameter, uint64_t bits,
+               bool hex) {
+  row[key] = drive::signed_value(parameter.type, bits);
+  if (hex) row[key + "_hex"] = drive::format_value(parameter.type, bits, true);
 }
 
 }  // namespace zr90

@@ -14,7 +14,9 @@ namespace zr90 {
 // Writes text to standard output; false when it could not be written (a full disk).
 bool emit(const std::string& text);
 
-// A value as JSON: a number (signed where the type is), or with hex its 0x text.
-nlohmann::ordered_json json_value(const drive::Parameter& parameter, uint64_t bits, bool hex);
+// A value in a JSON row under key: a number (signed where the type is), and with hex
+// also its 0x text under key + "_hex", so that a script reads the number either way.
+void put_value(nlohmann::ordered_json& row, const std::string& key, const drive::Parameter& parameter, uint64_t bits,
+               bool hex);
 
 }  // namespace zr90

@@ -56,8 +56,10 @@ TEST(Zr90Card, OutputForms) {
   EXPECT_EQ(rows[0], nlohmann::json({{"axis", 1}, {"name", "kqp"}, {"address", "0x0812"}, {"type", "uint"}, {"value", 1200}}));
   EXPECT_EQ(rows[1]["value"], -120);
 
+  // Hexadecimal comes beside the number, which stays a number.
   const RunResult hex = zr90(card->env, {"-q", "--json", "--hex", "get", "pwm"});
-  EXPECT_EQ(nlohmann::json::parse(hex.out)[0]["value"], "0xFF88");
+  EXPECT_EQ(nlohmann::json::parse(hex.out)[0]["value"], -120);
+  EXPECT_EQ(nlohmann::json::parse(hex.out)[0]["value_hex"], "0xFF88");
 
   EXPECT_EQ(zr90(card->env, {"-q", "--csv", "get", "kqp"}).lines(),
             (Lines{"axis,name,address,type,value,error", "0,kqp,0x0812,uint,1200,"}));
@@ -137,6 +139,26 @@ TEST(Zr90Card, FaultWordsDecodedAndAFaultIsExitOne) {
             "BUSHIVFAULT MAXBUSVFAULT MODULEFAULT UNUSEDFAULT1 UNUSEDFAULT2 OERR FERR");
   const nlohmann::json rows = nlohmann::json::parse(zr90(card->env, {"-q", "--json", "faults"}).out);
   EXPECT_EQ(rows[3], nlohmann::json({{"axis", 0}, {"name", "status"}, {"value", 0x0201}, {"bits", {"ILIMITEDSTATUS", "bit 9"}}}));
+}
+
+TEST(Zr90Card, SetAndWatchSpeakJson) {
+  auto card = cardtest::udp_card({"--fault", "nodrive=3"});
+  const RunResult set = zr90(card->env, {"-q", "--json", "-a", "2", "set", "kqp=1300", "pwm=-5"});
+  EXPECT_EQ(set.exit_code, 0) << set.err;
+  EXPECT_EQ(nlohmann::json::parse(set.out),
+            nlohmann::json::parse(R"([{"axis": 2, "name": "kqp", "old": 1200, "new": 1300, "outcome": "verified"},
+                                      {"axis": 2, "name": "pwm", "old": -120, "new": -5, "outcome": "verified"}])"));
+
+  const RunResult watch = zr90(card->env, {"-q", "--json", "-a", "2,3", "watch", "kqp", "--interval", "0", "--count", "2"});
+  EXPECT_EQ(watch.exit_code, 1) << "axis 3 has no drive";
+  ASSERT_EQ(watch.lines().size(), 2u) << watch.out;
+  for (const std::string& line : watch.lines()) {
+    const nlohmann::json sample = nlohmann::json::parse(line);
+    EXPECT_TRUE(sample["ms"].is_number());
+    EXPECT_EQ(sample["values"][0], nlohmann::json({{"axis", 2}, {"name", "kqp"}, {"value", 1300}}));
+    EXPECT_EQ(sample["values"][1]["axis"], 3);
+    EXPECT_TRUE(sample["values"][1]["error"].is_string());
+  }
 }
 
 TEST(Zr90Card, WatchSamplesOnASchedule) {

@@ -180,6 +180,27 @@ TEST(Zr90Settings, DryRunShowsThePlanAndWritesNothing) {
   EXPECT_EQ(plan.err, "zr90: dry run: 1 setting would change on axis 3; nothing written\n");
   EXPECT_EQ(word_writes(*card, 0x12), before);
   EXPECT_EQ(folder.names(), (Lines{"a.json"}));
+
+  // The same as JSON, planned and then written, each change with its outcome.
+  const ordered_json planned = ordered_json::parse(zr90(card->env, {"-q", "--json", "restore", file, "--dry-run"}).out);
+  EXPECT_EQ(planned, ordered_json::parse(R"([{"axis": 3, "name": "nvkdp", "old": 9, "new": 1000, "outcome": "planned"}])"));
+  const RunResult written = zr90(card->env, {"-q", "--json", "restore", file, "-y", "--no-backup"});
+  EXPECT_EQ(written.exit_code, 0) << written.err;
+  EXPECT_EQ(ordered_json::parse(written.out)[0]["outcome"], "verified");
+}
+
+TEST(Zr90Settings, ARestoreThatCanReadNoAxisSaysSo) {
+  Folder folder;
+  const std::string file = folder.file("a.json");
+  {
+    auto source = cardtest::udp_card();
+    ASSERT_EQ(zr90(source->env, {"-q", "-a", "4", "save", file}).exit_code, 0);
+  }
+  auto card = cardtest::udp_card({"--fault", "nodrive=4"});
+  const RunResult r = zr90(card->env, {"-q", "restore", file, "-y"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("zr90: no axis could be read; nothing written\n"), std::string::npos) << r.err;
+  EXPECT_EQ(folder.names(), (Lines{"a.json"}));
 }
 
 // ---- Refusals: nothing is sent -----------------------------------------------------

@@ -28,7 +28,7 @@ TEST(Zr90Usage, MistakesAreNamedWithTheirFix) {
       {{"get"}, "zr90: get: NAME is required"},
       {{"--csv", "faults"}, "zr90: --csv does not apply to faults; faults takes --json"},
       {{"--csv", "list"}, "zr90: --csv does not apply to list; list takes --json"},
-      {{"--value", "set", "kqp=1"}, "zr90: --value does not apply to set; set takes --hex"},
+      {{"--value", "set", "kqp=1"}, "zr90: --value does not apply to set; set takes --json, --hex"},
       {{"--hex", "save"}, "zr90: --hex does not apply to save; save takes no output option"},
       {{"--json", "--csv", "get", "kqp"}, "zr90: give one of --json, --csv and --value"},
       {{"--value", "--csv", "get", "kqp"}, "zr90: give one of --json, --csv and --value"},

@@ -195,6 +195,10 @@ TEST_F(DriveSettingsFiles, BackupsSitBesideTheFileAndNeverReplaceOne) {
   const std::string plain = backup_path(folder_ + "/plain");
   EXPECT_EQ(plain.rfind(folder_ + "/plain.before-", 0), 0u) << plain;
   EXPECT_EQ(plain.substr(plain.size() - 5), ".json");
+  // Restoring a backup keeps its own backup beside the original's name.
+  const std::string of_backup = backup_path(second);
+  EXPECT_EQ(of_backup.rfind(folder_ + "/line2.before-", 0), 0u) << of_backup;
+  EXPECT_EQ(of_backup.find(".before-", of_backup.find(".before-") + 1), std::string::npos) << of_backup;
 }
 
 TEST_F(DriveSettingsFiles, ReadingNamesTheFile) {
