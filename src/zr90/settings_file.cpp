@@ -204,8 +204,7 @@ std::string local_stamp() {
 }  // namespace
 
 uint64_t width_bits(const drive::Parameter& parameter, uint64_t bits) {
-  const unsigned width = 8u * static_cast<unsigned>(parameter.location.width);
-  return width >= 64 ? bits : bits & ((uint64_t{1} << width) - 1);
+  return core::width_bits(parameter.location.width, bits);
 }
 
 const DriveSettings* SettingsFile::drive(uint8_t axis) const {

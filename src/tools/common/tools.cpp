@@ -90,10 +90,8 @@ uint8_t axis_argument(const std::string& argument, const config::LinkSettings& s
   if (argument.empty() || letter) return 0;
   uint32_t value = 0;
   // The whole number is checked: keeping its low bits would turn 258 into channel 2.
-  const bool number = core::parse_unsigned(argument, value);
-  if (core::Status fits = drivelink::check_axis(settings, value); !number || !fits) {
-    end_with(core::fail(core::FailureKind::config, "Axis must be 0 to 7 for the serial-channel module"));
-  }
+  if (!core::parse_unsigned(argument, value)) end_with(card::bad_channel());
+  if (core::Status fits = drivelink::check_axis(settings, value); !fits) end_with(fits.error());
   return static_cast<uint8_t>(value);
 }
 
