@@ -1,5 +1,5 @@
-// Parameters by name: lookup with suggestions for a mistyped
-// name, type names, value ranges and the forms a value is printed in.
+// Parameters by name: lookup with suggestions for a mistyped name. What a value of
+// each type is (ranges, the forms it is printed in) is in drive/value_type.h.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include "core/access.h"
 #include "core/result.h"
 #include "dictionary/dictionary.h"
+#include "drive/value_type.h"
 
 namespace drive {
 
@@ -29,23 +30,9 @@ core::Result<Parameter> find_parameter(std::string_view text);
 // transposition counting as one edit), at most two edits away; empty when none is.
 std::vector<std::string> nearest_names(std::string_view text);
 
-std::string type_name(dict::PARAMETERTYPE type);
-bool is_eeprom(dict::PARAMETERTYPE type);
-bool is_signed(dict::PARAMETERTYPE type);
-// Hex digits of the type's width.
-int hex_digits(dict::PARAMETERTYPE type);
-
-// A value as the user wrote it, checked against the type's range: decimal (a
-// fraction or an exponent rounds half to even), 0x hexadecimal, negative where the
-// type allows. The raw bits to write, or the message.
+// A value as the user wrote it, checked against the type's range (see parse_bits).
+// The raw bits to write, or the message: "kqp: -1 is out of range (0 to 65535)".
 core::Result<uint64_t> parse_value(const Parameter& parameter, std::string_view text);
-// "0 to 65535", "-32768 to 32767 or 0x0000 to 0xFFFF", ...
-std::string range_text(dict::PARAMETERTYPE type);
-
-// The value's text: decimal (signed where the type is), or 0x and the type's digits.
-std::string format_value(dict::PARAMETERTYPE type, uint64_t bits, bool hex);
-// The same as a JSON-able number: signed types sign-extended.
-int64_t signed_value(dict::PARAMETERTYPE type, uint64_t bits);
 
 // An address as the list shows it: 0x0812.
 std::string address_text(uint16_t address);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/text.h"
+#include "drive/value_type.h"
 #include "platform/console.h"
 #include "tools/common/about.h"
 #include "tools/common/fatal.h"
@@ -47,63 +48,7 @@ Request parse_command_line(const Arguments& args) {
 std::string hex8(uint32_t value) { return core::HEXSTRING(value, 8); }
 std::string hex16(uint64_t bits) { return hex8(static_cast<uint32_t>(bits >> 32)) + hex8(static_cast<uint32_t>(bits)); }
 
-// How a value of the type is printed: its hex digits, and the decimal form (signed
-// or not) right-aligned in a width.
-struct ValueForm {
-  uint8_t nibbles;
-  bool is_signed;
-  std::size_t width;
-};
-
-ValueForm form_of(PARAMETERTYPE type) {
-  switch (type) {
-    case PARAMETERTYPE::TYPE_BYTE:
-    case PARAMETERTYPE::TYPE_EBYTE:
-      return {2, false, 3};
-    case PARAMETERTYPE::TYPE_INT:
-      return {4, true, 5};
-    case PARAMETERTYPE::TYPE_LONG:
-    case PARAMETERTYPE::TYPE_ELONG:
-      return {8, true, 10};
-    // A count: a value of 2^31 or more must not print negative.
-    case PARAMETERTYPE::TYPE_ULONG:
-      return {8, false, 10};
-    case PARAMETERTYPE::TYPE_DOUBLE:
-      return {16, true, 20};
-    default:
-      return {4, false, 5};
-  }
-}
-
-std::string decimal(uint64_t bits, const ValueForm& form) {
-  if (!form.is_signed) return std::to_string(bits);
-  const unsigned shift = 64u - 4u * form.nibbles;
-  // Sign-extends from the value's width.
-  return std::to_string(static_cast<int64_t>(bits << shift) >> shift);
-}
-
 void print_data(const std::string& value) { write_line("Data " + value); }
-
-void print_value(uint64_t raw, PARAMETERTYPE type, bool hex) {
-  const ValueForm form = form_of(type);
-  const uint64_t bits = form.nibbles == 16 ? raw : raw & ((uint64_t{1} << (4u * form.nibbles)) - 1);
-  const std::string digits = form.nibbles == 16 ? hex16(bits) : core::HEXSTRING(static_cast<uint32_t>(bits), form.nibbles);
-  print_data(hex ? digits : right_aligned(decimal(bits, form), form.width));
-}
-
-// Types read from RAM a word or a byte at a time pause after each pass.
-bool pauses_after_read(PARAMETERTYPE type) {
-  switch (type) {
-    case PARAMETERTYPE::TYPE_BYTE:
-    case PARAMETERTYPE::TYPE_UINT:
-    case PARAMETERTYPE::TYPE_PTR:
-    case PARAMETERTYPE::TYPE_MASK:
-    case PARAMETERTYPE::TYPE_FLAG:
-      return true;
-    default:
-      return false;
-  }
-}
 
 class Reader {
  public:
@@ -113,14 +58,14 @@ class Reader {
   bool read_once() {
     const Parameter& parameter = request_.parameter;
     if (parameter.type == PARAMETERTYPE::TYPE_TRIPLE) return read_triple();
-    const std::optional<core::Location> location = dict::location_of(parameter.type, parameter.address);
+    const std::optional<core::Location> location = drive::location_of(parameter.type, parameter.address);
     if (!location) return false;
     const Outcome outcome = settle(link_.read(request_.axis, *location));
     missed_ = outcome.missed;
     // A double is not printed from a read that went unanswered.
     if (parameter.type == PARAMETERTYPE::TYPE_DOUBLE) end_on_missed_answer();
-    print_value(outcome.value, parameter.type, request_.hex);
-    if (pauses_after_read(parameter.type)) platform::console::sleep_ms(1);
+    print_data(drive::data_text(parameter.type, outcome.value, request_.hex));
+    if (drive::value_type(parameter.type).pauses_after_read) platform::console::sleep_ms(1);
     // A repeat run ends where a single read would: the value as read is shown, then
     // the failure.
     return !missed_;

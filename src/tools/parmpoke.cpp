@@ -2,9 +2,9 @@
 #include <cstdint>
 #include <string>
 
+#include "drive/value_type.h"
 #include "platform/console.h"
 #include "tools/common/about.h"
-#include "tools/common/data_value.h"
 #include "tools/common/fatal.h"
 #include "tools/common/tools.h"
 
@@ -26,7 +26,7 @@ struct Request {
 
 // A data argument that is no number is a usage error.
 int64_t parse_value(const std::string& text, bool hex) {
-  const std::optional<int64_t> value = read_data_value(text, hex);
+  const std::optional<int64_t> value = drive::read_data_value(text, hex);
   if (!value) usage(USAGE_LINE);
   return *value;
 }
@@ -52,9 +52,9 @@ Request parse_command_line(const Arguments& args, const config::LinkSettings& se
 // goes out.
 bool write_once(drivelink::Link& link, const Request& request) {
   const Parameter& parameter = request.parameter;
-  const std::optional<core::Location> location = dict::location_of(parameter.type, parameter.address);
+  const std::optional<core::Location> location = drive::location_of(parameter.type, parameter.address);
   if (!location) return true;
-  const std::optional<int64_t> limit = upper_limit(parameter.type);
+  const std::optional<int64_t> limit = drive::upper_limit(parameter.type);
   if (limit && request.value > *limit) BUMOUT("Parameter is too big for " + parameter.name);
   const Outcome outcome = settle(link.write(request.axis, *location, static_cast<uint64_t>(request.value)));
   if (outcome.missed) BUMOUT("Serial Timeout Error");

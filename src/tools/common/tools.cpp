@@ -174,9 +174,4 @@ void run_passes(bool repeat, const std::function<bool()>& pass) {
   platform::console::stop_key_poll();
 }
 
-std::string right_aligned(const std::string& digits, std::size_t width) {
-  if (digits.size() >= width) return digits;
-  return std::string(width - digits.size(), ' ') + digits;
-}
-
 }  // namespace tools

@@ -80,7 +80,4 @@ Outcome settle(core::Status status);
 // that returns false ends the loop too.
 void run_passes(bool repeat, const std::function<bool()>& pass);
 
-// Right-aligns a number in width characters (a longer number is kept whole).
-std::string right_aligned(const std::string& digits, std::size_t width);
-
 }  // namespace tools
