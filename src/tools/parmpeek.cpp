@@ -22,7 +22,7 @@ constexpr int LAST_FLAG_ARGUMENT = 5;
 constexpr uint16_t TRIPLE_LONG_OFFSET = 8;
 
 struct Request {
-  Parameter parameter;
+  drive::Parameter parameter;
   uint8_t axis = 0;
   bool hex = false;
   bool repeat = false;
@@ -39,7 +39,7 @@ Request parse_command_line(const Arguments& args) {
     if (is_flag(arg, 'A')) request.show_address = true;
   }
   if (args[1].empty()) usage(USAGE_LINE);
-  std::optional<Parameter> parameter = find_parameter(args[1]);
+  std::optional<drive::Parameter> parameter = find_parameter(args[1]);
   if (!parameter) show_parameters(args[1]);
   request.parameter = *parameter;
   return request;
@@ -56,7 +56,7 @@ class Reader {
 
   // One pass of the read loop. False for the types that have no value to read.
   bool read_once() {
-    const Parameter& parameter = request_.parameter;
+    const drive::Parameter& parameter = request_.parameter;
     if (parameter.type == PARAMETERTYPE::TYPE_TRIPLE) return read_triple();
     const std::optional<core::Location> location = drive::location_of(parameter.type, parameter.address);
     if (!location) return false;

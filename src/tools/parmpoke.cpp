@@ -17,7 +17,7 @@ constexpr int FIRST_FLAG_ARGUMENT = 3;
 constexpr int LAST_FLAG_ARGUMENT = 5;
 
 struct Request {
-  Parameter parameter;
+  drive::Parameter parameter;
   int64_t value = 0;
   uint8_t axis = 0;
   bool hex = false;
@@ -40,7 +40,7 @@ Request parse_command_line(const Arguments& args, const config::LinkSettings& se
     if (is_flag(arg, 'H')) request.hex = true;
     if (is_flag(arg, 'R')) request.repeat = true;
   }
-  std::optional<Parameter> parameter = find_parameter(args[1]);
+  std::optional<drive::Parameter> parameter = find_parameter(args[1]);
   if (!parameter) show_parameters(args[1]);
   request.parameter = *parameter;
   request.value = parse_value(args[2], request.hex);
@@ -51,11 +51,11 @@ Request parse_command_line(const Arguments& args, const config::LinkSettings& se
 // One write of the value for the row's type; the range is checked before anything
 // goes out.
 bool write_once(drivelink::Link& link, const Request& request) {
-  const Parameter& parameter = request.parameter;
+  const drive::Parameter& parameter = request.parameter;
   const std::optional<core::Location> location = drive::location_of(parameter.type, parameter.address);
   if (!location) return true;
   const std::optional<int64_t> limit = drive::upper_limit(parameter.type);
-  if (limit && request.value > *limit) BUMOUT("Parameter is too big for " + parameter.name);
+  if (limit && request.value > *limit) BUMOUT("Parameter is too big for " + std::string(parameter.row_name));
   const Outcome outcome = settle(link.write(request.axis, *location, static_cast<uint64_t>(request.value)));
   if (outcome.missed) BUMOUT("Serial Timeout Error");
   return true;

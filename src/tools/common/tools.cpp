@@ -32,24 +32,10 @@ std::string Arguments::operator[](int i) const {
   return core::shortstring(argv_[i]);
 }
 
-std::optional<Parameter> find_parameter(const std::string& text) {
-  std::string rest = text;
-  const std::string name = core::UPSTRING(core::STRIPTILLCHAR(rest, '+'));
-
-  uint16_t offset = 0;
-  if (!rest.empty()) {
-    // The offset text keeps its leading plus sign, which the number form allows
-    // once: "kqp++2" is therefore refused rather than read as 2.
-    uint32_t value = 0;
-    if (!core::parse_unsigned(rest, value)) BUMOUT("Can't parse offset");
-    offset = static_cast<uint16_t>(value);
-  }
-
-  for (const dict::ZORNPARAMREC& row : dict::ZORNPARAMS) {
-    if (core::UPSTRING(row.PARMNAME) != name) continue;
-    return Parameter{row.PARMNAME, static_cast<uint16_t>(row.PARMLOC + offset), row.PARMTYPE};
-  }
-  return std::nullopt;
+std::optional<drive::Parameter> find_parameter(const std::string& text) {
+  core::Result<std::optional<drive::Parameter>> found = drive::look_up(text, drive::FAITHFUL_LOOKUP);
+  if (!found) end_with(found.error());
+  return *found;
 }
 
 void show_parameters(const std::string& text) {

@@ -13,6 +13,7 @@
 #include "core/access.h"
 #include "core/result.h"
 #include "dictionary/dictionary.h"
+#include "drive/parameter.h"
 #include "link/link.h"
 
 namespace tools {
@@ -28,17 +29,10 @@ class Arguments {
   char** argv_;
 };
 
-// A resolved parameter: the row's name as stored, its address plus the offset (kept
-// to 16 bits) and its type.
-struct Parameter {
-  std::string name;
-  uint16_t address = 0;
-  dict::PARAMETERTYPE type = dict::PARAMETERTYPE::TYPE_BYTE;
-};
-
-// Resolves "name" or "name+offset"; nothing when the name is not a dictionary row.
-// An offset that is not a number ends the run with "Can't parse offset".
-std::optional<Parameter> find_parameter(const std::string& text);
+// The dictionary row of "name" or "name+offset" by the programs' rules (the address
+// kept to 16 bits); nothing when the name is not a dictionary row. An offset that
+// is not a number ends the run with "Can't parse offset".
+std::optional<drive::Parameter> find_parameter(const std::string& text);
 
 // Reports a name that is not in the dictionary, lists every name (pausing for the
 // reader every 20 lines) and ends the run with exit code 2.
