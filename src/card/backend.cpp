@@ -37,10 +37,6 @@ uint32_t write_command(Width width) {
   return WRITEDOUBLECOMMAND;
 }
 
-uint64_t width_mask(Width width) {
-  return width == Width::double_word ? ~uint64_t{0} : (uint64_t{1} << (8 * static_cast<int>(width))) - 1;
-}
-
 uint32_t local_word(uint8_t command_byte) { return static_cast<uint32_t>(command_byte) << COMMANDSHIFT; }
 
 core::Failure transfer_failed() {
@@ -48,10 +44,6 @@ core::Failure transfer_failed() {
   // command and that channel's transfer failed.
   return core::channel_failure(core::FailureKind::module, dict::error_text(dict::SSZALTRANSFERFAILED),
                                core::FailureForm::alone);
-}
-
-core::Failure bad_channel() {
-  return core::fail(core::FailureKind::config, "Axis must be 0 to 7 for the serial-channel module");
 }
 
 // The drive has no EEPROM double access on this path.
@@ -262,7 +254,7 @@ class CardBackend final : public core::Backend {
       value |= static_cast<uint64_t>(*high) << 32;
     }
     if (core::Status done = finish(channel); !done) return done.error();
-    return value & width_mask(width);
+    return core::width_bits(width, value);
   }
 
   core::Result<uint64_t> read_transaction(uint8_t channel, uint32_t word, Width width) {
@@ -273,7 +265,7 @@ class CardBackend final : public core::Backend {
 
   core::Status write_transaction(uint8_t channel, uint32_t word, Width width, uint64_t value) {
     if (core::Status done = bus_.write32(module_.csr_port(channel), word); !done) return done;
-    const auto low = static_cast<uint32_t>(value & width_mask(width));
+    const auto low = static_cast<uint32_t>(core::width_bits(width, value));
     if (core::Status done = bus_.write32(module_.interface_port0(channel), low); !done) return done;
     if (width == Width::double_word) {
       const auto high = static_cast<uint32_t>(value >> 32);
@@ -339,6 +331,10 @@ class CardBackend final : public core::Backend {
 };
 
 }  // namespace
+
+core::Failure bad_channel() {
+  return core::fail(core::FailureKind::config, "Axis must be 0 to 7 for the serial-channel module");
+}
 
 std::unique_ptr<core::Backend> make_card_backend(const SerialModule& module, core::Reporter& reporter) {
   return std::make_unique<CardBackend>(module, reporter);

@@ -19,6 +19,9 @@ inline constexpr char EZAL16PORT[] = "27181";
 inline constexpr int EZAL16TIMEOUT_MS = 1000;
 inline constexpr uint8_t MAXAXIS = 7;
 
+// A channel beyond MAXAXIS: the module has no registers for it.
+core::Failure bad_channel();
+
 // 32-bit card registers at byte addresses.
 class HostBus {
  public:

@@ -17,6 +17,13 @@ enum class Memory : uint8_t { ram, eeprom };
 // Bytes of a value: byte, word, long, double (a 64-bit integer, never floating point).
 enum class Width : uint8_t { byte = 1, word = 2, long_word = 4, double_word = 8 };
 
+// The value's bits of the width and nothing above them: what travels, and what a
+// negative value becomes (its two's complement there).
+constexpr uint64_t width_bits(Width width, uint64_t value) {
+  const unsigned bits = 8u * static_cast<unsigned>(width);
+  return bits >= 64 ? value : value & ((uint64_t{1} << bits) - 1);
+}
+
 struct Location {
   Memory memory = Memory::ram;
   Width width = Width::word;

@@ -203,35 +203,6 @@ const std::array<ERRREC, LASTERROR> ERRORRECORD = {{
     {LASTERROR, ""},
 }};
 
-std::optional<core::Location> location_of(PARAMETERTYPE type, uint16_t address) {
-  using core::Location;
-  using core::Memory;
-  using core::Width;
-  switch (type) {
-    case PARAMETERTYPE::TYPE_BYTE:
-      return Location{Memory::ram, Width::byte, address};
-    case PARAMETERTYPE::TYPE_UINT:
-    case PARAMETERTYPE::TYPE_INT:
-    case PARAMETERTYPE::TYPE_PTR:
-    case PARAMETERTYPE::TYPE_MASK:
-    case PARAMETERTYPE::TYPE_FLAG:
-      return Location{Memory::ram, Width::word, address};
-    case PARAMETERTYPE::TYPE_ULONG:
-    case PARAMETERTYPE::TYPE_LONG:
-      return Location{Memory::ram, Width::long_word, address};
-    case PARAMETERTYPE::TYPE_DOUBLE:
-      return Location{Memory::ram, Width::double_word, address};
-    case PARAMETERTYPE::TYPE_EBYTE:
-      return Location{Memory::eeprom, Width::byte, address};
-    case PARAMETERTYPE::TYPE_EWORD:
-      return Location{Memory::eeprom, Width::word, address};
-    case PARAMETERTYPE::TYPE_ELONG:
-      return Location{Memory::eeprom, Width::long_word, address};
-    default:
-      return std::nullopt;
-  }
-}
-
 const std::array<BITNAME, 13> FAULTBITS = {{
     {WATCHDOGFAULT, "WATCHDOGFAULT"},
     {OVERTEMPFAULT, "OVERTEMPFAULT"},

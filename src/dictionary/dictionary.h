@@ -3,10 +3,7 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
-
-#include "core/access.h"
 
 namespace dict {
 
@@ -41,10 +38,6 @@ struct ZORNPARAMREC {
 inline constexpr int LASTPARM = 178;
 // Rows 1 to LASTPARM are ZORNPARAMS[0] to ZORNPARAMS[LASTPARM - 1].
 extern const std::array<ZORNPARAMREC, LASTPARM> ZORNPARAMS;
-
-// Where a value of the type lives and how wide it is; nothing for the types that
-// have no single value (a triple, an event, tables, literals).
-std::optional<core::Location> location_of(PARAMETERTYPE type, uint16_t address);
 
 // The names of the bits of the fault words (fault, faultmask, startupstatus) and of
 // the status word, lowest bit first.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dictionary/dictionary.h"
+#include "drive/value_type.h"
 
 namespace docgen {
 
@@ -19,36 +20,36 @@ using dict::PARAMETERTYPE;
 // live, how parmpeek prints them and what parmpoke lets through. It follows the
 // read and write dispatch of the two tools; types they do not read or write say so.
 struct TypeInfo {
-  std::string_view name;
+  std::string name;
   int size;
-  std::string_view memory;
-  std::string_view reads_as;
-  std::string_view write_accepts;
+  std::string memory;
+  std::string reads_as;
+  std::string write_accepts;
 };
 
+std::string memory_text(const drive::ValueType& t) {
+  if (!t.memory) return "—";
+  return *t.memory == core::Memory::eeprom ? "EEPROM" : "RAM";
+}
+
+std::string reads_as(const drive::ValueType& t) {
+  // parmpeek reads a triple in two parts and shows the twelve bytes in hexadecimal only.
+  if (t.type == PARAMETERTYPE::TYPE_TRIPLE) return "hexadecimal only (`h`)";
+  if (t.width == 0) return "not read";
+  if (t.width == 8) return "signed 64 bits";
+  return std::to_string(t.lowest) + " to " + std::to_string(t.highest);
+}
+
+std::string write_accepts(const drive::ValueType& t) {
+  if (t.width == 0) return "not written";
+  if (t.data_limit) return "up to " + std::to_string(*t.data_limit);
+  if (t.width == 8) return "any";
+  return "any (low " + std::to_string(8 * t.width) + " bits)";
+}
+
 TypeInfo type_info(PARAMETERTYPE type) {
-  switch (type) {
-    case PARAMETERTYPE::TYPE_BYTE: return {"byte", 1, "RAM", "0 to 255", "up to 255"};
-    case PARAMETERTYPE::TYPE_PTR: return {"ptr", 2, "RAM", "0 to 65535", "up to 65535"};
-    case PARAMETERTYPE::TYPE_FLAG: return {"flag", 2, "RAM", "0 to 65535", "up to 65535"};
-    case PARAMETERTYPE::TYPE_MASK: return {"mask", 2, "RAM", "0 to 65535", "up to 65535"};
-    case PARAMETERTYPE::TYPE_UINT: return {"uint", 2, "RAM", "0 to 65535", "up to 65535"};
-    case PARAMETERTYPE::TYPE_INT: return {"int", 2, "RAM", "-32768 to 32767", "up to 65535"};
-    case PARAMETERTYPE::TYPE_ULONG: return {"ulong", 4, "RAM", "0 to 4294967295", "any (low 32 bits)"};
-    case PARAMETERTYPE::TYPE_LONG: return {"long", 4, "RAM", "-2147483648 to 2147483647", "any (low 32 bits)"};
-    case PARAMETERTYPE::TYPE_DOUBLE: return {"double", 8, "RAM", "signed 64 bits", "any"};
-    case PARAMETERTYPE::TYPE_TRIPLE: return {"triple", 12, "RAM", "hexadecimal only (`h`)", "not written"};
-    case PARAMETERTYPE::TYPE_EBYTE: return {"ebyte", 1, "EEPROM", "0 to 255", "up to 255"};
-    case PARAMETERTYPE::TYPE_EWORD: return {"eword", 2, "EEPROM", "0 to 65535", "up to 65535"};
-    case PARAMETERTYPE::TYPE_ELONG: return {"elong", 4, "EEPROM", "-2147483648 to 2147483647", "any (low 32 bits)"};
-    case PARAMETERTYPE::TYPE_EVENT: return {"event", 0, "—", "not read", "not written"};
-    case PARAMETERTYPE::TYPE_LIT: return {"lit", 0, "—", "not read", "not written"};
-    case PARAMETERTYPE::TYPE_CONST: return {"const", 0, "—", "not read", "not written"};
-    case PARAMETERTYPE::TYPE_ENUM: return {"enum", 0, "—", "not read", "not written"};
-    case PARAMETERTYPE::TYPE_BYTETABLE: return {"bytetable", 0, "—", "not read", "not written"};
-    case PARAMETERTYPE::TYPE_WORDTABLE: return {"wordtable", 0, "—", "not read", "not written"};
-  }
-  return {"?", 0, "?", "?", "?"};
+  const drive::ValueType& t = drive::value_type(type);
+  return {std::string(t.name), t.size, memory_text(t), reads_as(t), write_accepts(t)};
 }
 
 std::string hex(uint32_t value, int digits) {
@@ -142,8 +143,8 @@ std::string parameters_markdown() {
   for (const auto& row : dict::ZORNPARAMS) used[row.PARMTYPE] = true;
   for (const auto& [type, _] : used) {
     const TypeInfo t = type_info(type);
-    out += "| " + std::string(t.name) + " | " + std::to_string(t.size) + " | " + std::string(t.memory) + " | " +
-           std::string(t.reads_as) + " | " + std::string(t.write_accepts) + " |\n";
+    out += "| " + t.name + " | " + std::to_string(t.size) + " | " + t.memory + " | " + t.reads_as + " | " +
+           t.write_accepts + " |\n";
   }
   out +=
       "\n"
@@ -164,13 +165,12 @@ std::string parameters_markdown() {
   std::map<std::pair<std::string, int32_t>, std::string> first_at;
   for (const auto& row : dict::ZORNPARAMS) {
     const TypeInfo t = type_info(row.PARMTYPE);
-    const std::string memory(t.memory);
+    const std::string& memory = t.memory;
     std::string note;
     const auto [at, fresh] = first_at.emplace(std::make_pair(memory, row.PARMLOC), row.PARMNAME);
     if (!fresh) note = "same address as `" + at->second + "`";
-    out += "| `" + std::string(row.PARMNAME) + "` | " + address_text(row.PARMLOC) + " | " + std::string(t.name) +
-           " | " + memory + " | " + std::string(t.reads_as) + " | " + std::string(t.write_accepts) + " | " + note +
-           " |\n";
+    out += "| `" + std::string(row.PARMNAME) + "` | " + address_text(row.PARMLOC) + " | " + t.name + " | " + memory +
+           " | " + t.reads_as + " | " + t.write_accepts + " | " + note + " |\n";
   }
   out +=
       "\n"

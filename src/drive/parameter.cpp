@@ -1,7 +1,6 @@
 #include "drive/parameter.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "core/numbers.h"
 #include "core/text.h"
@@ -9,8 +8,6 @@
 namespace drive {
 
 namespace {
-
-using dict::PARAMETERTYPE;
 
 constexpr std::size_t MAX_SUGGESTION_DISTANCE = 2;
 
@@ -56,44 +53,34 @@ core::Failure unknown(std::string_view name) {
   return core::fail(core::FailureKind::config, text);
 }
 
-struct Range {
-  int64_t low;
-  uint64_t high;        // the largest decimal value
-  uint64_t hex_high;    // the largest 0x value
+struct NameAndOffset {
+  std::string_view name;
+  std::string_view suffix;  // "+offset" as given; empty without a plus sign
 };
 
-Range range_of(PARAMETERTYPE type) {
-  switch (type) {
-    case PARAMETERTYPE::TYPE_BYTE:
-    case PARAMETERTYPE::TYPE_EBYTE:
-      return {0, 0xFF, 0xFF};
-    case PARAMETERTYPE::TYPE_INT:
-      return {-32768, 32767, 0xFFFF};
-    case PARAMETERTYPE::TYPE_LONG:
-    case PARAMETERTYPE::TYPE_ELONG:
-      return {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), 0xFFFFFFFF};
-    case PARAMETERTYPE::TYPE_ULONG:
-      return {0, 0xFFFFFFFF, 0xFFFFFFFF};
-    case PARAMETERTYPE::TYPE_DOUBLE:
-      return {std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max(), ~uint64_t{0}};
-    default:
-      return {0, 0xFFFF, 0xFFFF};
-  }
+NameAndOffset split(std::string_view text, const LookupRules& rules) {
+  if (rules.skip_leading_plus) text.remove_prefix(std::min(text.find_first_not_of('+'), text.size()));
+  const std::size_t plus = std::min(text.find('+'), text.size());
+  return {text.substr(0, plus), text.substr(plus)};
 }
 
-// 0x and one to sixteen hex digits.
-std::optional<uint64_t> parse_hex(std::string_view text) {
-  if (text.size() < 3 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X') || text.size() > 18) return std::nullopt;
-  uint64_t value = 0;
-  for (char c : text.substr(2)) {
-    const char u = static_cast<char>(c & ~0x20);
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    if (u >= 'A' && u <= 'F') digit = u - 'A' + 10;
-    if (digit < 0) return std::nullopt;
-    value = (value << 4) | static_cast<uint64_t>(digit);
+core::Result<uint16_t> offset_of(std::string_view text, std::string_view suffix, const LookupRules& rules) {
+  if (suffix.empty()) return uint16_t{0};
+  uint32_t offset = 0;
+  const std::string_view digits = rules.offset_keeps_plus ? suffix : suffix.substr(1);
+  if (core::parse_unsigned(digits, offset) && (offset <= 0xFFFF || rules.wrap_offset)) {
+    return static_cast<uint16_t>(offset);
   }
-  return value;
+  if (rules.faithful_offset_text) return core::fail(core::FailureKind::config, "Can't parse offset");
+  return core::fail(core::FailureKind::config, "bad offset in \"" + std::string(text) + "\"");
+}
+
+// The first row of that name: the list's order decides between rows of one name.
+const dict::ZORNPARAMREC* row_named(std::string_view name) {
+  for (const dict::ZORNPARAMREC& row : dict::ZORNPARAMS) {
+    if (same_name(name, row.PARMNAME)) return &row;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -111,116 +98,40 @@ std::vector<std::string> nearest_names(std::string_view text) {
   return names;
 }
 
-core::Result<Parameter> find_parameter(std::string_view text) {
-  const std::size_t plus = text.find('+');
-  const std::string_view name = text.substr(0, plus);
-  uint32_t offset = 0;
-  if (plus != std::string_view::npos && (!core::parse_unsigned(text.substr(plus + 1), offset) || offset > 0xFFFF)) {
-    return core::fail(core::FailureKind::config, "bad offset in \"" + std::string(text) + "\"");
+core::Result<std::optional<Parameter>> look_up(std::string_view text, const LookupRules& rules) {
+  const NameAndOffset given = split(text, rules);
+  core::Result<uint16_t> offset = offset_of(text, given.suffix, rules);
+  if (!offset) return offset.error();
+  const dict::ZORNPARAMREC* row = row_named(given.name);
+  if (row == nullptr) {
+    if (rules.unknown_name == UnknownName::suggest) return unknown(given.name);
+    return std::optional<Parameter>();
   }
-  for (const dict::ZORNPARAMREC& row : dict::ZORNPARAMS) {
-    if (!same_name(name, row.PARMNAME)) continue;
-    Parameter parameter;
-    parameter.name = row.PARMNAME;
-    if (plus != std::string_view::npos) parameter.name += std::string(text.substr(plus));
-    parameter.address = static_cast<uint16_t>(row.PARMLOC + offset);
-    parameter.type = row.PARMTYPE;
-    const std::optional<core::Location> location = dict::location_of(row.PARMTYPE, parameter.address);
-    if (!location) return core::fail(core::FailureKind::unsupported, std::string(row.PARMNAME) + " has no single value");
+  Parameter parameter;
+  parameter.row_name = row->PARMNAME;
+  parameter.name = std::string(row->PARMNAME) + std::string(given.suffix);
+  parameter.address = static_cast<uint16_t>(row->PARMLOC + *offset);
+  parameter.type = row->PARMTYPE;
+  const std::optional<core::Location> location = location_of(row->PARMTYPE, parameter.address);
+  if (location) {
     parameter.location = *location;
-    return parameter;
+  } else if (rules.single_value_only) {
+    return core::fail(core::FailureKind::unsupported, std::string(row->PARMNAME) + " has no single value");
   }
-  return unknown(name);
+  return std::optional<Parameter>(std::move(parameter));
 }
 
-std::string type_name(PARAMETERTYPE type) {
-  switch (type) {
-    case PARAMETERTYPE::TYPE_BYTE: return "byte";
-    case PARAMETERTYPE::TYPE_PTR: return "ptr";
-    case PARAMETERTYPE::TYPE_FLAG: return "flag";
-    case PARAMETERTYPE::TYPE_MASK: return "mask";
-    case PARAMETERTYPE::TYPE_UINT: return "uint";
-    case PARAMETERTYPE::TYPE_INT: return "int";
-    case PARAMETERTYPE::TYPE_ULONG: return "ulong";
-    case PARAMETERTYPE::TYPE_LONG: return "long";
-    case PARAMETERTYPE::TYPE_DOUBLE: return "double";
-    case PARAMETERTYPE::TYPE_EVENT: return "event";
-    case PARAMETERTYPE::TYPE_TRIPLE: return "triple";
-    case PARAMETERTYPE::TYPE_EBYTE: return "ebyte";
-    case PARAMETERTYPE::TYPE_EWORD: return "eword";
-    case PARAMETERTYPE::TYPE_ELONG: return "elong";
-    case PARAMETERTYPE::TYPE_LIT: return "lit";
-    case PARAMETERTYPE::TYPE_CONST: return "const";
-    case PARAMETERTYPE::TYPE_ENUM: return "enum";
-    case PARAMETERTYPE::TYPE_BYTETABLE: return "bytetable";
-    case PARAMETERTYPE::TYPE_WORDTABLE: return "wordtable";
-  }
-  return "?";
-}
-
-bool is_eeprom(PARAMETERTYPE type) {
-  return type == PARAMETERTYPE::TYPE_EBYTE || type == PARAMETERTYPE::TYPE_EWORD || type == PARAMETERTYPE::TYPE_ELONG;
-}
-
-bool is_signed(PARAMETERTYPE type) { return range_of(type).low < 0; }
-
-int hex_digits(PARAMETERTYPE type) {
-  const std::optional<core::Location> location = dict::location_of(type, 0);
-  return location ? 2 * static_cast<int>(location->width) : 4;
-}
-
-std::string range_text(PARAMETERTYPE type) {
-  const Range range = range_of(type);
-  std::string text = std::to_string(range.low) + " to " + std::to_string(range.high);
-  if (range.low < 0 && type != PARAMETERTYPE::TYPE_DOUBLE) {
-    text += " or 0x" + std::string(static_cast<std::size_t>(hex_digits(type)), '0') + " to " +
-            format_value(type, range.hex_high, true);
-  }
-  return text;
+core::Result<Parameter> find_parameter(std::string_view text) {
+  core::Result<std::optional<Parameter>> found = look_up(text, WORKBENCH_LOOKUP);
+  if (!found) return found.error();
+  // The workbench's rules fail on an unknown name: there is always a parameter here.
+  return std::move(**found);
 }
 
 core::Result<uint64_t> parse_value(const Parameter& parameter, std::string_view text) {
-  const Range range = range_of(parameter.type);
-  const std::string range_note = " (" + range_text(parameter.type) + ")";
-  auto refuse = [&](const std::string& why) {
-    return core::fail(core::FailureKind::config, parameter.name + ": " + why + range_note);
-  };
-  if (const std::optional<uint64_t> hex = parse_hex(text)) {
-    if (*hex > range.hex_high) return refuse(std::string(text) + " is out of range");
-    return *hex;
-  }
-  int64_t value = 0;
-  if (!core::parse_rounded_int64(text, value) || text.empty() || text.front() == ' ' || text.front() == '\t') {
-    // Built by appending: "literal" + std::string&& trips a false -Wrestrict in GCC 12.
-    std::string why(1, '"');
-    why.append(text).append("\" is not a number");
-    return refuse(why);
-  }
-  if (value < range.low || (value > 0 && static_cast<uint64_t>(value) > range.high)) {
-    return refuse(std::string(text) + " is out of range");
-  }
-  // The bits of the type's width: a negative value is its two's complement there,
-  // which is also what reads back.
-  const unsigned bits = 4u * static_cast<unsigned>(hex_digits(parameter.type));
-  const auto raw = static_cast<uint64_t>(value);
-  return bits >= 64 ? raw : raw & ((uint64_t{1} << bits) - 1);
-}
-
-int64_t signed_value(PARAMETERTYPE type, uint64_t bits) {
-  if (!is_signed(type)) return static_cast<int64_t>(bits);
-  const unsigned shift = 64u - 4u * static_cast<unsigned>(hex_digits(type));
-  return static_cast<int64_t>(bits << shift) >> shift;
-}
-
-std::string format_value(PARAMETERTYPE type, uint64_t bits, bool hex) {
-  if (hex) {
-    const int digits = hex_digits(type);
-    std::string text;
-    for (int i = digits - 1; i >= 0; --i) text += core::HEXCHARS[(bits >> (4 * i)) & 0xF];
-    return "0x" + text;
-  }
-  if (is_signed(type)) return std::to_string(signed_value(type, bits));
-  return std::to_string(bits);
+  core::Result<uint64_t> bits = parse_bits(parameter.type, text);
+  if (!bits) bits.error().text = parameter.name + ": " + bits.error().text;
+  return bits;
 }
 
 std::string address_text(uint16_t address) { return "0x" + core::HEXSTRING(address, 4); }

@@ -25,10 +25,7 @@ std::vector<AxisValue> read_together(core::Backend& access, std::span<const uint
 
 }  // namespace
 
-uint64_t width_bits(const Parameter& parameter, uint64_t bits) {
-  const unsigned width = 8u * static_cast<unsigned>(parameter.location.width);
-  return width >= 64 ? bits : bits & ((uint64_t{1} << width) - 1);
-}
+uint64_t width_bits(const Parameter& parameter, uint64_t bits) { return core::width_bits(parameter.location.width, bits); }
 
 core::Failure channel_not_started() {
   return core::channel_failure(core::FailureKind::module, "the channel did not start");

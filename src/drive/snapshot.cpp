@@ -14,7 +14,7 @@ std::vector<Parameter> parameters_where(bool eeprom) {
   std::vector<Parameter> parameters;
   for (const dict::ZORNPARAMREC& row : dict::ZORNPARAMS) {
     if (std::string_view(row.PARMNAME) == NOT_A_SETTING) continue;
-    const std::optional<core::Location> location = dict::location_of(row.PARMTYPE, 0);
+    const std::optional<core::Location> location = location_of(row.PARMTYPE, 0);
     if (!location || (location->memory == core::Memory::eeprom) != eeprom) continue;
     core::Result<Parameter> parameter = find_parameter(row.PARMNAME);
     if (parameter) parameters.push_back(*parameter);

@@ -212,7 +212,7 @@ core::Status check_axis(const config::LinkSettings& settings, unsigned axis) {
   // The module has eight channels; a larger axis would address registers of
   // whatever lies beyond them.
   if (config::describe(settings.protocol).reach == config::Reach::channels && axis > card::MAXAXIS) {
-    return core::fail(FailureKind::config, "Axis must be 0 to 7 for the serial-channel module");
+    return card::bad_channel();
   }
   return {};
 }
@@ -230,15 +230,9 @@ std::string endpoint_text(const config::LinkSettings& settings) {
 
 namespace {
 
-// Values travel as the bits of their width and nothing above them.
-uint64_t width_bits(Width width, uint64_t value) {
-  const unsigned bits = 8u * static_cast<unsigned>(width);
-  return bits >= 64 ? value : value & ((uint64_t{1} << bits) - 1);
-}
-
 core::Result<uint64_t> trimmed(core::Result<uint64_t> result, Width width) {
-  if (result) return width_bits(width, *result);
-  result.error().value = width_bits(width, result.error().value);
+  if (result) return core::width_bits(width, *result);
+  result.error().value = core::width_bits(width, result.error().value);
   return result;
 }
 
@@ -249,7 +243,7 @@ core::Result<uint64_t> Link::read(uint8_t channel, Location location) {
 }
 
 core::Status Link::write(uint8_t channel, Location location, uint64_t value) {
-  return parts_->backend->write(channel, location, width_bits(location.width, value));
+  return parts_->backend->write(channel, location, core::width_bits(location.width, value));
 }
 
 core::Result<std::vector<core::ChannelReading>> Link::read_channels(ChannelMask channels, Location location) {
@@ -270,7 +264,7 @@ core::Result<std::vector<core::ChannelValues>> Link::read_eeprom_channels(Channe
   for (core::ChannelValues& result : *results) {
     if (!result.values) continue;
     for (std::size_t i = 0; i < result.values->size() && i < locations.size(); ++i) {
-      (*result.values)[i] = width_bits(locations[i].width, (*result.values)[i]);
+      (*result.values)[i] = core::width_bits(locations[i].width, (*result.values)[i]);
     }
   }
   return results;
@@ -278,7 +272,7 @@ core::Result<std::vector<core::ChannelValues>> Link::read_eeprom_channels(Channe
 
 core::Status Link::write_eeprom_batch(uint8_t channel, std::span<const core::EepromWrite> writes) {
   std::vector<core::EepromWrite> trimmed_writes(writes.begin(), writes.end());
-  for (core::EepromWrite& w : trimmed_writes) w.value = width_bits(w.location.width, w.value);
+  for (core::EepromWrite& w : trimmed_writes) w.value = core::width_bits(w.location.width, w.value);
   return parts_->backend->write_eeprom_batch(channel, trimmed_writes);
 }
 

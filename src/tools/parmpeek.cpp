@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/text.h"
+#include "drive/value_type.h"
 #include "platform/console.h"
 #include "tools/common/about.h"
 #include "tools/common/fatal.h"
@@ -21,14 +22,14 @@ constexpr int LAST_FLAG_ARGUMENT = 5;
 constexpr uint16_t TRIPLE_LONG_OFFSET = 8;
 
 struct Request {
-  Parameter parameter;
+  drive::Parameter parameter;
   uint8_t axis = 0;
   bool hex = false;
   bool repeat = false;
   bool show_address = false;
 };
 
-Request parse_command_line(const Arguments& args) {
+Step<Request> parse_command_line(const Arguments& args) {
   Request request;
   for (int i = FIRST_FLAG_ARGUMENT; i <= LAST_FLAG_ARGUMENT; ++i) {
     const std::string arg = args[i];
@@ -37,113 +38,71 @@ Request parse_command_line(const Arguments& args) {
     if (is_flag(arg, 'R')) request.repeat = true;
     if (is_flag(arg, 'A')) request.show_address = true;
   }
-  if (args[1].empty()) usage(USAGE_LINE);
-  std::optional<Parameter> parameter = find_parameter(args[1]);
-  if (!parameter) show_parameters(args[1]);
-  request.parameter = *parameter;
+  if (args[1].empty()) return usage(USAGE_LINE);
+  Step<drive::Parameter> parameter = find_parameter(args[1]);
+  if (parameter.ended()) return parameter.ending();
+  request.parameter = std::move(*parameter);
   return request;
 }
 
 std::string hex8(uint32_t value) { return core::HEXSTRING(value, 8); }
 std::string hex16(uint64_t bits) { return hex8(static_cast<uint32_t>(bits >> 32)) + hex8(static_cast<uint32_t>(bits)); }
 
-// How a value of the type is printed: its hex digits, and the decimal form (signed
-// or not) right-aligned in a width.
-struct ValueForm {
-  uint8_t nibbles;
-  bool is_signed;
-  std::size_t width;
-};
-
-ValueForm form_of(PARAMETERTYPE type) {
-  switch (type) {
-    case PARAMETERTYPE::TYPE_BYTE:
-    case PARAMETERTYPE::TYPE_EBYTE:
-      return {2, false, 3};
-    case PARAMETERTYPE::TYPE_INT:
-      return {4, true, 5};
-    case PARAMETERTYPE::TYPE_LONG:
-    case PARAMETERTYPE::TYPE_ELONG:
-      return {8, true, 10};
-    // A count: a value of 2^31 or more must not print negative.
-    case PARAMETERTYPE::TYPE_ULONG:
-      return {8, false, 10};
-    case PARAMETERTYPE::TYPE_DOUBLE:
-      return {16, true, 20};
-    default:
-      return {4, false, 5};
-  }
+// A line that cannot be shown ends the run.
+std::optional<Ending> print_line(const std::string& line) {
+  if (!write_line(line)) return Ending{2};
+  return std::nullopt;
 }
 
-std::string decimal(uint64_t bits, const ValueForm& form) {
-  if (!form.is_signed) return std::to_string(bits);
-  const unsigned shift = 64u - 4u * form.nibbles;
-  // Sign-extends from the value's width.
-  return std::to_string(static_cast<int64_t>(bits << shift) >> shift);
-}
-
-void print_data(const std::string& value) { write_line("Data " + value); }
-
-void print_value(uint64_t raw, PARAMETERTYPE type, bool hex) {
-  const ValueForm form = form_of(type);
-  const uint64_t bits = form.nibbles == 16 ? raw : raw & ((uint64_t{1} << (4u * form.nibbles)) - 1);
-  const std::string digits = form.nibbles == 16 ? hex16(bits) : core::HEXSTRING(static_cast<uint32_t>(bits), form.nibbles);
-  print_data(hex ? digits : right_aligned(decimal(bits, form), form.width));
-}
-
-// Types read from RAM a word or a byte at a time pause after each pass.
-bool pauses_after_read(PARAMETERTYPE type) {
-  switch (type) {
-    case PARAMETERTYPE::TYPE_BYTE:
-    case PARAMETERTYPE::TYPE_UINT:
-    case PARAMETERTYPE::TYPE_PTR:
-    case PARAMETERTYPE::TYPE_MASK:
-    case PARAMETERTYPE::TYPE_FLAG:
-      return true;
-    default:
-      return false;
-  }
-}
+std::optional<Ending> print_data(const std::string& value) { return print_line("Data " + value); }
 
 class Reader {
  public:
   Reader(drivelink::Link& link, const Request& request) : link_(link), request_(request) {}
 
   // One pass of the read loop. False for the types that have no value to read.
-  bool read_once() {
-    const Parameter& parameter = request_.parameter;
+  Step<bool> read_once() {
+    const drive::Parameter& parameter = request_.parameter;
     if (parameter.type == PARAMETERTYPE::TYPE_TRIPLE) return read_triple();
-    const std::optional<core::Location> location = dict::location_of(parameter.type, parameter.address);
+    const std::optional<core::Location> location = drive::location_of(parameter.type, parameter.address);
     if (!location) return false;
-    const Outcome outcome = settle(link_.read(request_.axis, *location));
-    missed_ = outcome.missed;
+    const Step<Outcome> outcome = settle(link_.read(request_.axis, *location));
+    if (outcome.ended()) return outcome.ending();
+    missed_ = outcome->missed;
     // A double is not printed from a read that went unanswered.
-    if (parameter.type == PARAMETERTYPE::TYPE_DOUBLE) end_on_missed_answer();
-    print_value(outcome.value, parameter.type, request_.hex);
-    if (pauses_after_read(parameter.type)) platform::console::sleep_ms(1);
+    if (parameter.type == PARAMETERTYPE::TYPE_DOUBLE && missed_) return timeout_ending();
+    if (std::optional<Ending> ending = print_data(drive::data_text(parameter.type, outcome->value, request_.hex))) {
+      return *ending;
+    }
+    if (drive::value_type(parameter.type).pauses_after_read) platform::console::sleep_ms(1);
     // A repeat run ends where a single read would: the value as read is shown, then
     // the failure.
     return !missed_;
   }
 
-  void end_on_missed_answer() const {
-    if (missed_) BUMOUT("Serial Timeout Error");
+  // After the last pass: a read that went unanswered ends the run with its failure.
+  std::optional<Ending> end_on_missed_answer() const {
+    if (missed_) return timeout_ending();
+    return std::nullopt;
   }
 
  private:
-  bool read_triple() {
+  static Ending timeout_ending() { return BUMOUT("Serial Timeout Error"); }
+
+  Step<bool> read_triple() {
     const uint16_t address = request_.parameter.address;
-    const Outcome big = settle(link_.read(request_.axis, {core::Memory::ram, core::Width::double_word, address}));
+    const Step<Outcome> big = settle(link_.read(request_.axis, {core::Memory::ram, core::Width::double_word, address}));
+    if (big.ended()) return big.ending();
     const auto long_address = static_cast<uint16_t>(address + TRIPLE_LONG_OFFSET);
     // The long's read must not hide a failed read of the first eight bytes.
-    const Outcome low = settle(link_.read(request_.axis, {core::Memory::ram, core::Width::long_word, long_address}));
-    missed_ = big.missed || low.missed;
-    end_on_missed_answer();
-    if (request_.hex) {
-      print_data(hex8(static_cast<uint32_t>(low.value)) + hex16(big.value));
-    } else {
-      write_line("Use HEX");
-    }
+    const Step<Outcome> low =
+        settle(link_.read(request_.axis, {core::Memory::ram, core::Width::long_word, long_address}));
+    if (low.ended()) return low.ending();
+    missed_ = big->missed || low->missed;
+    if (missed_) return timeout_ending();
+    const std::optional<Ending> ending =
+        request_.hex ? print_data(hex8(static_cast<uint32_t>(low->value)) + hex16(big->value)) : print_line("Use HEX");
+    if (ending) return *ending;
     return true;
   }
 
@@ -153,19 +112,33 @@ class Reader {
   bool missed_ = false;
 };
 
+Ending run(const Arguments& args) {
+  Step<Request> request = parse_command_line(args);
+  if (request.ended()) return request.ending();
+  const Step<config::LinkSettings> settings = read_settings();
+  if (settings.ended()) return settings.ending();
+  const Step<uint8_t> axis = axis_argument(args[2], *settings);
+  if (axis.ended()) return axis.ending();
+  request->axis = *axis;
+  const Step<std::unique_ptr<drivelink::Link>> link = start_link(*settings, request->axis);
+  if (link.ended()) return link.ending();
+  if (request->show_address) {
+    if (std::optional<Ending> ending = print_line("Parm address: " + core::HEXSTRING(request->parameter.address, 4))) {
+      return *ending;
+    }
+  }
+  Reader reader(**link, *request);
+  if (std::optional<Ending> ending = run_passes(request->repeat, [&reader] { return reader.read_once(); })) {
+    return *ending;
+  }
+  if (std::optional<Ending> ending = reader.end_on_missed_answer()) return *ending;
+  return Ending{0};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (tools::answer_about(tools::PARMPEEK_ABOUT, argc, argv)) return 0;
   platform::console::guard_standard_streams();
-  const Arguments args(argc, argv);
-  Request request = parse_command_line(args);
-  const config::LinkSettings settings = read_settings();
-  request.axis = axis_argument(args[2], settings);
-  std::unique_ptr<drivelink::Link> link = start_link(settings, request.axis);
-  if (request.show_address) write_line("Parm address: " + core::HEXSTRING(request.parameter.address, 4));
-  Reader reader(*link, request);
-  run_passes(request.repeat, [&reader] { return reader.read_once(); });
-  reader.end_on_missed_answer();
-  end_run(0);
+  return end_run(run(Arguments(argc, argv)));
 }

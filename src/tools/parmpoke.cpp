@@ -2,9 +2,9 @@
 #include <cstdint>
 #include <string>
 
+#include "drive/value_type.h"
 #include "platform/console.h"
 #include "tools/common/about.h"
-#include "tools/common/data_value.h"
 #include "tools/common/fatal.h"
 #include "tools/common/tools.h"
 
@@ -17,7 +17,7 @@ constexpr int FIRST_FLAG_ARGUMENT = 3;
 constexpr int LAST_FLAG_ARGUMENT = 5;
 
 struct Request {
-  Parameter parameter;
+  drive::Parameter parameter;
   int64_t value = 0;
   uint8_t axis = 0;
   bool hex = false;
@@ -25,40 +25,59 @@ struct Request {
 };
 
 // A data argument that is no number is a usage error.
-int64_t parse_value(const std::string& text, bool hex) {
-  const std::optional<int64_t> value = read_data_value(text, hex);
-  if (!value) usage(USAGE_LINE);
+Step<int64_t> parse_value(const std::string& text, bool hex) {
+  const std::optional<int64_t> value = drive::read_data_value(text, hex);
+  if (!value) return usage(USAGE_LINE);
   return *value;
 }
 
-Request parse_command_line(const Arguments& args, const config::LinkSettings& settings) {
+Step<Request> parse_command_line(const Arguments& args, const config::LinkSettings& settings) {
   Request request;
-  if (args[2].empty()) usage(USAGE_LINE);
+  if (args[2].empty()) return usage(USAGE_LINE);
   for (int i = FIRST_FLAG_ARGUMENT; i <= LAST_FLAG_ARGUMENT; ++i) {
     const std::string arg = args[i];
     if (arg.empty()) continue;
     if (is_flag(arg, 'H')) request.hex = true;
     if (is_flag(arg, 'R')) request.repeat = true;
   }
-  std::optional<Parameter> parameter = find_parameter(args[1]);
-  if (!parameter) show_parameters(args[1]);
-  request.parameter = *parameter;
-  request.value = parse_value(args[2], request.hex);
-  request.axis = axis_argument(args[3], settings);
+  Step<drive::Parameter> parameter = find_parameter(args[1]);
+  if (parameter.ended()) return parameter.ending();
+  request.parameter = std::move(*parameter);
+  const Step<int64_t> value = parse_value(args[2], request.hex);
+  if (value.ended()) return value.ending();
+  request.value = *value;
+  const Step<uint8_t> axis = axis_argument(args[3], settings);
+  if (axis.ended()) return axis.ending();
+  request.axis = *axis;
   return request;
 }
 
 // One write of the value for the row's type; the range is checked before anything
 // goes out.
-bool write_once(drivelink::Link& link, const Request& request) {
-  const Parameter& parameter = request.parameter;
-  const std::optional<core::Location> location = dict::location_of(parameter.type, parameter.address);
+Step<bool> write_once(drivelink::Link& link, const Request& request) {
+  const drive::Parameter& parameter = request.parameter;
+  const std::optional<core::Location> location = drive::location_of(parameter.type, parameter.address);
   if (!location) return true;
-  const std::optional<int64_t> limit = upper_limit(parameter.type);
-  if (limit && request.value > *limit) BUMOUT("Parameter is too big for " + parameter.name);
-  const Outcome outcome = settle(link.write(request.axis, *location, static_cast<uint64_t>(request.value)));
-  if (outcome.missed) BUMOUT("Serial Timeout Error");
+  const std::optional<int64_t> limit = drive::upper_limit(parameter.type);
+  if (limit && request.value > *limit) return BUMOUT("Parameter is too big for " + std::string(parameter.row_name));
+  const Step<Outcome> outcome = settle(link.write(request.axis, *location, static_cast<uint64_t>(request.value)));
+  if (outcome.ended()) return outcome.ending();
+  if (outcome->missed) return BUMOUT("Serial Timeout Error");
   return true;
+}
+
+Ending run(const Arguments& args) {
+  // The environment is read first: its notices come before any usage message.
+  const Step<config::LinkSettings> settings = read_settings();
+  if (settings.ended()) return settings.ending();
+  const Step<Request> request = parse_command_line(args, *settings);
+  if (request.ended()) return request.ending();
+  const Step<std::unique_ptr<drivelink::Link>> link = start_link(*settings, request->axis);
+  if (link.ended()) return link.ending();
+  if (std::optional<Ending> ending = run_passes(request->repeat, [&] { return write_once(**link, *request); })) {
+    return *ending;
+  }
+  return Ending{0};
 }
 
 }  // namespace
@@ -66,10 +85,5 @@ bool write_once(drivelink::Link& link, const Request& request) {
 int main(int argc, char** argv) {
   if (tools::answer_about(tools::PARMPOKE_ABOUT, argc, argv)) return 0;
   platform::console::guard_standard_streams();
-  // The environment is read first: its notices come before any usage message.
-  const config::LinkSettings settings = read_settings();
-  const Request request = parse_command_line(Arguments(argc, argv), settings);
-  std::unique_ptr<drivelink::Link> link = start_link(settings, request.axis);
-  run_passes(request.repeat, [&] { return write_once(*link, request); });
-  end_run(0);
+  return end_run(run(Arguments(argc, argv)));
 }

@@ -160,6 +160,22 @@ TEST(CardFailures, NonVolatileFlagStuckOnceIsClearedAgain) {
   EXPECT_EQ(run_tool(PEEK, {"kqp", "2"}, card->env).lines(), (Lines{BAUD_NOTICE, "Data  1200"}));
 }
 
+// The notice is the first line written, in the middle of the retry: output that
+// fails there must not leave the drive's flag set. The write finishes, then the run
+// ends with exit code 2.
+TEST(CardFailures, ANoticeThatCannotBeWrittenLetsTheFlagBeCleared) {
+  if (testsupport::running_windows_build()) GTEST_SKIP() << "no /dev/full under Wine";
+  auto card = udp_card({"--fault", "nonvol-once"});
+  Env quiet = card->env;
+  quiet["BAUDRATE"] = "2500000";
+  auto result = run_tool("/bin/sh", {"-c", "exec \"$0\" nvkqp 321 2 > /dev/full", testsupport::tool_path(POKE)},
+                         quiet);
+  EXPECT_EQ(result.exit_code, 2);
+  EXPECT_NE(result.err.find("cannot write to standard output"), std::string::npos) << result.err;
+  EXPECT_EQ(run_tool(PEEK, {"kqp", "2"}, card->env).lines(), (Lines{BAUD_NOTICE, "Data  1200"}));
+  EXPECT_EQ(run_tool(PEEK, {"nvkqp", "2"}, card->env).lines(), (Lines{BAUD_NOTICE, "Data   321"}));
+}
+
 TEST(CardFailures, NonVolatileFlagStuckForEverEndsTheRun) {
   auto card = udp_card({"--fault", "nonvol-stuck"});
   auto result = run_tool(POKE, {"nvkqi", "5", "0"}, card->env);

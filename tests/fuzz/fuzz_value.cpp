@@ -1,7 +1,8 @@
-// parmpoke's data argument and the range of each parameter type: no input may
-// crash the reading; what it accepts, written back, reads as the same value; plain
-// numbers read as an independent reading says; and each type's limit is the
-// largest number its width holds.
+// A value's text by each front end's rules and the range of each parameter type: no
+// input may crash the reading; what parmpoke accepts, written back, reads as the
+// same value; plain numbers read as an independent reading says; each type's limit
+// is the largest number its width holds; what parmpeek and the workbench print of a
+// value reads back as the same bits.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,7 +11,7 @@
 #include <string>
 
 #include "dictionary/dictionary.h"
-#include "tools/common/data_value.h"
+#include "drive/value_type.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ std::string written_back(int64_t value, bool hex) {
 // The largest unsigned number of the width where the type's value is a byte or a
 // word; nothing where it is wider or there is no single value.
 std::optional<int64_t> width_limit(dict::PARAMETERTYPE type) {
-  const std::optional<core::Location> location = dict::location_of(type, 0);
+  const std::optional<core::Location> location = drive::location_of(type, 0);
   if (!location || location->width > core::Width::word) return std::nullopt;
   return (int64_t{1} << (8 * static_cast<int>(location->width))) - 1;
 }
@@ -54,12 +55,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const auto type = static_cast<dict::PARAMETERTYPE>((data[0] >> 1) % type_count);
   const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  if (tools::upper_limit(type) != width_limit(type)) std::abort();
+  if (drive::upper_limit(type) != width_limit(type)) std::abort();
 
-  const std::optional<int64_t> value = tools::read_data_value(text, hex);
+  const std::optional<int64_t> value = drive::read_data_value(text, hex);
   if (const std::optional<int64_t> expected = independent_reading(text, hex)) {
     if (value != expected) std::abort();
   }
-  if (value && tools::read_data_value(written_back(*value, hex), hex) != value) std::abort();
+  if (value && drive::read_data_value(written_back(*value, hex), hex) != value) std::abort();
+
+  const std::optional<core::Location> location = drive::location_of(type, 0);
+  if (value && location) {
+    const uint64_t bits = core::width_bits(location->width, static_cast<uint64_t>(*value));
+    const std::optional<int64_t> shown = drive::read_data_value(drive::data_text(type, bits, true), true);
+    if (!shown || static_cast<uint64_t>(*shown) != bits) std::abort();
+  }
+  if (const core::Result<uint64_t> bits = drive::parse_bits(type, text); bits && location) {
+    const core::Result<uint64_t> again = drive::parse_bits(type, drive::format_value(type, *bits, hex));
+    if (!again || *again != *bits) std::abort();
+  }
   return 0;
 }

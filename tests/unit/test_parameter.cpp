@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,42 @@ TEST(Zr90Names, SuggestionsAreTheNearestWithinTwoEdits) {
     expected += "\"" + near[i] + "\"";
   }
   EXPECT_EQ(lookup_message("kq"), expected + "?");
+}
+
+// What a lookup gives by the rules: "name at address", "not found" or the failure's text.
+std::string looked_up(const char* text, const drive::LookupRules& rules) {
+  core::Result<std::optional<drive::Parameter>> found = drive::look_up(text, rules);
+  if (!found) return found.error().text;
+  if (!*found) return "not found";
+  return (*found)->name + " (" + std::string((*found)->row_name) + ") at " + drive::address_text((*found)->address);
+}
+
+TEST(ParameterLookup, EachFrontEndTakesNameAndOffsetByItsRules) {
+  struct Case {
+    const char* text;
+    const char* workbench;
+    const char* faithful;
+  };
+  const Case cases[] = {
+      {"KQP+2", "kqp+2 (kqp) at 0x0814", "kqp+2 (kqp) at 0x0814"},
+      {"kqp+0xFFFF", "kqp+0xFFFF (kqp) at 0x0811", "kqp+0xFFFF (kqp) at 0x0811"},
+      // Above 16 bits: refused, or the address wraps.
+      {"kqp+0x10000", "bad offset in \"kqp+0x10000\"", "kqp+0x10000 (kqp) at 0x0812"},
+      // The old programs read the offset with its plus, which the number form allows once.
+      {"kqp++2", "kqp++2 (kqp) at 0x0814", "Can't parse offset"},
+      {"++kqp", "bad offset in \"++kqp\"", "kqp (kqp) at 0x0812"},
+      {"kqp+", "bad offset in \"kqp+\"", "Can't parse offset"},
+      // The offset is read before the name is looked up.
+      {"kpq+x", "bad offset in \"kpq+x\"", "Can't parse offset"},
+      {"kpq", "unknown parameter \"kpq\"; did you mean \"kqp\"?", "not found"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(looked_up(c.text, drive::WORKBENCH_LOOKUP), c.workbench) << c.text;
+    EXPECT_EQ(looked_up(c.text, drive::FAITHFUL_LOOKUP), c.faithful) << c.text;
+  }
+  // The old programs' message comes after an empty line.
+  EXPECT_EQ(core::faithful_lines(drive::look_up("kqp+x", drive::FAITHFUL_LOOKUP).error()),
+            (std::vector<std::string>{"", "Can't parse offset"}));
 }
 
 std::string value_of(const char* name, const char* text) {

@@ -1,30 +1,33 @@
 #include "tools/common/fatal.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "core/text.h"
 #include "platform/console.h"
 #include "tools/common/output.h"
 
 namespace tools {
 
-void end_run(int exit_code) {
+int end_run(Ending ending) {
   // A run whose output was lost did not do its job, whatever it read or wrote.
-  if (output_failed()) exit_code = 2;
+  if (output_failed()) ending.exit_code = 2;
   platform::console::stop_key_poll();
-  std::exit(exit_code);
+  return ending.exit_code;
 }
 
-void BUMOUT(const std::string& message) {
-  write_line();
-  write_line(core::shortstring(message));
-  end_run(2);
+Ending BUMOUT(const std::string& message) {
+  if (write_line()) (void)write_line(core::shortstring(message));
+  return Ending{2};
 }
 
-void end_with(const core::Failure& failure) {
-  for (const std::string& line : core::faithful_lines(failure)) write_line(line);
-  end_run(2);
+Ending end_with(const core::Failure& failure) {
+  for (const std::string& line : core::faithful_lines(failure)) {
+    if (!write_line(line)) break;
+  }
+  return Ending{2};
+}
+
+std::optional<Ending> end_if_output_lost() {
+  if (output_failed()) return Ending{2};
+  return std::nullopt;
 }
 
 }  // namespace tools

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/common/fatal.h"
-
 namespace tools {
 
 namespace {
@@ -26,10 +24,11 @@ void write(std::string_view text) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-void write_line(std::string_view text) {
+bool write_line(std::string_view text) {
   write(text);
   std::fputc('\n', stdout);
-  if (flush_failed()) end_run(2);
+  // The stream's error flag stays set: once a line is lost, every later one is too.
+  return !flush_failed();
 }
 
 bool output_failed() {

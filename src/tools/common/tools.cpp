@@ -16,11 +16,12 @@ constexpr int16_t NAME_COLUMN_WIDTH = 19;
 constexpr int NAMES_PER_LINE = 4;
 constexpr int LINES_PER_PAGE = 19;
 
-// An empty line, "Press return to continue", and one line of standard input.
-void pause() {
-  write_line();
-  write_line("Press return to continue");
+// An empty line, "Press return to continue", and one line of standard input. False,
+// with nothing read, when standard output has failed.
+bool pause() {
+  if (!write_line() || !write_line("Press return to continue")) return false;
   platform::console::read_line();
+  return true;
 }
 
 }  // namespace
@@ -32,49 +33,34 @@ std::string Arguments::operator[](int i) const {
   return core::shortstring(argv_[i]);
 }
 
-std::optional<Parameter> find_parameter(const std::string& text) {
-  std::string rest = text;
-  const std::string name = core::UPSTRING(core::STRIPTILLCHAR(rest, '+'));
-
-  uint16_t offset = 0;
-  if (!rest.empty()) {
-    // The offset text keeps its leading plus sign, which the number form allows
-    // once: "kqp++2" is therefore refused rather than read as 2.
-    uint32_t value = 0;
-    if (!core::parse_unsigned(rest, value)) BUMOUT("Can't parse offset");
-    offset = static_cast<uint16_t>(value);
-  }
-
-  for (const dict::ZORNPARAMREC& row : dict::ZORNPARAMS) {
-    if (core::UPSTRING(row.PARMNAME) != name) continue;
-    return Parameter{row.PARMNAME, static_cast<uint16_t>(row.PARMLOC + offset), row.PARMTYPE};
-  }
-  return std::nullopt;
+Step<drive::Parameter> find_parameter(const std::string& text) {
+  core::Result<std::optional<drive::Parameter>> found = drive::look_up(text, drive::FAITHFUL_LOOKUP);
+  if (!found) return end_with(found.error());
+  if (!*found) return show_parameters(text);
+  return std::move(**found);
 }
 
-void show_parameters(const std::string& text) {
-  write_line("No such parameter: " + text);
-  write_line("Valid parameters are: ");
+Ending show_parameters(const std::string& text) {
+  if (!write_line("No such parameter: " + text) || !write_line("Valid parameters are: ")) return Ending{2};
   int line_count = 0;
   for (int row = 1; row <= dict::LASTPARM; ++row) {
     if (row % NAMES_PER_LINE == 0) {
-      write_line();
+      if (!write_line()) return Ending{2};
       ++line_count;
     }
     if (line_count > LINES_PER_PAGE) {
-      pause();
+      if (!pause()) return Ending{2};
       line_count = 0;
     }
     write(core::PADWITHSPACES(dict::ZORNPARAMS[row - 1].PARMNAME, NAME_COLUMN_WIDTH));
   }
-  write_line();
-  end_run(2);
+  (void)write_line();
+  return Ending{2};
 }
 
-void usage(const std::string& usage_line) {
-  write_line(usage_line);
-  write_line();
-  end_run(2);
+Ending usage(const std::string& usage_line) {
+  if (write_line(usage_line)) (void)write_line();
+  return Ending{2};
 }
 
 uint8_t parse_axis(const std::string& argument) {
@@ -83,17 +69,15 @@ uint8_t parse_axis(const std::string& argument) {
   return static_cast<uint8_t>(value);
 }
 
-uint8_t axis_argument(const std::string& argument, const config::LinkSettings& settings) {
+Step<uint8_t> axis_argument(const std::string& argument, const config::LinkSettings& settings) {
   if (settings.protocol != config::PROTOCOLTYPES::SSZAL) return parse_axis(argument);
   const bool letter = argument.size() == 1 && ((argument[0] >= 'A' && argument[0] <= 'Z') ||
                                               (argument[0] >= 'a' && argument[0] <= 'z'));
-  if (argument.empty() || letter) return 0;
+  if (argument.empty() || letter) return uint8_t{0};
   uint32_t value = 0;
   // The whole number is checked: keeping its low bits would turn 258 into channel 2.
-  const bool number = core::parse_unsigned(argument, value);
-  if (core::Status fits = drivelink::check_axis(settings, value); !number || !fits) {
-    end_with(core::fail(core::FailureKind::config, "Axis must be 0 to 7 for the serial-channel module"));
-  }
+  if (!core::parse_unsigned(argument, value)) return end_with(card::bad_channel());
+  if (core::Status fits = drivelink::check_axis(settings, value); !fits) return end_with(fits.error());
   return static_cast<uint8_t>(value);
 }
 
@@ -107,10 +91,11 @@ core::Reporter& reporter() {
   return instance;
 }
 
-config::LinkSettings read_settings() {
+Step<config::LinkSettings> read_settings() {
   core::Result<config::LinkSettings> settings = config::settings_from_environment(reporter());
-  if (!settings) end_with(settings.error());
-  return *settings;
+  if (std::optional<Ending> lost = end_if_output_lost()) return *lost;
+  if (!settings) return end_with(settings.error());
+  return std::move(*settings);
 }
 
 // ZR90_TRACE=FILE: the wire trace of the run. Standard output stays as it is; a
@@ -126,59 +111,65 @@ platform::WireTrace* wire_trace() {
   return trace.get();
 }
 
-std::unique_ptr<drivelink::Link> start_link(const config::LinkSettings& settings, uint8_t axis) {
-  if (core::Status fits = drivelink::check_axis(settings, axis); !fits) end_with(fits.error());
+Step<std::unique_ptr<drivelink::Link>> start_link(const config::LinkSettings& settings, uint8_t axis) {
+  if (core::Status fits = drivelink::check_axis(settings, axis); !fits) return end_with(fits.error());
   const drivelink::StartRequest start{card::StartMode::setup, core::channel_bit(axis)};
   drivelink::Devices devices;
   devices.trace = wire_trace();
   core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(settings, reporter(), start, devices);
-  if (!link) end_with(link.error());
+  if (std::optional<Ending> lost = end_if_output_lost()) return *lost;
+  if (!link) return end_with(link.error());
   // Any failed channel in the module's answer, asked for or not, is a failed start.
-  if ((*link)->start_reply() != 0) end_with(drivelink::channel_start_failure());
+  if ((*link)->start_reply() != 0) return end_with(drivelink::channel_start_failure());
   return std::move(*link);
 }
 
 namespace {
 
-// An access that Ctrl-C cut short in repeat mode ends the run as the loop would
-// have ended: nothing more is shown, exit code 0.
-void end_if_interrupted(const core::Failure& failure) {
-  if (failure.kind == core::FailureKind::interrupted || platform::console::wait_cancelled()) end_run(0);
+// A failed access: Ctrl-C cutting it short in repeat mode ends the run as the loop
+// would have ended (exit code 0); a missed answer goes on with the value as read;
+// anything else ends the run with its text.
+Step<Outcome> settle_failure(const core::Failure& failure, uint64_t value_as_read) {
+  if (failure.kind == core::FailureKind::interrupted || platform::console::wait_cancelled()) return Ending{0};
+  if (failure.kind != core::FailureKind::missed_answer) return end_with(failure);
+  return Outcome{value_as_read, true};
 }
 
 }  // namespace
 
-Outcome settle(core::Result<uint64_t> result) {
-  if (result) return {*result, false};
-  end_if_interrupted(result.error());
-  if (result.error().kind != core::FailureKind::missed_answer) end_with(result.error());
-  return {result.error().value, true};
+Step<Outcome> settle(core::Result<uint64_t> result) {
+  if (std::optional<Ending> lost = end_if_output_lost()) return *lost;
+  if (!result) return settle_failure(result.error(), result.error().value);
+  return Outcome{*result, false};
 }
 
-Outcome settle(core::Status status) {
-  if (status) return {};
-  end_if_interrupted(status.error());
-  if (status.error().kind != core::FailureKind::missed_answer) end_with(status.error());
-  return {0, true};
+Step<Outcome> settle(core::Status status) {
+  if (std::optional<Ending> lost = end_if_output_lost()) return *lost;
+  if (!status) return settle_failure(status.error(), 0);
+  return Outcome{};
 }
 
-void run_passes(bool repeat, const std::function<bool()>& pass) {
+std::optional<Ending> run_passes(bool repeat, const Pass& pass) {
   if (!repeat) {
-    pass();
-    return;
+    Step<bool> done = pass();
+    if (done.ended()) return done.ending();
+    return std::nullopt;
   }
   platform::console::start_key_poll();
   // Ctrl-C must not wait for an access that may take hours (a busy module).
   platform::console::set_waits_interruptible(true);
-  while (pass() && !platform::console::key_pressed()) {
+  std::optional<Ending> ending;
+  while (!ending) {
+    Step<bool> go_on = pass();
+    if (go_on.ended()) {
+      ending = go_on.ending();
+    } else if (!*go_on || platform::console::key_pressed()) {
+      break;
+    }
   }
   platform::console::set_waits_interruptible(false);
   platform::console::stop_key_poll();
-}
-
-std::string right_aligned(const std::string& digits, std::size_t width) {
-  if (digits.size() >= width) return digits;
-  return std::string(width - digits.size(), ' ') + digits;
+  return ending;
 }
 
 }  // namespace tools
