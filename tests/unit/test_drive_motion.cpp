@@ -51,7 +51,9 @@ TEST(DriveMotion, ALargerKqpFollowsAStepFaster) {
     bool overshoots;
   };
   // 1200 is the preloaded gain; near 65535 the loop's one-step delay shows.
-  const Case cases[] = {{150, 3000, false}, {600, 400, false}, {1200, 200, false}, {4800, 60, false}, {65535, 20, true}};
+  const Case cases[] = {
+      {150, 3000, false}, {600, 400, false}, {1200, 200, false}, {4800, 60, false}, {65535, 20, true},
+  };
   int slower_ms = 1 << 30;
   for (const Case& c : cases) {
     SCOPED_TRACE("kqp " + std::to_string(c.kqp));
@@ -108,8 +110,10 @@ TEST(DriveMotion, TheStaticDriveKeepsItsValues) {
   Drive drive(options.motion.moving);
   drive.write(dict::QSETPOINTLOC, 1000);
   drive.wait(5s);
-  const std::pair<int32_t, int> preloaded[] = {{dict::IQLOC, 0},     {dict::IULOC, -12},          {dict::BUSVLOC, 3250},
-                                               {dict::STATUSLOC, 1}, {dict::TEMPERATURELOC, 35}, {dict::TEMPILIMITLOC, 0}};
+  const std::pair<int32_t, int> preloaded[] = {
+      {dict::IQLOC, 0}, {dict::IULOC, -12}, {dict::BUSVLOC, 3250},
+      {dict::STATUSLOC, 1}, {dict::TEMPERATURELOC, 35}, {dict::TEMPILIMITLOC, 0},
+  };
   for (const auto& [location, value] : preloaded) EXPECT_EQ(drive.read(location), value) << location;
   EXPECT_FALSE(sim::parse_drive_options({"--model", "fast"}, options, error));
   EXPECT_FALSE(sim::parse_drive_options({"--seed", "4294967296"}, options, error));
