@@ -75,12 +75,12 @@ _zr90sim() {
   fi
   case ${COMP_WORDS[1]} in
     drive)
-      options="--protocol --crc --link --trace --ram --eeprom --identity --silence --fault --help"
+      options="--protocol --crc --link --trace --ram --eeprom --identity --silence --model --seed --fault --help"
       faults="silent silent-after= partial badcrc echo badcookie babble nonvol-stuck shortid drop= delay=
         late= split= extra="
       ;;
     card)
-      options="--udp --port --allow-remote --pty --link --crc --trace --fault --help"
+      options="--udp --port --allow-remote --pty --link --crc --model --seed --trace --fault --help"
       faults="silent silent-after= short-reply stray badcookie nomodule twomodules zeromasks
         idrom-badmodptr idrom-badpinptr idrom-wideio idrom-zeroportwidth idrom-manyports
         busy busy-after= busy-slow= dup= late= notready nostart startfail runfail nodrive= nonvol-once nonvol-stuck"
@@ -90,13 +90,14 @@ _zr90sim() {
   case $prev in
     --protocol) COMPREPLY=($(compgen -W "hex zal" -- "$cur")) ;;
     --crc) COMPREPLY=($(compgen -W "off on either" -- "$cur")) ;;
+    --model) COMPREPLY=($(compgen -W "static moving" -- "$cur")) ;;
     --link | --trace) COMPREPLY=($(compgen -f -- "$cur")) ;;
     --fault)
       COMPREPLY=($(compgen -W "$faults" -- "$cur"))
       # A fault that takes a number: no space after its '='.
       [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
       ;;
-    --udp | --port | --ram | --eeprom | --identity | --silence) ;;
+    --udp | --port | --ram | --eeprom | --identity | --silence | --seed) ;;
     *) COMPREPLY=($(compgen -W "$options" -- "$cur")) ;;
   esac
 }

@@ -39,7 +39,7 @@ int mask_port(uint16_t address, uint16_t bank) {
 
 }  // namespace
 
-CardModel::CardModel(const CardFaults& faults)
+CardModel::CardModel(const CardFaults& faults, const MotionOptions& motion)
     : faults_(faults), idrom_(build_idrom(faults)), ram_(MODULE_RAM_SIZE, 0) {
   ram_[2] = MAJOR_REVISION;
   ram_[3] = MINOR_REVISION;
@@ -53,6 +53,7 @@ CardModel::CardModel(const CardFaults& faults)
     for (int i = 0; i < 4; ++i)
       ram_[block + CHANNEL_BAUD_OFFSET + i] = static_cast<uint8_t>(CHANNEL_DEFAULT_BAUD >> (8 * i));
     DriveModel& d = drives_[static_cast<std::size_t>(k)];
+    if (motion.moving) d.set_motion(std::make_unique<DriveMotion>(static_cast<uint32_t>(motion.seed + k)));
     d.set_nonvol_stuck(faults.nonvol_clears_ignored);
     // Each drive tells its channel by its unit number: 1001 on channel 0, 1008 on 7.
     d.set_ram_word(static_cast<uint16_t>(dict::UNITNUMBERLOC), static_cast<uint16_t>(1001 + k));

@@ -55,7 +55,9 @@ class CardModel {
  public:
   using NoteSink = std::function<void(const std::string&)>;
 
-  explicit CardModel(const CardFaults& faults);
+  // With motion.moving, each channel's drive moves, its noise seeded with
+  // motion.seed plus the channel number.
+  explicit CardModel(const CardFaults& faults, const MotionOptions& motion = {});
 
   uint32_t read(uint16_t address);
   void write(uint16_t address, uint32_t value);

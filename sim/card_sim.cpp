@@ -19,7 +19,7 @@ constexpr int EXIT_USAGE = 2;
 
 const char CARD_HELP[] =
     "Usage: zr90sim card [--udp ADDRESS [--port P] [--allow-remote] | --pty [--link PATH] [--crc off|on|either]]\n"
-    "                    [--trace FILE] [--fault NAME]...\n"
+    "                    [--model static|moving [--seed N]] [--trace FILE] [--fault NAME]...\n"
     "\n"
     "An FPGA interface card with a serial-channel module and a simulated drive on each\n"
     "of its channels 0 to 7. Prints \"ready ADDRESS\" or \"ready PTY-PATH\" once it serves,\n"
@@ -33,6 +33,11 @@ const char CARD_HELP[] =
     "  --pty           the card's ZAL serial host port on a pseudo-terminal\n"
     "  --link PATH     also make PATH a symbolic link to the pseudo-terminal\n"
     "  --crc MODE      host port CRC-8: off, on, or either (the default)\n"
+    "  --model MODEL   static (the default): the drives' values stay as preloaded or\n"
+    "                  written; moving: each drive's current loop, temperature and bus\n"
+    "                  voltage move (see zr90sim drive --help and the documentation)\n"
+    "  --seed N        moving only: the seed of the drives' bus voltage noise (default 1;\n"
+    "                  channel K uses N + K)\n"
     "  --trace FILE    write every datagram or byte chunk to FILE: \"> \" from the\n"
     "                  tools, \"< \" to them, \"# \" notes on what the card did\n"
     "  --fault NAME    misbehave on purpose (repeatable):\n";
@@ -46,6 +51,7 @@ struct CardOptions {
   CrcMode crc = CrcMode::either;
   std::string trace;
   CardFaults faults;
+  MotionOptions motion;
 };
 
 int usage_error(const std::string& text) {
@@ -87,6 +93,10 @@ int parse(const std::vector<std::string>& args, CardOptions& o) {
       o.link = args[++i];
     } else if (a == "--crc" && has_value) {
       if (!parse_crc(args[++i], o.crc)) return usage_error("--crc takes off, on or either");
+    } else if (a == "--model" && has_value) {
+      if (!parse_motion_model(args[++i], o.motion.moving)) return usage_error("--model takes static or moving");
+    } else if (a == "--seed" && has_value) {
+      if (!parse_motion_seed(args[++i], o.motion.seed)) return usage_error("bad seed " + args[i]);
     } else if (a == "--trace" && has_value) {
       o.trace = args[++i];
     } else if (a == "--fault" && has_value) {
@@ -118,7 +128,7 @@ int run_card(const std::vector<std::string>& args) {
   if (int code = parse(args, options); code != 0) return code;
   install_stop_signals();
   Trace trace(options.trace);
-  CardModel card(options.faults);
+  CardModel card(options.faults, options.motion);
   if (!options.trace.empty()) card.set_note_sink([&trace](const std::string& text) { trace.note(text); });
   if (options.pty) return serve_card_pty(card, options.faults, options.crc, options.link, trace);
   return serve_card_udp(card, options.faults, options.address, options.port, trace);

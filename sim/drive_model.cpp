@@ -168,7 +168,19 @@ void DriveModel::set_eeprom_word(uint16_t address, uint16_t value) {
   eeprom_[(address + 1) % EEPROM_SIZE] = static_cast<uint8_t>(value >> 8);
 }
 
+void DriveModel::set_motion(std::unique_ptr<DriveMotion> motion) {
+  motion_ = std::move(motion);
+  DriveMotion::preset(*this);
+}
+
+void DriveModel::advance() {
+  if (motion_) motion_->advance(*this);
+}
+
 bool DriveModel::execute(uint8_t command, uint16_t address, uint64_t write_value, uint64_t& read_value) {
+  // A write lands after the model has run with the old value up to now; a value the
+  // model owns is overwritten again at the next access.
+  advance();
   read_value = 0;
   if (is_local(command)) {
     uint8_t reg = command & LOCAL_NUMBER_MASK;

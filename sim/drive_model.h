@@ -5,8 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "drive_motion.h"
 
 namespace sim {
 
@@ -26,6 +29,13 @@ class DriveModel {
   static int reply_data_size(uint8_t command);
   // True for data commands with two address bytes (0x44..0x47, 0x64..0x67).
   static bool has_address(uint8_t command);
+
+  // Makes this a drive that moves (see drive_motion.h), presetting the registers
+  // only it uses. Given before any other preset, so that those override its own.
+  void set_motion(std::unique_ptr<DriveMotion> motion);
+  // Brings the modelled values up to now; a no-op for a static drive. Every host
+  // access does this first: execute() itself, the text protocol by calling it.
+  void advance();
 
   // Runs one transaction. For reads the value is returned in read_value (least
   // significant byte first on the wire). While the non-volatile flag holds 1, data
@@ -64,6 +74,7 @@ class DriveModel {
   uint8_t crc_errors_ = 0;
   uint8_t cookie_ = COOKIE;
   int nonvol_stuck_ = 0;
+  std::unique_ptr<DriveMotion> motion_;
 };
 
 }  // namespace sim

@@ -118,6 +118,10 @@ bool parse_drive_options(const std::vector<std::string>& args, DriveOptions& o, 
     } else if (arg == "--identity") {
       ok = value.size() == 4;
       o.identity = value;
+    } else if (arg == "--model") {
+      ok = parse_motion_model(value, o.motion.moving);
+    } else if (arg == "--seed") {
+      ok = parse_motion_seed(value, o.motion.seed);
     } else if (arg == "--silence") {
       ok = parse_number(value, 60000, n) && n > 0;
       o.silence_ms = static_cast<int>(n);
@@ -161,6 +165,11 @@ Options:
                          numbers are decimal or 0x.. hexadecimal, 0 to 0xFFFF
   --identity XXXX        the four characters the text protocol's II answers (default ZR90)
   --silence MS           a partial frame is dropped after MS ms without a byte (default 20)
+  --model static|moving  static (default): every value stays as preloaded or written;
+                           moving: iq and id follow qsetpoint and dsetpoint through the
+                           current loop while pidena is not 0, the phase currents, angle,
+                           temperature and busv follow (see the documentation)
+  --seed N               moving only: the seed of the noise on busv (default 1)
   --fault NAME           inject a fault (repeatable):
                            silent          never answers
                            silent-after=N  answers the first N transactions, then goes silent
@@ -199,6 +208,17 @@ every other register 0.
 Preloaded EEPROM (byte address: value): nvmaxmodulei 0x00: 2000, nvmaxcurrent 0x02: 1500,
 nvkqp 0x0A: 1200, nvkqi 0x0C: 70000, nvkqil 0x10: 32000, nvkdp 0x12: 1000,
 nvkdi 0x14: 50000, nvcookie 0x7E: 0x5A5A; see the documentation for the rest.
+
+With --model moving (illustrative, not a real drive's scaling) every access first
+runs the drive up to now in 1 ms steps: while pidena is not 0 and no fault that
+faultmask lets through is set, iq and id follow qsetpoint and dsetpoint through PI
+loops (kqp, kqi, kqil and kdp, kdi, kdil; a larger kqp follows faster), limited to
+currentlimit; iu, iv, iw and angle follow the turning rotor; temperature rises with
+the square of the current and falls back to 35. Past tempilimit (preset 80) the
+limit drops by tempislope (preset 20) per degree and status bit ILIMITEDSTATUS is
+set; 20 degrees further fault bit OVERTEMPFAULT is set and stays until cleared.
+busv sags with the current and ripples. A value written to any of these is the
+model's again at the next access.
 )";
 }
 

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "drive_motion.h"
+
 namespace sim {
 
 enum class DriveProtocol { text, zal };
@@ -44,6 +46,7 @@ struct DriveOptions {
   std::vector<std::pair<uint16_t, uint16_t>> ram_presets;
   std::vector<std::pair<uint16_t, uint16_t>> eeprom_presets;
   DriveFaults faults;
+  MotionOptions motion;
   bool help = false;
 };
 

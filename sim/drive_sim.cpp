@@ -253,6 +253,7 @@ int run_drive(const std::vector<std::string>& args) {
     return 1;
   }
   DriveModel model;
+  if (options.motion.moving) model.set_motion(std::make_unique<DriveMotion>(options.motion.seed));
   apply_presets(options, model);
   Pty pty(options.link_path);
   if (!pty.ok()) {

@@ -57,6 +57,7 @@ void TextDevice::host_flushed(Clock::time_point) {
 }
 
 std::string TextDevice::reply_to(const std::string& line) {
+  model_.advance();
   const std::string nak = std::string("?") + CR;
   std::string command = line.substr(0, 2);
   uint16_t address = 0;
