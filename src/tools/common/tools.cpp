@@ -70,7 +70,7 @@ uint8_t parse_axis(const std::string& argument) {
 }
 
 Step<uint8_t> axis_argument(const std::string& argument, const config::LinkSettings& settings) {
-  if (settings.protocol != config::PROTOCOLTYPES::SSZAL) return parse_axis(argument);
+  if (config::describe(settings.protocol).reach != config::Reach::channels) return parse_axis(argument);
   const bool letter = argument.size() == 1 && ((argument[0] >= 'A' && argument[0] <= 'Z') ||
                                               (argument[0] >= 'a' && argument[0] <= 'z'));
   if (argument.empty() || letter) return uint8_t{0};
