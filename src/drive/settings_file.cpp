@@ -190,6 +190,47 @@ const char* address_key(const LinkDescription& link) {
   return known != nullptr && known->endpoint == config::Endpoint::ip_address ? "ip" : "port";
 }
 
+// "line 3, column 5"
+std::string position(std::string_view text, std::size_t offset) {
+  std::size_t line = 1;
+  std::size_t column = 1;
+  for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+    column = text[i] == '\n' ? 1 : column + 1;
+    line += text[i] == '\n' ? 1 : 0;
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+// One pass over the text, before the JSON reader sees it: the reader's own work
+// grows faster than the text with deep nesting or with many keys in one object.
+core::Status check_shape(std::string_view text) {
+  std::vector<std::size_t> members;  // of each open container, innermost last
+  bool in_string = false;
+  bool escaped = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\0') return refused("holds a NUL byte at " + position(text, i) + "; not a settings file");
+    if (in_string) {
+      in_string = !(c == '"' && !escaped);
+      escaped = c == '\\' && !escaped;
+      continue;
+    }
+    if (c == '"') in_string = true;
+    if (c == '{' || c == '[') {
+      members.push_back(1);
+      if (members.size() > static_cast<std::size_t>(MAX_NESTING)) {
+        return refused("nested deeper than " + std::to_string(MAX_NESTING) + " levels at " + position(text, i));
+      }
+    }
+    if ((c == '}' || c == ']') && !members.empty()) members.pop_back();
+    if (c == ',' && !members.empty() && ++members.back() > MAX_MEMBERS) {
+      return refused("more than " + std::to_string(MAX_MEMBERS) + " entries in one object or array at " +
+                     position(text, i));
+    }
+  }
+  return {};
+}
+
 std::string local_stamp() {
   const std::time_t now = std::time(nullptr);
   char text[32] = {};
@@ -238,6 +279,7 @@ std::string settings_text(const SettingsFile& file) {
 }
 
 core::Result<SettingsFile> parse_settings(std::string_view text) {
+  if (core::Status shape = check_shape(text); !shape) return shape.error();
   DuplicateKeyWatch watch;
   ordered_json root;
   try {
@@ -269,12 +311,20 @@ core::Result<SettingsFile> parse_settings(std::string_view text) {
 }
 
 core::Result<SettingsFile> read_settings_file(const std::string& path) {
+  std::error_code unseen;
+  if (std::filesystem::is_directory(path, unseen)) return refused(path + ": is a folder, not a settings file");
   std::ifstream in(path, std::ios::binary);
   if (!in) return refused(path + ": cannot be read");
-  std::ostringstream text;
-  text << in.rdbuf();
+  // One byte more than allowed tells a file that is too large, whatever it is (/dev/zero).
+  std::string text(MAX_SETTINGS_FILE_BYTES + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
   if (in.bad()) return refused(path + ": cannot be read");
-  core::Result<SettingsFile> file = parse_settings(text.str());
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (text.size() > MAX_SETTINGS_FILE_BYTES) {
+    return refused(path + ": larger than " + std::to_string(MAX_SETTINGS_FILE_BYTES / 1024 / 1024) +
+                   " MiB; not a settings file");
+  }
+  core::Result<SettingsFile> file = parse_settings(text);
   if (!file) return refused(path + ": " + file.error().text);
   return file;
 }

@@ -41,9 +41,19 @@ std::string settings_text(const SettingsFile& file);
 // The whole text checked: format, version, axes, names, every value in its type's
 // range, and parameters that share EEPROM bytes agreeing on them. The failure names
 // the line, the axis or the parameter.
+// A text beyond the limits (a NUL byte, nesting deeper than MAX_NESTING, more than
+// MAX_MEMBERS entries in one object or array) is refused before it is parsed, so
+// that reading takes time in proportion to the text.
 core::Result<SettingsFile> parse_settings(std::string_view text);
 
+// Far above what any settings file holds (eight drives of a few dozen settings, four
+// levels deep), far below what would take a reader long.
+inline constexpr std::size_t MAX_SETTINGS_FILE_BYTES = 1024 * 1024;
+inline constexpr int MAX_NESTING = 8;
+inline constexpr std::size_t MAX_MEMBERS = 4096;
+
 // The file read and parsed; the failure's text starts with the path.
+// A folder, and a file over MAX_SETTINGS_FILE_BYTES, are refused without reading it whole.
 core::Result<SettingsFile> read_settings_file(const std::string& path);
 
 // "2026-12-07T18:00:00Z" for now.

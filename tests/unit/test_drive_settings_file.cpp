@@ -210,4 +210,36 @@ TEST_F(DriveSettingsFiles, ReadingNamesTheFile) {
   EXPECT_EQ(read_settings_file(folder_ + "/none.json").error().text, folder_ + "/none.json: cannot be read");
 }
 
+// Each form a hostile file may take is refused with what is wrong, in time that
+// grows with the text alone.
+TEST_F(DriveSettingsFiles, FilesBeyondTheLimitsAreRefusedSayingWhy) {
+  const std::string deep = std::string(20000, '[') + std::string(20000, ']');
+  std::string many_keys = "{";
+  for (int i = 0; i < 300000; ++i) many_keys += (i > 0 ? ",\"k" : "\"k") + std::to_string(i) + "\":1";
+  many_keys += "}";
+  const struct {
+    std::string text;
+    const char* message;
+  } cases[] = {
+      {"{\"x\":" + deep + "}", "nested deeper than 8 levels at line 1, column 13"},
+      {"{\n\"a\": [[[[[[[[1]]]]]]]]}", "nested deeper than 8 levels at line 2, column 13"},
+      {many_keys, "more than 4096 entries in one object or array at line 1, column 39851"},
+      {std::string("{\"format\": \"zr90-settings\"}\0{}", 30), "holds a NUL byte at line 1, column 28; not a settings file"},
+      // Brackets inside strings are text, not nesting.
+      {"{\"[[[[[[[[[[\": 1}", "not a zr90 settings file (\"format\" is missing, not \"zr90-settings\")"},
+  };
+  for (const auto& c : cases) {
+    const core::Result<SettingsFile> file = parse_settings(c.text);
+    ASSERT_FALSE(file.ok()) << c.message;
+    EXPECT_EQ(file.error().text, c.message);
+  }
+  EXPECT_NE(parse_settings("{\"format\": \"zr90-settings\", \"version\": 1} {}").error().text.find("syntax error"),
+            std::string::npos);
+
+  const std::string large = folder_ + "/large.json";
+  ASSERT_TRUE(write_file_atomically(large, std::string(MAX_SETTINGS_FILE_BYTES + 1, ' ')).ok());
+  EXPECT_EQ(read_settings_file(large).error().text, large + ": larger than 1 MiB; not a settings file");
+  EXPECT_EQ(read_settings_file(folder_).error().text, folder_ + ": is a folder, not a settings file");
+}
+
 }  // namespace
