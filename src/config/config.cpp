@@ -1,6 +1,7 @@
 #include "config/config.h"
 
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
 #include "core/numbers.h"
@@ -143,6 +144,22 @@ core::Status read_epp_port(const std::string& text, LinkSettings& settings) {
   return {};
 }
 
+// On Windows a port's name is all it takes; elsewhere the device behind COMn may be
+// anything (a USB adapter, a pseudo-terminal), named by ZR90_COMn.
+#ifdef _WIN32
+constexpr bool PORT_DEVICES_NAMED = false;
+#else
+constexpr bool PORT_DEVICES_NAMED = true;
+#endif
+
+// The device ZR90_COMn names for a plain "COMn"; empty for none.
+std::string device_for(const std::string& comport, const EnvLookup& lookup) {
+  const std::optional<core::ComPort> port = core::parse_comport(comport);
+  if (!PORT_DEVICES_NAMED || !port || !port->plain) return {};
+  const std::string variable = "ZR90_COM" + std::to_string(port->number);
+  return lookup(variable.c_str());
+}
+
 bool uses_serial_port(PROTOCOLTYPES protocol) {
   return protocol == PROTOCOLTYPES::HEX || protocol == PROTOCOLTYPES::ZAL;
 }
@@ -181,7 +198,7 @@ core::Result<LinkSettings> settings_from_environment(core::Reporter& reporter, c
   if (settings.interface_kind == INTERFACETYPES::EPP) {
     if (core::Status done = read_epp_port(env.eppport, settings); !done) return done.error();
   }
-  settings.char_timeout_ms = CHARTIMEOUT_MS;
+  settings.device = device_for(settings.comport, lookup);
   return settings;
 }
 

@@ -14,18 +14,19 @@ enum class INTERFACETYPES : uint8_t { EPP, PCIMEM, PCIPORT, ISAPORT, OSDEVICE, E
 enum class PROTOCOLTYPES : uint8_t { BUS, HEX, ZAL, SSZAL, DIRECT, INVALID };
 
 inline constexpr uint16_t DEFAULTEPPBASEPORT = 888;
-inline constexpr int32_t CHARTIMEOUT_MS = 1000;
 
 // Everything a link needs to open, as a plain value.
 struct LinkSettings {
   INTERFACETYPES interface_kind = INTERFACETYPES::EPP;
   PROTOCOLTYPES protocol = PROTOCOLTYPES::BUS;
   std::string comport;        // "COMn", empty when none was configured
+  // The device behind the port (a USB adapter, a pseudo-terminal); empty for the
+  // platform's own for the name: /dev/ttyS<n-1>, or the COM device on Windows.
+  std::string device;
   int32_t baudrate = 0;       // bit/s
   double baudrate_mul = 0.0;  // rate divisor, 1 to 64
   std::string ip_address;     // dotted-decimal IPv4 address of the card
   uint16_t epp_base_port = 0;
-  int32_t char_timeout_ms = CHARTIMEOUT_MS;  // ms of silence a serial receive waits
 };
 
 // Returns the variable's value, or an empty string when it is unset.
@@ -33,7 +34,8 @@ using EnvLookup = std::function<std::string(const char* name)>;
 std::string process_environment(const char* name);
 
 // Reads the settings from the environment; each default assumed is reported as a
-// notice. A malformed value is a failure with its message.
+// notice. A malformed value is a failure with its message. Outside Windows, ZR90_COMn
+// names the device behind port COMn.
 core::Result<LinkSettings> settings_from_environment(core::Reporter& reporter,
                                                      const EnvLookup& lookup = process_environment);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/text.h"
+#include "platform/clock.h"
 #include "zr90/axes.h"
 
 namespace zr90 {
@@ -87,7 +88,7 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
     say(settings.error().text);
     return std::nullopt;
   }
-  if (options.port && !options.port->empty() && options.port->front() == '/') settings->comport = *options.port;
+  if (options.port && !options.port->empty() && options.port->front() == '/') settings->device = *options.port;
   if (reaches_one_drive(*settings) && (session->axes_.size() != 1 || session->axes_[0] != 0)) {
     say("axis " + axes_text(session->axes_) + ": this link reaches one drive, axis 0 only");
     return std::nullopt;
@@ -106,7 +107,8 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
     devices.trace = session->trace_.get();
   }
   const drivelink::StartRequest start{card::StartMode::setup, mask_of(session->axes_), true};
-  core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(*settings, session->reporter_, start, devices);
+  const drivelink::Context context(session->reporter_, platform::system_clock());
+  core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(*settings, context, start, devices);
   if (!link) {
     const core::Failure& failure = link.error();
     std::string text = describe(failure);

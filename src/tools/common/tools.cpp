@@ -4,6 +4,7 @@
 
 #include "core/numbers.h"
 #include "core/text.h"
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "tools/common/fatal.h"
 #include "tools/common/output.h"
@@ -126,12 +127,20 @@ platform::WireTrace* wire_trace() {
   return trace.get();
 }
 
+// Set by Ctrl-C (or a request to end) during the repeat loop only; alive as long as
+// any link that waits on it.
+core::CancelToken& cancel_token() {
+  static core::CancelToken token;
+  return token;
+}
+
 std::unique_ptr<drivelink::Link> start_link(const config::LinkSettings& settings, uint8_t axis) {
   if (core::Status fits = drivelink::check_axis(settings, axis); !fits) end_with(fits.error());
   const drivelink::StartRequest start{card::StartMode::setup, core::channel_bit(axis)};
   drivelink::Devices devices;
   devices.trace = wire_trace();
-  core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(settings, reporter(), start, devices);
+  const drivelink::Context context(reporter(), platform::system_clock(), cancel_token());
+  core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(settings, context, start, devices);
   if (!link) end_with(link.error());
   // Any failed channel in the module's answer, asked for or not, is a failed start.
   if ((*link)->start_reply() != 0) end_with(drivelink::channel_start_failure());
@@ -143,7 +152,7 @@ namespace {
 // An access that Ctrl-C cut short in repeat mode ends the run as the loop would
 // have ended: nothing more is shown, exit code 0.
 void end_if_interrupted(const core::Failure& failure) {
-  if (failure.kind == core::FailureKind::interrupted || platform::console::wait_cancelled()) end_run(0);
+  if (failure.kind == core::FailureKind::interrupted || cancel_token().cancelled()) end_run(0);
 }
 
 }  // namespace
@@ -167,13 +176,13 @@ void run_passes(bool repeat, const std::function<bool()>& pass) {
     pass();
     return;
   }
-  platform::console::start_key_poll();
   // Ctrl-C must not wait for an access that may take hours (a busy module).
-  platform::console::set_waits_interruptible(true);
+  platform::console::start_key_poll(&cancel_token());
   while (pass() && !platform::console::key_pressed()) {
   }
-  platform::console::set_waits_interruptible(false);
   platform::console::stop_key_poll();
+  // Only the loop's waits are cut short.
+  cancel_token().reset();
 }
 
 std::string right_aligned(const std::string& digits, std::size_t width) {
