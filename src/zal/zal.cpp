@@ -74,10 +74,13 @@ std::optional<core::Failure> lost_reply(Width width, bool strict) {
 }
 
 // A command that never went out gets no answer: the failure is what follows from the
-// missing answer, and it tells why the command did not go out.
+// missing answer, and it tells why the command did not go out. Where no answer was
+// awaited (a write without CRC bytes), the send's own failure is the access's.
 template <class T>
 core::Result<T> because(const core::Status& sent, core::Result<T> result) {
-  if (!sent && !result) result.error().detail = sent.error().detail;
+  if (sent) return result;
+  if (result) return sent.error();
+  result.error().detail = sent.error().detail;
   return result;
 }
 

@@ -136,7 +136,8 @@ class ZalLink {
   // did not come is a missed_answer (the access went on); a word, long or double
   // whose reply did not come is abandoned, each with its own text. In CRC mode a
   // wrong or missing CRC byte abandons any access. A command the line would not send
-  // fails the same way at once, with the system's reason in the failure's detail.
+  // fails the same way at once, with the system's reason in the failure's detail; a
+  // write that awaits no answer fails with the line's own failure.
   core::Result<uint64_t> read(core::Width width, uint16_t address);
   core::Status write(core::Width width, uint16_t address, uint64_t value);
   core::Result<uint8_t> local_read(uint8_t reg);

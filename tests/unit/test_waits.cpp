@@ -24,8 +24,13 @@ using unittest::CardModule;
 
 // What an access ended with, in the words of its failure.
 template <class T>
+core::Failure failure_of(const core::Result<T>& result) {
+  return result ? core::fail(core::FailureKind::open, "(went on)") : result.error();
+}
+
+template <class T>
 std::string ended_with(const core::Result<T>& result) {
-  return result ? "(went on)" : result.error().text;
+  return failure_of(result).text;
 }
 
 struct WaitCase {
@@ -128,32 +133,39 @@ TEST(FailedSend, SurfacesAtOnceWithTheSystemsReason) {
       {"a serial line",
        [&] {
          broken_line();
-         return line->send_string("RW0820\r").error();
+         return failure_of(line->send_string("RW0820\r"));
        },
        core::FailureKind::open, "COM1 write failed", on_line},
       {"a word of the text protocol",
        [&] {
          broken_line();
-         return texthost::TextHost(*line).read_word(0x0820).error();
+         return failure_of(texthost::TextHost(*line).read_word(0x0820));
        },
        core::FailureKind::missed_answer, "Serial Timeout Error", on_line},
       {"a ZAL long",
        [&] {
          broken_line();
          zal = std::make_unique<zal::ZalLink>(*line);
-         return zal->read(core::Width::long_word, 0x0010).error();
+         return failure_of(zal->read(core::Width::long_word, 0x0010));
        },
        core::FailureKind::timeout, "Serial Timeout Error Waiting for Long!", on_line},
+      {"a ZAL write that awaits no answer",
+       [&] {
+         broken_line();
+         zal = std::make_unique<zal::ZalLink>(*line);
+         return failure_of(zal->write(core::Width::word, 0x0010, 1));
+       },
+       core::FailureKind::open, "COM1 write failed", on_line},
       {"a card register write",
        [&] {
          fake.send_error = ENETUNREACH;
-         return bus->write32(0x1100, 1).error();
+         return failure_of(bus->write32(0x1100, 1));
        },
        core::FailureKind::open, unreachable, on_card},
       {"a card register read",
        [&] {
          fake.send_error = ENETUNREACH;
-         return bus->read32(0x0100).error();
+         return failure_of(bus->read32(0x0100));
        },
        core::FailureKind::open, unreachable, on_card},
   };
