@@ -3,7 +3,6 @@
 #include <map>
 
 #include "dictionary/dictionary.h"
-#include "platform/console.h"
 #include "zal/zal.h"
 
 namespace card {
@@ -303,7 +302,7 @@ class CardBackend final : public core::Backend {
     for (int attempt = 0; attempt < 2; ++attempt) {
       if (attempt > 0) {
         reporter_.notice("Old buggy bit file in use");
-        platform::console::sleep_ms(BUGGYFLAGRETRY_MS);
+        (void)module_.waits().sleep_ms(BUGGYFLAGRETRY_MS);
       }
       if (core::Status done = set_nonvol(channel, 0); !done) return done;
       core::Result<uint8_t> flag = read_local(channel, zal::ZALNONVOL_FLAG);

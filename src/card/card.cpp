@@ -45,12 +45,12 @@ core::Result<uint8_t> start_channels(SerialModule& module, const CardStart& star
 
 }  // namespace
 
-core::Result<OpenedCard> open_card(HostBus& bus, const CardStart& start, core::Reporter& reporter) {
+core::Result<OpenedCard> open_card(HostBus& bus, const CardStart& start, core::Waits waits, core::Reporter& reporter) {
   core::Result<Idrom> idrom = read_idrom(bus);
   if (!idrom) return idrom.error();
   const std::optional<ModuleInfo> found = find_module(*idrom, SSERIALTAG);
   if (!found) return core::fail(core::FailureKind::open, "No SSZAL hardware");
-  SerialModule module(bus, found->base);
+  SerialModule module(bus, found->base, waits);
   if (core::Status done = set_output_masks(*idrom); !done) return done.error();
   if (core::Status done = write_output_masks(bus, *idrom); !done) return done.error();
 

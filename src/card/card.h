@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/access.h"
+#include "core/clock.h"
 #include "core/reporter.h"
 #include "core/result.h"
 #include "platform/udp_socket.h"
@@ -38,8 +39,11 @@ class HostBus {
 std::string ezal16_write_request(uint16_t address, uint32_t value);
 std::string ezal16_read_request(uint16_t address);
 
-// One datagram per access over a connected socket, which the bus takes over.
-std::unique_ptr<HostBus> make_ezal16_bus(std::unique_ptr<platform::UdpSocket> socket);
+// One datagram per access over a connected socket, which the bus takes over; a read
+// waits reply_ms for its reply. A datagram the system refuses to send is a failure
+// whose detail names the peer (the card's address) and the system's reason.
+std::unique_ptr<HostBus> make_ezal16_bus(std::unique_ptr<platform::UdpSocket> socket, std::string peer = {},
+                                         int reply_ms = EZAL16TIMEOUT_MS);
 // 32-bit ZAL register accesses on the card's host port.
 std::unique_ptr<HostBus> make_oszal_bus(zal::ZalLink& zal);
 // The interface kinds without a register path: reads give 0, writes go nowhere.
@@ -71,7 +75,8 @@ struct OpenedCard {
 
 // Checks the card's identification, copies its IDROM, finds the serial-channel
 // module, writes the output masks and starts the requested channels with one start
-// command. The failure's text is parmpeek's and parmpoke's ("No SSZAL hardware", ...).
-core::Result<OpenedCard> open_card(HostBus& bus, const CardStart& start, core::Reporter& reporter);
+// command. The module's polls and pauses, then and later, wait by `waits`. The
+// failure's text is parmpeek's and parmpoke's ("No SSZAL hardware", ...).
+core::Result<OpenedCard> open_card(HostBus& bus, const CardStart& start, core::Waits waits, core::Reporter& reporter);
 
 }  // namespace card

@@ -1,7 +1,6 @@
 #include <utility>
 
 #include "card/card.h"
-#include "platform/console.h"
 
 namespace card {
 
@@ -26,17 +25,18 @@ std::string request_head(uint8_t command_high, uint16_t address) {
 
 class Ezal16Bus final : public HostBus {
  public:
-  explicit Ezal16Bus(std::unique_ptr<platform::UdpSocket> socket) : socket_(std::move(socket)) {}
+  Ezal16Bus(std::unique_ptr<platform::UdpSocket> socket, std::string peer, int reply_ms)
+      : socket_(std::move(socket)), peer_(std::move(peer)), reply_ms_(reply_ms) {}
 
   // A datagram waiting before the request goes out answers nothing asked (a
   // duplicate, a reply that came after its time-out); taken as this reply it would
   // shift every later read by one.
   core::Result<uint32_t> read32(uint16_t address) override {
     socket_->discard_pending();
-    socket_->send(ezal16_read_request(address));
-    const std::string reply = socket_->receive_packet(EZAL16TIMEOUT_MS);
+    if (!socket_->send(ezal16_read_request(address))) return send_failure();
+    const std::string reply = socket_->receive_packet(reply_ms_);
     if (const int error = socket_->last_error(); error != 0) {
-      if (platform::console::wait_cancelled()) return core::fail(core::FailureKind::interrupted, "Interrupted");
+      if (error == platform::UdpSocket::CANCELLED) return core::fail(core::FailureKind::interrupted, "Interrupted");
       const auto kind =
           error == platform::UdpSocket::TIMED_OUT ? core::FailureKind::timeout : core::FailureKind::open;
       return core::fail(kind, socket_->last_error_text());
@@ -55,13 +55,24 @@ class Ezal16Bus final : public HostBus {
   }
 
   core::Status write32(uint16_t address, uint32_t value) override {
-    // Writes are not acknowledged by the card; a lost datagram goes unnoticed.
-    socket_->send(ezal16_write_request(address, value));
+    // Writes are not acknowledged by the card: a datagram lost on the way goes
+    // unnoticed, but one the system refuses to send does not.
+    if (!socket_->send(ezal16_write_request(address, value))) return send_failure();
     return {};
   }
 
  private:
+  // Said at once, in the words of a failed receive: no reply comes to a request
+  // that never went out.
+  core::Failure send_failure() const {
+    core::Failure failure = core::fail(core::FailureKind::open, socket_->last_error_text());
+    failure.detail = (peer_.empty() ? std::string() : peer_ + ": ") + socket_->last_error_text();
+    return failure;
+  }
+
   std::unique_ptr<platform::UdpSocket> socket_;
+  std::string peer_;
+  int reply_ms_;
 };
 
 class OszalBus final : public HostBus {
@@ -100,8 +111,9 @@ std::string ezal16_write_request(uint16_t address, uint32_t value) {
 
 std::string ezal16_read_request(uint16_t address) { return request_head(EZAL16_READ_HIGH, address); }
 
-std::unique_ptr<HostBus> make_ezal16_bus(std::unique_ptr<platform::UdpSocket> socket) {
-  return std::make_unique<Ezal16Bus>(std::move(socket));
+std::unique_ptr<HostBus> make_ezal16_bus(std::unique_ptr<platform::UdpSocket> socket, std::string peer,
+                                         int reply_ms) {
+  return std::make_unique<Ezal16Bus>(std::move(socket), std::move(peer), reply_ms);
 }
 
 std::unique_ptr<HostBus> make_oszal_bus(zal::ZalLink& zal) { return std::make_unique<OszalBus>(zal); }

@@ -1,7 +1,6 @@
 #include "card/sserial.h"
 
 #include "core/text.h"
-#include "platform/console.h"
 
 namespace card {
 
@@ -23,8 +22,9 @@ uint8_t lowest_channel(core::ChannelMask mask) {
   return 0;
 }
 
-SerialModule::SerialModule(HostBus& bus, uint16_t module_base)
+SerialModule::SerialModule(HostBus& bus, uint16_t module_base, core::Waits waits)
     : bus_(&bus),
+      waits_(waits),
       command_port_(module_base),
       data_port_(static_cast<uint16_t>(module_base + CHANDATAPORTOFFSET)),
       csr_port_(static_cast<uint16_t>(module_base + 0x200)),
@@ -80,8 +80,8 @@ core::Status SerialModule::wait_for_done(uint8_t channel) {
   uint32_t command = 0;
   do {
     // A module that stays busy and answers each poll slowly would hold the run
-    // for hours: an interrupt the front end allows ends the wait.
-    if (platform::console::wait_cancelled()) return interrupted();
+    // for hours: a cancelled wait ends at once.
+    if (waits_.cancelled()) return interrupted();
     core::Result<uint32_t> read = bus_->read32(command_port_);
     if (!read) return read.error();
     command = *read;
@@ -101,12 +101,13 @@ core::Result<bool> SerialModule::wait_for_start_setup() {
   int counter = STARTSETUPPOLLS;
   uint32_t command = 0;
   do {
-    if (platform::console::wait_cancelled()) return interrupted();
+    if (waits_.cancelled()) return interrupted();
     core::Result<uint32_t> read = bus_->read32(command_port_);
     if (!read) return read.error();
     command = *read;
     --counter;
-    platform::console::sleep_ms(STARTSETUPPOLLPAUSE_MS);
+    // A cancelled pause ends early; the next round says so.
+    (void)waits_.sleep_ms(STARTSETUPPOLLPAUSE_MS);
   } while (command != 0 && counter != 0);
   return counter != 0;
 }

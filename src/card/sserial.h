@@ -11,6 +11,7 @@
 
 #include "card/card.h"
 #include "core/access.h"
+#include "core/clock.h"
 #include "core/result.h"
 
 namespace card {
@@ -74,10 +75,12 @@ struct CSRREC {
 // Instance 0 of the module, borrowing the card's bus.
 class SerialModule {
  public:
-  // The ports of the module whose registers start at module_base.
-  SerialModule(HostBus& bus, uint16_t module_base);
+  // The ports of the module whose registers start at module_base. Its polls give up
+  // when the token of `waits` is set, and its pauses run on that clock.
+  SerialModule(HostBus& bus, uint16_t module_base, core::Waits waits);
 
   HostBus& bus() const { return *bus_; }
+  const core::Waits& waits() const { return waits_; }
   uint16_t command_port() const { return command_port_; }
   uint16_t data_port() const { return data_port_; }
   uint16_t csr_port(uint8_t channel) const { return port_of(csr_port_, channel); }
@@ -128,6 +131,7 @@ class SerialModule {
   core::Status command(uint32_t word);
 
   HostBus* bus_;
+  core::Waits waits_;
   bool skip_ready_checks_ = false;
   // The last command written was seen to complete: the command register reads 0.
   bool known_idle_ = false;

@@ -1,6 +1,7 @@
 #include "config/config.h"
 
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
 #include "core/numbers.h"
@@ -145,6 +146,22 @@ bool takes_rate(PROTOCOLTYPES protocol) { return describe(protocol).default_baud
 // A front end may name the device itself instead of a COMn port.
 bool is_device_path(const std::optional<std::string>& port) { return port && !port->empty() && port->front() == '/'; }
 
+// On Windows a port's name is all it takes; elsewhere the device behind COMn may be
+// anything (a USB adapter, a pseudo-terminal), named by ZR90_COMn.
+#ifdef _WIN32
+constexpr bool PORT_DEVICES_NAMED = false;
+#else
+constexpr bool PORT_DEVICES_NAMED = true;
+#endif
+
+// The device ZR90_COMn names for a plain "COMn"; empty for none.
+std::string device_for(const std::string& comport, const EnvLookup& lookup) {
+  const std::optional<core::ComPort> port = core::parse_comport(comport);
+  if (!PORT_DEVICES_NAMED || !port || !port->plain) return {};
+  const std::string variable = "ZR90_COM" + std::to_string(port->number);
+  return lookup(variable.c_str());
+}
+
 }  // namespace
 
 core::Result<LinkSettings> read_settings(const GivenSettings& given, core::Reporter& reporter, const EnvLookup& lookup) {
@@ -184,8 +201,13 @@ core::Result<LinkSettings> read_settings(const GivenSettings& given, core::Repor
   if (settings.interface_kind == INTERFACETYPES::EPP) {
     if (core::Status done = read_epp_port(env.eppport, settings); !done) return done.error();
   }
-  if (is_device_path(given.comport)) settings.comport = *given.comport;
-  settings.char_timeout_ms = CHARTIMEOUT_MS;
+  if (is_device_path(given.comport)) {
+    // The device given stands for the port in every message too.
+    settings.comport = *given.comport;
+    settings.device = *given.comport;
+  } else {
+    settings.device = device_for(settings.comport, lookup);
+  }
   return settings;
 }
 

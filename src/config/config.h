@@ -14,18 +14,19 @@
 namespace config {
 
 inline constexpr uint16_t DEFAULTEPPBASEPORT = 888;
-inline constexpr int32_t CHARTIMEOUT_MS = 1000;
 
 // Everything a link needs to open, as a plain value.
 struct LinkSettings {
   INTERFACETYPES interface_kind = INTERFACETYPES::EPP;
   PROTOCOLTYPES protocol = PROTOCOLTYPES::BUS;
   std::string comport;        // "COMn", empty when none was configured
+  // The device behind the port (a USB adapter, a pseudo-terminal); empty for the
+  // platform's own for the name: /dev/ttyS<n-1>, or the COM device on Windows.
+  std::string device;
   int32_t baudrate = 0;       // bit/s
   double baudrate_mul = 0.0;  // rate divisor, 1 to 64
   std::string ip_address;     // dotted-decimal IPv4 address of the card
   uint16_t epp_base_port = 0;
-  int32_t char_timeout_ms = CHARTIMEOUT_MS;  // ms of silence a serial receive waits
 };
 
 // Returns the variable's value, or an empty string when it is unset.
@@ -54,7 +55,8 @@ struct GivenSettings {
 core::Result<LinkSettings> read_settings(const GivenSettings& given, core::Reporter& reporter,
                                          const EnvLookup& lookup = process_environment);
 
-// The same with nothing given: the programs that take the environment only.
+// The same with nothing given: the programs that take the environment only. Outside
+// Windows, ZR90_COMn names the device behind port COMn.
 core::Result<LinkSettings> settings_from_environment(core::Reporter& reporter,
                                                      const EnvLookup& lookup = process_environment);
 

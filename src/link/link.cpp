@@ -46,13 +46,14 @@ namespace {
 // Opens a line on the configured port and rate; the link keeps every line it opened
 // for the whole run, so that a second open of the same port fails as it must.
 core::Result<serial::SerialLine*> open_line(std::unique_ptr<serial::SerialLine>& owner,
-                                            const config::LinkSettings& settings, const Devices& devices) {
-  owner = std::make_unique<serial::SerialLine>([devices] {
-    std::unique_ptr<platform::SerialDevice> device = devices.serial_device();
+                                            const config::LinkSettings& settings, const Context& context,
+                                            const Devices& devices) {
+  owner = std::make_unique<serial::SerialLine>(context.waits(), [devices](core::Waits waits) {
+    std::unique_ptr<platform::SerialDevice> device = devices.serial_device(waits);
     return devices.trace != nullptr ? platform::traced(std::move(device), *devices.trace) : std::move(device);
   });
-  owner->set_char_timeout_ms(settings.char_timeout_ms);
-  core::Status opened = owner->open(settings.comport, settings.baudrate, settings.baudrate_mul);
+  owner->set_char_timeout_ms(context.limits.char_timeout_ms);
+  core::Status opened = owner->open(settings.comport, settings.baudrate, settings.baudrate_mul, settings.device);
   if (!opened) return opened.error();
   return owner.get();
 }
@@ -61,8 +62,8 @@ core::Result<serial::SerialLine*> open_line(std::unique_ptr<serial::SerialLine>&
 
 class LinkBuilder {
  public:
-  LinkBuilder(Link& link, core::Reporter& reporter, const StartRequest& start, const Devices& devices)
-      : link_(link), parts_(*link.parts_), reporter_(reporter), start_(start), devices_(devices) {}
+  LinkBuilder(Link& link, const Context& context, const StartRequest& start, const Devices& devices)
+      : link_(link), parts_(*link.parts_), context_(context), start_(start), devices_(devices) {}
 
   // The interface stage: what carries the card's registers, if anything.
   core::Status interface_stage() {
@@ -114,14 +115,16 @@ class LinkBuilder {
   }
 
   core::Status ezal16_stage() {
-    std::unique_ptr<platform::UdpSocket> socket = devices_.udp_socket();
+    std::unique_ptr<platform::UdpSocket> socket = devices_.udp_socket(context_.waits());
     if (devices_.trace != nullptr) socket = platform::traced(std::move(socket), *devices_.trace);
-    const bool connected = socket->connect(link_.settings_.ip_address, card::EZAL16PORT);
+    const std::string& address = link_.settings_.ip_address;
+    const bool connected = socket->connect(address, card::EZAL16PORT);
     if (!connected || socket->last_error() != 0) {
       return open_failure("Using EZAL16 interface: " + socket->last_error_text());
     }
     link_.status_ = "Using EZAL16 interface";
-    parts_.bus = card::make_ezal16_bus(std::move(socket));
+    const std::string peer = "card " + address + " (UDP port " + card::EZAL16PORT + ")";
+    parts_.bus = card::make_ezal16_bus(std::move(socket), peer, context_.limits.card_reply_ms);
     return {};
   }
 
@@ -132,7 +135,7 @@ class LinkBuilder {
     // The rate of the host port also becomes the rate the channels are started at.
     settings.baudrate_mul = 1.0;
     settings.baudrate = OSZAL_BAUDRATE;
-    core::Result<serial::SerialLine*> line = open_line(parts_.host_port, settings, devices_);
+    core::Result<serial::SerialLine*> line = open_line(parts_.host_port, settings, context_, devices_);
     if (!line) return line.error();
     parts_.host_port_zal = std::make_unique<zal::ZalLink>(**line);
     core::Result<std::string> synced = parts_.host_port_zal->sync();
@@ -144,7 +147,7 @@ class LinkBuilder {
 
   core::Status hex_stage() {
     if (devices_.trace != nullptr) devices_.trace->show_text(true);
-    core::Result<serial::SerialLine*> line = open_line(parts_.drive_line, link_.settings_, devices_);
+    core::Result<serial::SerialLine*> line = open_line(parts_.drive_line, link_.settings_, context_, devices_);
     if (!line) return line.error();
     parts_.text_host = std::make_unique<texthost::TextHost>(**line);
     if (!parts_.text_host->sync()) return open_failure("Hex Serial Communication failed !");
@@ -154,7 +157,7 @@ class LinkBuilder {
   }
 
   core::Status zal_stage() {
-    core::Result<serial::SerialLine*> line = open_line(parts_.drive_line, link_.settings_, devices_);
+    core::Result<serial::SerialLine*> line = open_line(parts_.drive_line, link_.settings_, context_, devices_);
     if (!line) return line.error();
     parts_.drive_zal = std::make_unique<zal::ZalLink>(**line);
     core::Result<std::string> synced = parts_.drive_zal->sync();
@@ -166,7 +169,8 @@ class LinkBuilder {
 
   core::Status card_stage() {
     const card::CardStart card_start{start_.mode, start_.channels, link_.settings_.baudrate, start_.fewest_exchanges};
-    core::Result<card::OpenedCard> opened = card::open_card(*parts_.bus, card_start, reporter_);
+    core::Result<card::OpenedCard> opened =
+        card::open_card(*parts_.bus, card_start, context_.waits(), context_.reporter);
     if (!opened) return opened.error();
     link_.status_ = "SSZAL hardware found";
     link_.not_started_ = opened->not_started;
@@ -177,7 +181,7 @@ class LinkBuilder {
 
   Link& link_;
   Link::Parts& parts_;
-  core::Reporter& reporter_;
+  const Context& context_;
   const StartRequest& start_;
   const Devices& devices_;
 };
@@ -199,10 +203,10 @@ Link::Link(config::LinkSettings settings) : settings_(std::move(settings)), part
 
 Link::~Link() = default;
 
-core::Result<std::unique_ptr<Link>> Link::open(const config::LinkSettings& settings, core::Reporter& reporter,
+core::Result<std::unique_ptr<Link>> Link::open(const config::LinkSettings& settings, const Context& context,
                                                const StartRequest& start, const Devices& devices) {
   std::unique_ptr<Link> link(new Link(settings));
-  LinkBuilder builder(*link, reporter, start, devices);
+  LinkBuilder builder(*link, context, start, devices);
   if (core::Status up = builder.interface_stage(); !up) return up.error();
   if (core::Status up = builder.protocol_stage(); !up) return up.error();
   return link;

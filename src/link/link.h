@@ -13,8 +13,9 @@
 #include "card/card.h"
 #include "config/config.h"
 #include "core/access.h"
-#include "core/reporter.h"
+#include "core/clock.h"
 #include "core/result.h"
+#include "link/context.h"
 #include "platform/serial_port.h"
 #include "platform/udp_socket.h"
 #include "platform/wire_trace.h"
@@ -26,11 +27,12 @@ using core::Location;
 using core::Memory;
 using core::Width;
 
-// What the link creates its devices with: the platform's by default, scripted ones
-// in unit tests; and the wire trace they report to, if any (it must outlive the link).
+// What the link creates its devices with, each given the waits of the link's context:
+// the platform's by default, scripted ones in unit tests; and the wire trace they
+// report to, if any (it must outlive the link).
 struct Devices {
-  std::function<std::unique_ptr<platform::SerialDevice>()> serial_device = platform::make_serial_device;
-  std::function<std::unique_ptr<platform::UdpSocket>()> udp_socket = platform::make_udp_socket;
+  std::function<std::unique_ptr<platform::SerialDevice>(core::Waits)> serial_device = platform::make_serial_device;
+  std::function<std::unique_ptr<platform::UdpSocket>(core::Waits)> udp_socket = platform::make_udp_socket;
   platform::WireTrace* trace = nullptr;
 };
 
@@ -48,10 +50,11 @@ struct StartRequest {
 // tests on a backend of the test's own.
 class Link final : public core::Backend {
  public:
-  // Brings the interface up, then the protocol. The failure is the one that stopped
-  // it, with the text parmpeek and parmpoke print ("Unable to initialize", "COM1 open
-  // failed", "No QX3 Hardware Found", ...).
-  static core::Result<std::unique_ptr<Link>> open(const config::LinkSettings& settings, core::Reporter& reporter,
+  // Brings the interface up, then the protocol. Every wait of the link, then and
+  // later, runs on the context's clock and limits and gives up when its token is
+  // set. The failure is the one that stopped it, with the text parmpeek and parmpoke
+  // print ("Unable to initialize", "COM1 open failed", "No QX3 Hardware Found", ...).
+  static core::Result<std::unique_ptr<Link>> open(const config::LinkSettings& settings, const Context& context,
                                                   const StartRequest& start = {}, const Devices& devices = {});
 
   ~Link() override;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "core/clock.h"
+
 namespace platform::console {
 
 // Makes sure standard input, output and error are open (on /dev/null where they
@@ -18,7 +20,10 @@ std::string read_line();
 
 // Prepares the key poll: a terminal is switched to non-canonical input (restored on
 // every way out of the process) and Ctrl-C is caught so that it ends a repeat loop.
-void start_key_poll();
+// When a token is given, Ctrl-C (or a request to end) also sets it until the poll
+// stops: a front end that lets an interrupt cut the link's waits short passes the
+// token of its link; one that must finish a write it started passes none.
+void start_key_poll(core::CancelToken* cancel = nullptr);
 // True when a key is waiting (not consumed) or Ctrl-C was pressed. When standard
 // input is not a terminal, a byte waiting counts as a key; end of file does not.
 bool key_pressed();
@@ -36,14 +41,5 @@ inline constexpr int NO_KEY = -1;
 
 // True once Ctrl-C (or a request to end) arrived during the key poll.
 bool interrupted();
-
-// Whether such an interrupt also cuts short the link's waits (a slow answer, a busy
-// module's polls) instead of letting the access in progress finish. Off unless a
-// front end asks: one that must finish a write it started leaves it off.
-void set_waits_interruptible(bool on);
-// True when a wait is to give up now. Every wait of the link looks at it at least
-// every WAIT_SLICE_MS.
-bool wait_cancelled();
-inline constexpr int WAIT_SLICE_MS = 50;
 
 }  // namespace platform::console

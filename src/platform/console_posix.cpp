@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -20,9 +21,11 @@ namespace platform::console {
 namespace {
 
 volatile std::sig_atomic_t interrupted_flag = 0;
+// The token an interrupt also sets during the key poll, if the front end gave one.
+std::atomic<core::CancelToken*> interrupt_token{nullptr};
+static_assert(std::atomic<core::CancelToken*>::is_always_lock_free);
 
 bool polling = false;
-bool waits_interruptible = false;
 // Read by the signal handlers: set only once saved_terminal is complete.
 volatile std::sig_atomic_t terminal_changed = 0;
 termios saved_terminal{};
@@ -36,7 +39,10 @@ constexpr int FATAL_SIGNALS[] = {SIGQUIT, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SI
                                  SIGPROF, SIGXCPU, SIGXFSZ, SIGABRT, SIGTRAP, SIGSYS};
 struct sigaction saved_fatal_actions[std::size(FATAL_SIGNALS)] {};
 
-void on_interrupt(int) { interrupted_flag = 1; }
+void on_interrupt(int) {
+  interrupted_flag = 1;
+  if (core::CancelToken* token = interrupt_token.load()) token->cancel();
+}
 
 void restore_terminal() {
   if (!terminal_changed) return;
@@ -136,10 +142,11 @@ std::string read_line() {
   return line;
 }
 
-void start_key_poll() {
+void start_key_poll(core::CancelToken* cancel) {
   if (polling) return;
   polling = true;
   interrupted_flag = 0;
+  interrupt_token = cancel;
   catch_interrupt();
   catch_fatal_signals();
   make_terminal_immediate();
@@ -156,10 +163,6 @@ bool key_pressed() {
 bool input_is_terminal() { return isatty(STDIN_FILENO) != 0; }
 
 bool interrupted() { return interrupted_flag != 0; }
-
-void set_waits_interruptible(bool on) { waits_interruptible = on; }
-
-bool wait_cancelled() { return waits_interruptible && interrupted(); }
 
 int wait_key(int timeout_ms) {
   if (interrupted_flag != 0) return NO_KEY;
@@ -178,6 +181,7 @@ void stop_key_poll() {
   restore_terminal();
   release_fatal_signals();
   release_interrupt();
+  interrupt_token = nullptr;
 }
 
 }  // namespace platform::console

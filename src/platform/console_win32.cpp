@@ -33,7 +33,8 @@ struct InputFeed {
 
 InputFeed* feed = nullptr;
 std::atomic<bool> interrupted_flag{false};
-bool waits_interruptible = false;
+// The token an interrupt also sets during the key poll, if the front end gave one.
+std::atomic<core::CancelToken*> interrupt_token{nullptr};
 std::atomic<bool> input_seen{false};
 bool polling = false;
 bool on_console = false;
@@ -72,6 +73,7 @@ void start_reader() {
 BOOL WINAPI on_control(DWORD event) {
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
     interrupted_flag = true;
+    if (core::CancelToken* token = interrupt_token.load()) token->cancel();
     return TRUE;
   }
   return FALSE;
@@ -116,10 +118,11 @@ std::string read_line() {
   return line;
 }
 
-void start_key_poll() {
+void start_key_poll(core::CancelToken* cancel) {
   if (polling) return;
   polling = true;
   interrupted_flag = false;
+  interrupt_token = cancel;
   SetConsoleCtrlHandler(on_control, TRUE);
   on_console = input_is_console();
   if (!on_console) start_reader();
@@ -134,10 +137,6 @@ bool key_pressed() {
 bool input_is_terminal() { return input_is_console(); }
 
 bool interrupted() { return interrupted_flag; }
-
-void set_waits_interruptible(bool on) { waits_interruptible = on; }
-
-bool wait_cancelled() { return waits_interruptible && interrupted(); }
 
 int wait_key(int timeout_ms) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms < 0 ? 0 : timeout_ms);
@@ -156,6 +155,7 @@ void stop_key_poll() {
   if (!polling) return;
   polling = false;
   SetConsoleCtrlHandler(on_control, FALSE);
+  interrupt_token = nullptr;
 }
 
 }  // namespace platform::console

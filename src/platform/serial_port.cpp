@@ -8,10 +8,10 @@ namespace platform {
 
 SerialPort::SerialPort(std::unique_ptr<SerialDevice> device) : device_(std::move(device)) {}
 
-bool SerialPort::CONNECT(const std::string& name) {
+bool SerialPort::CONNECT(const std::string& name, const std::string& device) {
   store_.clear();
   store_head_ = 0;
-  open_ = device_ && device_->open(name);
+  open_ = device_ && device_->open(name, device);
   if (!open_) {
     last_error_ = SerialError::failed;
     return false;
@@ -73,15 +73,12 @@ std::string SerialPort::RECVBUFFERSTR(std::size_t n, int timeout_ms) {
   return result;
 }
 
-void SerialPort::SENDBYTE(uint8_t c) { SENDSTRING(std::string(1, static_cast<char>(c))); }
+bool SerialPort::SENDBYTE(uint8_t c) { return SENDSTRING(std::string(1, static_cast<char>(c))); }
 
-void SerialPort::SENDSTRING(const std::string& s) {
-  if (!open_) {
-    last_error_ = SerialError::failed;
-    return;
-  }
-  const bool ok = device_->write_all(reinterpret_cast<const uint8_t*>(s.data()), s.size(), SEND_LIMIT_MS);
-  last_error_ = ok ? SerialError::none : SerialError::timeout;
+bool SerialPort::SENDSTRING(const std::string& s) {
+  last_error_ = open_ ? device_->write_all(reinterpret_cast<const uint8_t*>(s.data()), s.size(), SEND_LIMIT_MS)
+                      : SerialError::failed;
+  return last_error_ == SerialError::none;
 }
 
 void SerialPort::purge() {

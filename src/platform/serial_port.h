@@ -10,7 +10,11 @@
 #include <memory>
 #include <string>
 
+#include "core/clock.h"
+
 namespace platform {
+
+enum class SerialError { none, timeout, failed };
 
 // Owns an OS handle: never copied.
 class SerialDevice {
@@ -20,9 +24,10 @@ class SerialDevice {
   SerialDevice& operator=(const SerialDevice&) = delete;
   virtual ~SerialDevice() = default;
 
-  // Opens "COMn" (any letter case) exclusively: raw 8N1, no flow control, DTR and
-  // RTS raised, both directions flushed. False leaves the device closed.
-  virtual bool open(const std::string& name) = 0;
+  // Opens the port exclusively: raw 8N1, no flow control, DTR and RTS raised, both
+  // directions flushed. The device is the path given, or when none is, the
+  // platform's own for "COMn" (any letter case). False leaves the device closed.
+  virtual bool open(const std::string& name, const std::string& device) = 0;
   // Sets the line rate in bit/s with 8 data bits, no parity, one stop bit.
   virtual bool configure(int32_t rate) = 0;
   // Characters received by the OS and not yet read; 0 on failure.
@@ -32,9 +37,9 @@ class SerialDevice {
   virtual bool wait_readable(int timeout_ms) = 0;
   // Reads, without blocking, up to max of the characters waiting.
   virtual std::size_t read_waiting(uint8_t* buffer, std::size_t max) = 0;
-  // Sends all bytes; false when the OS refused them or timeout_ms passed (the
-  // pending transmission is then abandoned).
-  virtual bool write_all(const uint8_t* data, std::size_t size, int timeout_ms) = 0;
+  // Sends all bytes: failed when the OS refused them, timeout when timeout_ms passed
+  // or the wait was cancelled (the pending transmission is then abandoned).
+  virtual SerialError write_all(const uint8_t* data, std::size_t size, int timeout_ms) = 0;
   // Discards what the OS holds in both directions.
   virtual void purge() = 0;
   // Asserts RTS. A line without modem control (a pseudo-terminal) is not a failure.
@@ -46,10 +51,9 @@ class SerialDevice {
   virtual std::string path() const { return {}; }
 };
 
-// The platform's real device.
-std::unique_ptr<SerialDevice> make_serial_device();
-
-enum class SerialError { none, timeout, failed };
+// The platform's real device; its waits measure time by the clock given and give up
+// when the token is set.
+std::unique_ptr<SerialDevice> make_serial_device(core::Waits waits);
 
 class SerialPort {
  public:
@@ -60,7 +64,8 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  bool CONNECT(const std::string& name);
+  // The device as SerialDevice::open takes it: a path, or empty for the name's own.
+  bool CONNECT(const std::string& name, const std::string& device = {});
   bool CONFIG(int32_t rate);
   // Characters the OS holds that the store has not taken yet.
   std::size_t WAITINGDATA();
@@ -72,8 +77,10 @@ class SerialPort {
   // n characters; each silence is bounded by timeout_ms. On a time-out the result
   // is empty and what was gathered is discarded.
   std::string RECVBUFFERSTR(std::size_t n, int timeout_ms);
-  void SENDBYTE(uint8_t c);
-  void SENDSTRING(const std::string& s);
+  // False when the characters did not all go out; last_error() and the device's
+  // last_error_text() say why.
+  bool SENDBYTE(uint8_t c);
+  bool SENDSTRING(const std::string& s);
   // Empties the receive store and the OS queues.
   void purge();
   void SETRTSF(bool on);

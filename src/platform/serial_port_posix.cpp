@@ -7,19 +7,16 @@
 #include <sys/sysmacros.h>
 #endif
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 
 #include "core/numbers.h"
 
-#include "platform/console.h"
 #include "platform/os_error.h"
 #include "platform/serial_port.h"
 #include "platform/serial_rate_posix.h"
@@ -27,48 +24,16 @@
 namespace platform {
 namespace {
 
-int64_t now_ms() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-int remaining_ms(int64_t deadline) {
-  const int64_t left = deadline - now_ms();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// The longest one poll may block: an interrupt the front end allows is seen
-// between slices.
-int slice_of(int left) { return left < console::WAIT_SLICE_MS ? left : console::WAIT_SLICE_MS; }
-
-// Sleeps in the kernel for ms milliseconds, resuming after signals.
-void pause_ms(int ms) {
-  const int64_t deadline = now_ms() + ms;
-  for (int left = ms; left > 0 && !console::wait_cancelled(); left = remaining_ms(deadline)) {
-    poll(nullptr, 0, slice_of(left));
-  }
-}
-
-// "COMn", any letter case, n a decimal number from 1: the device the port stands for.
-// ZR90_COMn names it explicitly (a USB adapter, a pseudo-terminal); otherwise the
-// n-th built-in UART. A path is the device itself.
-bool device_path(const std::string& name, std::string& path) {
-  // A front end may name the device itself.
-  if (!name.empty() && name.front() == '/') {
-    path = name;
+// The device of a port: the path given, or the n-th built-in UART for "COMn" (any
+// letter case, n a decimal number from 1).
+bool device_path(const std::string& name, const std::string& device, std::string& path) {
+  if (!device.empty()) {
+    path = device;
     return true;
   }
   const std::optional<core::ComPort> port = core::parse_comport(name);
   if (!port || !port->plain) return false;
-  const int32_t number = port->number;
-  const std::string variable = "ZR90_COM" + std::to_string(number);
-  const char* chosen = std::getenv(variable.c_str());
-  if (chosen != nullptr && *chosen != '\0') {
-    path = chosen;
-  } else {
-    path = "/dev/ttyS" + std::to_string(number - 1);
-  }
+  path = "/dev/ttyS" + std::to_string(port->number - 1);
   return true;
 }
 
@@ -86,56 +51,24 @@ bool is_pseudo_terminal(int fd) {
 // it would destroy them, so there only the input is discarded.
 int purge_queues(int fd) { return is_pseudo_terminal(fd) ? TCIFLUSH : TCIOFLUSH; }
 
-// A port may be a terminal someone goes on using (ZR90_COM1=/dev/tty): its settings
-// go back as they were when it is closed, and at exit, which the front ends reach
-// without unwinding (the link is never destroyed then).
-struct SavedSettings {
-  int fd = -1;
-  termios settings{};
-};
-constexpr std::size_t MAX_SAVED = 16;
-SavedSettings saved_settings[MAX_SAVED];
-
-void give_back(SavedSettings& saved) {
-  if (saved.fd < 0) return;
-  tcsetattr(saved.fd, TCSANOW, &saved.settings);
-  saved.fd = -1;
-}
-
-void give_all_back() {
-  for (SavedSettings& saved : saved_settings) give_back(saved);
-}
-
-void remember_settings(int fd, const termios& settings) {
-  static const bool registered = std::atexit(give_all_back) == 0;
-  if (!registered) return;
-  for (SavedSettings& saved : saved_settings) {
-    if (saved.fd >= 0) continue;
-    saved = {fd, settings};
-    return;
-  }
-}
-
-void give_back_settings(int fd) {
-  for (SavedSettings& saved : saved_settings) {
-    if (saved.fd == fd) give_back(saved);
-  }
-}
-
 class PosixSerialDevice final : public SerialDevice {
  public:
+  explicit PosixSerialDevice(core::Waits waits) : waits_(waits) {}
+
+  // A port may be a terminal someone goes on using (a port named /dev/tty): it gets
+  // its settings back as they were before the open.
   ~PosixSerialDevice() override {
     if (fd_ < 0) return;
+    tcsetattr(fd_, TCSANOW, &original_);
     // The exclusive flag outlives this descriptor while anyone else (a simulator
     // keeping its pseudo-terminal alive) holds the line: give it back.
     ioctl(fd_, TIOCNXCL);
-    give_back_settings(fd_);
     close(fd_);
   }
 
-  bool open(const std::string& name) override {
+  bool open(const std::string& name, const std::string& device) override {
     std::string path;
-    if (fd_ >= 0 || !device_path(name, path)) {
+    if (fd_ >= 0 || !device_path(name, device, path)) {
       errno_ = fd_ >= 0 ? EBUSY : ENOENT;
       return false;
     }
@@ -143,16 +76,14 @@ class PosixSerialDevice final : public SerialDevice {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fail();
     // TIOCEXCL alone does not stop root; the lock stops every other opener that asks.
-    termios original{};
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || tcgetattr(fd, &original) != 0) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || tcgetattr(fd, &original_) != 0) {
       errno_ = errno;
       close(fd);
       return false;
     }
-    remember_settings(fd, original);
     if (!make_raw(fd)) {
       errno_ = errno;
-      give_back_settings(fd);
+      tcsetattr(fd, TCSANOW, &original_);
       ioctl(fd, TIOCNXCL);
       close(fd);
       return false;
@@ -178,24 +109,24 @@ class PosixSerialDevice final : public SerialDevice {
 
   bool wait_readable(int timeout_ms) override {
     if (fd_ < 0) return false;
-    const int64_t deadline = now_ms() + (timeout_ms > 0 ? timeout_ms : 0);
+    const int64_t deadline = waits_.now_ms() + (timeout_ms > 0 ? timeout_ms : 0);
     for (;;) {
-      if (console::wait_cancelled()) return false;
+      if (waits_.cancelled()) return false;
       pollfd p{fd_, POLLIN, 0};
-      const int left = remaining_ms(deadline);
-      const int ready = poll(&p, 1, slice_of(left));
+      const int left = waits_.remaining_ms(deadline);
+      const int ready = poll(&p, 1, core::wait_slice(left));
       if (ready < 0 && errno == EINTR) continue;
-      if (ready == 0 && left > console::WAIT_SLICE_MS) continue;
+      if (ready == 0 && left > core::WAIT_SLICE_MS) continue;
       if (ready < 0) {
         errno_ = errno;
-        pause_ms(remaining_ms(deadline));
+        waits_.sleep_ms(waits_.remaining_ms(deadline));
         return false;
       }
       if (ready == 0) return false;
       if (bytes_waiting() > 0) return true;
       // A hung-up line (the far end of a pseudo-terminal closed) reports readiness
       // for ever with nothing to read: treat it as the silence it is.
-      pause_ms(remaining_ms(deadline));
+      waits_.sleep_ms(waits_.remaining_ms(deadline));
       return false;
     }
   }
@@ -211,9 +142,12 @@ class PosixSerialDevice final : public SerialDevice {
     }
   }
 
-  bool write_all(const uint8_t* data, std::size_t size, int timeout_ms) override {
-    if (fd_ < 0) return fail(EBADF);
-    const int64_t deadline = now_ms() + timeout_ms;
+  SerialError write_all(const uint8_t* data, std::size_t size, int timeout_ms) override {
+    if (fd_ < 0) {
+      errno_ = EBADF;
+      return SerialError::failed;
+    }
+    const int64_t deadline = waits_.now_ms() + timeout_ms;
     std::size_t sent = 0;
     while (sent < size) {
       const ssize_t done = write(fd_, data + sent, size - sent);
@@ -221,19 +155,22 @@ class PosixSerialDevice final : public SerialDevice {
         sent += static_cast<std::size_t>(done);
         continue;
       }
-      if (done < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return fail();
+      if (done < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        errno_ = errno;
+        return SerialError::failed;
+      }
       pollfd p{fd_, POLLOUT, 0};
-      const int left = console::wait_cancelled() ? 0 : remaining_ms(deadline);
-      const int ready = left > 0 ? poll(&p, 1, slice_of(left)) : 0;
+      const int left = waits_.cancelled() ? 0 : waits_.remaining_ms(deadline);
+      const int ready = left > 0 ? poll(&p, 1, core::wait_slice(left)) : 0;
       if (ready < 0 && errno == EINTR) continue;
-      if (ready == 0 && left > console::WAIT_SLICE_MS) continue;
+      if (ready == 0 && left > core::WAIT_SLICE_MS) continue;
       if (ready <= 0) {
         errno_ = ready == 0 ? ETIMEDOUT : errno;
         tcflush(fd_, TCOFLUSH);  // abandon what the line could not take in time
-        return false;
+        return ready == 0 ? SerialError::timeout : SerialError::failed;
       }
     }
-    return true;
+    return SerialError::none;
   }
 
   void purge() override {
@@ -274,13 +211,18 @@ class PosixSerialDevice final : public SerialDevice {
     return tcsetattr(fd, TCSANOW, &tio) == 0;
   }
 
+  core::Waits waits_;
   int fd_ = -1;
   int errno_ = 0;
   std::string path_;
+  // The terminal settings before the open, given back at the close.
+  termios original_{};
 };
 
 }  // namespace
 
-std::unique_ptr<SerialDevice> make_serial_device() { return std::make_unique<PosixSerialDevice>(); }
+std::unique_ptr<SerialDevice> make_serial_device(core::Waits waits) {
+  return std::make_unique<PosixSerialDevice>(waits);
+}
 
 }  // namespace platform

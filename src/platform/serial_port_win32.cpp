@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "core/numbers.h"
-#include "platform/console.h"
 #include "platform/os_error.h"
 #include "platform/serial_port.h"
 
@@ -38,20 +37,18 @@ bool rate_close_enough(DWORD got, int32_t wanted) {
          static_cast<int64_t>(wanted) * RATE_TOLERANCE_PER_MILLE;
 }
 
-// "COMn" in any letter case -> "\\.\COMn", the form that also reaches COM10 and above.
-bool device_path(const std::string& name, std::string& path) {
+// The device given, or for "COMn" in any letter case "\\.\COMn", the form that also
+// reaches COM10 and above.
+bool device_path(const std::string& name, const std::string& device, std::string& path) {
+  if (!device.empty()) {
+    path = device;
+    return true;
+  }
   const std::optional<core::ComPort> port = core::parse_comport(name);
   if (!port || !port->plain) return false;
   const int32_t number = port->number;
   path = "\\\\.\\COM" + std::to_string(number);
   return true;
-}
-
-uint64_t now_ms() { return GetTickCount64(); }
-
-DWORD remaining_ms(uint64_t deadline) {
-  const uint64_t now = now_ms();
-  return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
 
 // One overlapped request slot with its own manual-reset event. It lives as long as
@@ -85,12 +82,13 @@ struct Request {
 
 class Win32SerialDevice final : public SerialDevice {
  public:
+  explicit Win32SerialDevice(core::Waits waits) : waits_(waits) {}
   ~Win32SerialDevice() override { close(); }
 
-  bool open(const std::string& name) override {
+  bool open(const std::string& name, const std::string& device) override {
     close();
     std::string path;
-    if (!device_path(name, path)) {
+    if (!device_path(name, device, path)) {
       error_ = ERROR_FILE_NOT_FOUND;
       return false;
     }
@@ -152,18 +150,17 @@ class Win32SerialDevice final : public SerialDevice {
 
   bool wait_readable(int timeout_ms) override {
     if (!is_open()) return false;
-    const uint64_t deadline = now_ms() + static_cast<uint64_t>(timeout_ms > 0 ? timeout_ms : 0);
+    const int64_t deadline = waits_.now_ms() + (timeout_ms > 0 ? timeout_ms : 0);
     // The mask goes on before the queue is checked, so a character arriving in
     // between is remembered by the driver and ends the wait at once.
     if (!SetCommMask(handle_, EV_RXCHAR)) return fail();
     bool ready = bytes_waiting() > 0;
-    // In slices, so that an interrupt the front end allows ends the wait at once; a
-    // wait that runs out its slice stays pending and is taken up again.
-    while (!ready && !console::wait_cancelled()) {
-      const DWORD left = remaining_ms(deadline);
+    // In slices, so that a cancelled wait ends at once; a wait that runs out its
+    // slice stays pending and is taken up again.
+    while (!ready && !waits_.cancelled()) {
+      const int left = waits_.remaining_ms(deadline);
       if (left == 0) break;
-      const DWORD slice = left < static_cast<DWORD>(console::WAIT_SLICE_MS) ? left : console::WAIT_SLICE_MS;
-      if (!wait_for_event(slice) && !wait_->in_flight) break;
+      if (!wait_for_event(static_cast<DWORD>(core::wait_slice(left))) && !wait_->in_flight) break;
       ready = bytes_waiting() > 0;
     }
     stop_event_wait();
@@ -189,34 +186,40 @@ class Win32SerialDevice final : public SerialDevice {
     return got;
   }
 
-  bool write_all(const uint8_t* data, std::size_t size, int timeout_ms) override {
-    if (!is_open()) return false;
-    if (size == 0) return true;
+  SerialError write_all(const uint8_t* data, std::size_t size, int timeout_ms) override {
+    if (!is_open()) {
+      error_ = ERROR_INVALID_HANDLE;
+      return SerialError::failed;
+    }
+    if (size == 0) return SerialError::none;
     write_->prepare();
     DWORD sent = 0;
     if (!WriteFile(handle_, data, static_cast<DWORD>(size), &sent, &write_->ov)) {
-      if (GetLastError() != ERROR_IO_PENDING) return fail();
+      if (GetLastError() != ERROR_IO_PENDING) {
+        fail();
+        return SerialError::failed;
+      }
       write_->in_flight = true;
       DWORD cause = 0;
-      const DWORD limit = timeout_ms > 0 ? static_cast<DWORD>(timeout_ms) : 0;
-      if (settle(*write_, limit, sent, cause) != Outcome::back) {
-        // The line is stuck (flow control, a dead adapter): abandon the rest.
+      if (!settle_write(timeout_ms, sent, cause)) {
+        // The line is stuck (flow control, a dead adapter) or the wait was
+        // cancelled: abandon the rest.
         PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
         abandon(write_, sent);
         error_ = WAIT_TIMEOUT;
-        return false;
+        return SerialError::timeout;
       }
       if (cause != 0) {
         error_ = cause;
-        return false;
+        return SerialError::failed;
       }
     }
     if (sent != size) {
       error_ = ERROR_WRITE_FAULT;
-      return false;
+      return SerialError::failed;
     }
     error_ = 0;
-    return true;
+    return SerialError::none;
   }
 
   void purge() override {
@@ -324,12 +327,23 @@ class Win32SerialDevice final : public SerialDevice {
 
   enum class Outcome { back, late, stuck };
 
+  // Waits for the pending write in slices that look at the token; false when it did
+  // not come back within timeout_ms or the wait was cancelled.
+  bool settle_write(int timeout_ms, DWORD& sent, DWORD& cause) {
+    const int64_t deadline = waits_.now_ms() + (timeout_ms > 0 ? timeout_ms : 0);
+    for (;;) {
+      const int left = waits_.remaining_ms(deadline);
+      const Outcome outcome = settle(*write_, static_cast<DWORD>(core::wait_slice(left)), sent, cause);
+      if (outcome == Outcome::back) return true;
+      if (outcome == Outcome::stuck || left <= core::WAIT_SLICE_MS || waits_.cancelled()) return false;
+    }
+  }
+
   // Waits up to limit_ms for a pending request to come back: back (with the bytes it
   // moved and its failure code, 0 for success), late (still pending at the limit),
   // or stuck (its event went up but its result never did).
   Outcome settle(Request& request, DWORD limit_ms, DWORD& moved, DWORD& cause) {
-    const uint64_t deadline = now_ms() + limit_ms;
-    if (WaitForSingleObject(request.ov.hEvent, remaining_ms(deadline)) != WAIT_OBJECT_0) return Outcome::late;
+    if (WaitForSingleObject(request.ov.hEvent, limit_ms) != WAIT_OBJECT_0) return Outcome::late;
     // The result can trail the event by a moment; under an emulator it sometimes
     // never comes, and the request is then lost to this device.
     for (int waited = 0;; ++waited) {
@@ -386,6 +400,7 @@ class Win32SerialDevice final : public SerialDevice {
     lost_.clear();
   }
 
+  core::Waits waits_;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   std::unique_ptr<Request> wait_;
   std::unique_ptr<Request> read_;
@@ -397,6 +412,8 @@ class Win32SerialDevice final : public SerialDevice {
 
 }  // namespace
 
-std::unique_ptr<SerialDevice> make_serial_device() { return std::make_unique<Win32SerialDevice>(); }
+std::unique_ptr<SerialDevice> make_serial_device(core::Waits waits) {
+  return std::make_unique<Win32SerialDevice>(waits);
+}
 
 }  // namespace platform

@@ -2,7 +2,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,7 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/console.h"
 #include "platform/os_error.h"
 #include "platform/udp_socket.h"
 
@@ -22,14 +20,9 @@ constexpr std::size_t MAX_DATAGRAM = 64 * 1024;
 // this many datagrams were thrown away, whatever is still coming.
 constexpr int MAX_DISCARDED = 1024;
 
-int64_t now_ms() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 class PosixUdpSocket final : public UdpSocket {
  public:
+  explicit PosixUdpSocket(core::Waits waits) : waits_(waits) {}
   ~PosixUdpSocket() override {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -51,12 +44,13 @@ class PosixUdpSocket final : public UdpSocket {
     return true;
   }
 
-  void send(const std::string& bytes) override {
+  bool send(const std::string& bytes) override {
     ssize_t sent;
     do {
       sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     error_ = sent < 0 ? errno : 0;
+    return sent >= 0;
   }
 
   void discard_pending() override {
@@ -93,6 +87,7 @@ class PosixUdpSocket final : public UdpSocket {
 
   std::string last_error_text() const override {
     if (error_ == TIMED_OUT) return "Connection timed out";
+    if (error_ == CANCELLED) return "Interrupted";
     if (error_ == 0) return "Success";
     return os_error_text(error_);
   }
@@ -105,20 +100,18 @@ class PosixUdpSocket final : public UdpSocket {
 
   // Waits in the OS until a datagram (or an error such as a refused port) is
   // pending; a signal only shortens the wait by the time already spent. The wait
-  // goes in slices, so that an interrupt the front end allows ends it at once.
+  // goes in slices, so that a cancelled wait ends at once.
   bool wait_readable(int timeout_ms) {
-    const int64_t deadline = now_ms() + timeout_ms;
+    const int64_t deadline = waits_.now_ms() + timeout_ms;
     pollfd pfd{fd_, POLLIN, 0};
     for (;;) {
-      if (console::wait_cancelled()) {
-        error_ = EINTR;
+      if (waits_.cancelled()) {
+        error_ = CANCELLED;
         return false;
       }
-      const int64_t left = deadline - now_ms();
-      const int64_t slice = left < console::WAIT_SLICE_MS ? left : console::WAIT_SLICE_MS;
-      const int ready = ::poll(&pfd, 1, slice > 0 ? static_cast<int>(slice) : 0);
+      const int ready = ::poll(&pfd, 1, core::wait_slice(waits_.remaining_ms(deadline)));
       if (ready > 0) return true;
-      if (ready == 0 && now_ms() >= deadline) {
+      if (ready == 0 && waits_.now_ms() >= deadline) {
         error_ = TIMED_OUT;
         return false;
       }
@@ -126,6 +119,7 @@ class PosixUdpSocket final : public UdpSocket {
     }
   }
 
+  core::Waits waits_;
   int fd_ = -1;
   int error_ = 0;
   std::vector<char> buffer_;
@@ -133,6 +127,6 @@ class PosixUdpSocket final : public UdpSocket {
 
 }  // namespace
 
-std::unique_ptr<UdpSocket> make_udp_socket() { return std::make_unique<PosixUdpSocket>(); }
+std::unique_ptr<UdpSocket> make_udp_socket(core::Waits waits) { return std::make_unique<PosixUdpSocket>(waits); }
 
 }  // namespace platform

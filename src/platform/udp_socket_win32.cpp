@@ -1,5 +1,5 @@
 // The UDP socket on Windows: Winsock, a connected datagram socket, receives bounded
-// by the socket's receive time-out.
+// by the socket's receive time-out, one slice at a time.
 #include "platform/win32.h"
 
 #include <cstdint>
@@ -28,6 +28,7 @@ bool winsock_started() {
 
 class WinsockUdpSocket final : public UdpSocket {
  public:
+  explicit WinsockUdpSocket(core::Waits waits) : waits_(waits) {}
   ~WinsockUdpSocket() override {
     if (socket_ != INVALID_SOCKET) closesocket(socket_);
   }
@@ -54,12 +55,10 @@ class WinsockUdpSocket final : public UdpSocket {
     return true;
   }
 
-  void send(const std::string& bytes) override {
-    if (::send(socket_, bytes.data(), static_cast<int>(bytes.size()), 0) == SOCKET_ERROR) {
-      fail();
-      return;
-    }
+  bool send(const std::string& bytes) override {
+    if (::send(socket_, bytes.data(), static_cast<int>(bytes.size()), 0) == SOCKET_ERROR) return fail();
     error_ = 0;
+    return true;
   }
 
   // select() with a zero wait only looks: it never blocks.
@@ -81,18 +80,29 @@ class WinsockUdpSocket final : public UdpSocket {
       error_ = WSAENOTSOCK;
       return {};
     }
-    if (!set_receive_limit(timeout_ms)) return {};
     std::vector<char> buffer(MAX_DATAGRAM);
-    // An unreachable port comes back here (WSAECONNRESET on Windows): it is this
-    // receive's failure, not something to wait past.
-    const int got = ::recv(socket_, buffer.data(), static_cast<int>(buffer.size()), 0);
-    if (got == SOCKET_ERROR) {
+    const int64_t deadline = waits_.now_ms() + (timeout_ms > 0 ? timeout_ms : 0);
+    // In slices, so that a cancelled wait ends at once.
+    for (;;) {
+      if (waits_.cancelled()) {
+        error_ = CANCELLED;
+        return {};
+      }
+      if (!set_receive_limit(core::wait_slice(waits_.remaining_ms(deadline)))) return {};
+      // An unreachable port comes back here (WSAECONNRESET on Windows): it is this
+      // receive's failure, not something to wait past.
+      const int got = ::recv(socket_, buffer.data(), static_cast<int>(buffer.size()), 0);
+      if (got != SOCKET_ERROR) {
+        error_ = 0;
+        return std::string(buffer.data(), static_cast<std::size_t>(got));
+      }
       fail();
-      if (error_ == WSAETIMEDOUT) error_ = TIMED_OUT;
-      return {};
+      if (error_ != WSAETIMEDOUT) return {};
+      if (waits_.now_ms() >= deadline) {
+        error_ = TIMED_OUT;
+        return {};
+      }
     }
-    error_ = 0;
-    return std::string(buffer.data(), static_cast<std::size_t>(got));
   }
 
   int last_error() const override { return error_; }
@@ -101,6 +111,7 @@ class WinsockUdpSocket final : public UdpSocket {
     // The system's own text for a time-out is missing or worded differently from
     // one Windows to the next; this one is the program's.
     if (error_ == TIMED_OUT || error_ == WSAETIMEDOUT) return "Connection timed out";
+    if (error_ == CANCELLED) return "Interrupted";
     if (error_ == 0) return "Success";
     return os_error_text(error_);
   }
@@ -126,6 +137,7 @@ class WinsockUdpSocket final : public UdpSocket {
     return true;
   }
 
+  core::Waits waits_;
   SOCKET socket_ = INVALID_SOCKET;
   DWORD receive_limit_ = 0;
   int error_ = 0;
@@ -133,6 +145,6 @@ class WinsockUdpSocket final : public UdpSocket {
 
 }  // namespace
 
-std::unique_ptr<UdpSocket> make_udp_socket() { return std::make_unique<WinsockUdpSocket>(); }
+std::unique_ptr<UdpSocket> make_udp_socket(core::Waits waits) { return std::make_unique<WinsockUdpSocket>(waits); }
 
 }  // namespace platform

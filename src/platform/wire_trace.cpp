@@ -59,7 +59,7 @@ class TracedSerialDevice final : public SerialDevice {
  public:
   TracedSerialDevice(std::unique_ptr<SerialDevice> inner, WireTrace& trace) : inner_(std::move(inner)), trace_(trace) {}
 
-  bool open(const std::string& name) override { return inner_->open(name); }
+  bool open(const std::string& name, const std::string& device) override { return inner_->open(name, device); }
   bool configure(int32_t rate) override { return inner_->configure(rate); }
   std::size_t bytes_waiting() override { return inner_->bytes_waiting(); }
   bool wait_readable(int timeout_ms) override { return inner_->wait_readable(timeout_ms); }
@@ -68,7 +68,7 @@ class TracedSerialDevice final : public SerialDevice {
     trace_.received(buffer, got);
     return got;
   }
-  bool write_all(const uint8_t* data, std::size_t size, int timeout_ms) override {
+  SerialError write_all(const uint8_t* data, std::size_t size, int timeout_ms) override {
     trace_.sent(data, size);
     return inner_->write_all(data, size, timeout_ms);
   }
@@ -88,9 +88,9 @@ class TracedUdpSocket final : public UdpSocket {
 
   bool connect(const std::string& address, const std::string& port) override { return inner_->connect(address, port); }
   void discard_pending() override { inner_->discard_pending(); }
-  void send(const std::string& bytes) override {
+  bool send(const std::string& bytes) override {
     trace_.sent(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    inner_->send(bytes);
+    return inner_->send(bytes);
   }
   std::string receive_packet(int timeout_ms) override {
     std::string bytes = inner_->receive_packet(timeout_ms);

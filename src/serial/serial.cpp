@@ -1,6 +1,5 @@
 #include "serial/serial.h"
 
-#include <chrono>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -9,7 +8,6 @@
 
 #include "core/text.h"
 #include "dictionary/dictionary.h"
-#include "platform/console.h"
 
 namespace serial {
 
@@ -17,9 +15,9 @@ namespace {
 
 // A line that never stops talking must not hold the link for ever: discarding
 // gives up after this long and the caller's synchronisation then fails.
-constexpr auto TOSS_LIMIT = std::chrono::milliseconds(2000);
+constexpr int64_t TOSS_LIMIT_MS = 2000;
 // What discarding costs per character: a pause before and after each one.
-constexpr auto TOSS_PACE = std::chrono::milliseconds(2);
+constexpr int64_t TOSS_PACE_MS = 2;
 
 // Halves go to the even neighbour: 2500000 / 64 is 39062.
 std::optional<int32_t> line_rate(int32_t baudrate, double multiplier) {
@@ -41,12 +39,20 @@ core::Failure char_timeout() {
   return core::fail(core::FailureKind::timeout, dict::error_text(dict::CHARTIMEOUTERR), core::FailureForm::alone);
 }
 
-SerialLine::SerialLine(DeviceFactory factory)
-    : factory_(factory ? std::move(factory) : DeviceFactory(platform::make_serial_device)) {}
+SerialLine::SerialLine(core::Waits waits, DeviceFactory factory)
+    : waits_(waits), factory_(factory ? std::move(factory) : DeviceFactory(platform::make_serial_device)) {}
 
-core::Status SerialLine::open(const std::string& port_name, int32_t baudrate, double multiplier) {
-  port_ = std::make_unique<platform::SerialPort>(factory_());
-  const bool connected = port_->CONNECT(port_name);
+std::string SerialLine::where() const {
+  const std::string path = port_ ? port_->device().path() : std::string();
+  return port_name_ + (path.empty() ? "" : " (" + path + ")") + ": ";
+}
+
+core::Status SerialLine::open(const std::string& port_name, int32_t baudrate, double multiplier,
+                              const std::string& device) {
+  port_name_ = port_name;
+  unsent_ = false;
+  port_ = std::make_unique<platform::SerialPort>(factory_(waits_));
+  const bool connected = port_->CONNECT(port_name, device);
   const std::optional<int32_t> rate = line_rate(baudrate, multiplier);
   const bool configured = connected && rate && port_->CONFIG(*rate);
   // Whatever the drive sent before the open is no answer to anything asked here,
@@ -55,8 +61,7 @@ core::Status SerialLine::open(const std::string& port_name, int32_t baudrate, do
   if (configured) return {};
 
   core::Failure failure = core::fail(core::FailureKind::open, core::shortstring(port_name + " open failed"));
-  const std::string path = port_->device().path();
-  failure.detail = port_name + (path.empty() ? "" : " (" + path + ")") + ": ";
+  failure.detail = where();
   if (connected && !rate) {
     std::ostringstream reason;
     reason << "no line rate is " << baudrate << " bit/s divided by " << multiplier;
@@ -69,7 +74,7 @@ core::Status SerialLine::open(const std::string& port_name, int32_t baudrate, do
 
 bool SerialLine::receive_char(uint8_t& c) {
   c = 0;
-  if (!port_) return false;
+  if (!port_ || unsent_) return false;
   c = port_->RECVBYTE(char_timeout_ms_);
   return port_->last_error() == platform::SerialError::none;
 }
@@ -77,42 +82,45 @@ bool SerialLine::receive_char(uint8_t& c) {
 bool SerialLine::receive_string(std::size_t n, std::string& s) {
   s.clear();
   if (n == 0) return true;
-  if (!port_) return false;
+  if (!port_ || unsent_) return false;
   s = port_->RECVBUFFERSTR(n, char_timeout_ms_);
   if (port_->last_error() == platform::SerialError::none) return true;
   s.clear();
   return false;
 }
 
-void SerialLine::send_char(uint8_t c) {
-  if (port_) port_->SENDBYTE(c);
-}
+core::Status SerialLine::send_char(uint8_t c) { return send_string(std::string(1, static_cast<char>(c))); }
 
-void SerialLine::send_string(const std::string& s) {
-  if (port_) port_->SENDSTRING(s);
+core::Status SerialLine::send_string(const std::string& s) {
+  unsent_ = !port_ || !port_->SENDSTRING(s);
+  if (!unsent_) return {};
+  const bool late = port_ && port_->last_error() == platform::SerialError::timeout;
+  core::Failure failure = core::fail(late ? core::FailureKind::timeout : core::FailureKind::open,
+                                     core::shortstring(port_name_ + " write failed"));
+  failure.detail = where() + (port_ ? port_->device().last_error_text() : "not open");
+  return failure;
 }
 
 bool SerialLine::toss_chars() {
   if (!port_) return true;
-  const auto start = std::chrono::steady_clock::now();
-  const auto give_up = start + TOSS_LIMIT;
+  const int64_t start = waits_.now_ms();
+  const int64_t give_up = start + TOSS_LIMIT_MS;
   std::size_t tossed = 0;
   for (;;) {
-    if (platform::console::wait_cancelled()) return false;
-    platform::console::sleep_ms(1);
+    if (!waits_.sleep_ms(1)) return false;
     // Everything pending goes in one round: all of it is already here, so taking it
     // waits for nothing.
     const std::size_t pending = port_->pending();
     if (pending > 0) port_->RECVBUFFERSTR(pending, char_timeout_ms_);
     tossed += pending;
-    platform::console::sleep_ms(1);
+    if (!waits_.sleep_ms(1)) return false;
     const bool quiet = port_->pending() == 0;
-    const auto now = std::chrono::steady_clock::now();
+    const int64_t now = waits_.now_ms();
     // Discarding one character per round would keep the line watched for about
-    // TOSS_PACE per character; a backlog taken at once must not stop the watch
+    // TOSS_PACE_MS per character; a backlog taken at once must not stop the watch
     // sooner, or the rest of an answer still on its way (a slow rate, a UART that
     // delivers in batches) would be taken for the next reply.
-    if (quiet && now - start >= TOSS_PACE * static_cast<int64_t>(tossed)) return true;
+    if (quiet && now - start >= TOSS_PACE_MS * static_cast<int64_t>(tossed)) return true;
     if (now >= give_up) return quiet;
   }
 }

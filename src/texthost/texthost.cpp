@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "core/text.h"
-#include "platform/console.h"
 
 namespace texthost {
 
@@ -28,19 +27,21 @@ TextHost::TextHost(serial::SerialLine& line) : line_(line) {}
 
 // What is left of a failed exchange (a late reply, the rest of one cut short) would
 // be read as the answer to the next command; after a good exchange nothing is
-// thrown away, so the line costs no time. False when the line will not fall quiet:
-// the command is then not sent at all.
-bool TextHost::send_command(std::string frame) {
-  if (spoiled_ && !line_.toss_chars()) return false;
+// thrown away, so the line costs no time. A failure when the line will not fall
+// quiet (the command is then not sent at all) or would not take the command.
+core::Status TextHost::send_command(std::string frame) {
+  if (spoiled_ && !line_.toss_chars()) return serial::missed_answer(0);
   spoiled_ = false;
   frame.push_back(static_cast<char>(CR));
-  line_.send_string(frame);
-  return true;
+  return line_.send_string(frame);
 }
 
-core::Failure TextHost::failed_exchange(uint64_t value) {
+// The exchange goes on as if unanswered; a command that did not go out says why.
+core::Failure TextHost::failed_exchange(uint64_t value, const core::Status& sent) {
   spoiled_ = true;
-  return serial::missed_answer(value);
+  core::Failure failure = serial::missed_answer(value);
+  if (!sent) failure.detail = sent.error().detail;
+  return failure;
 }
 
 // The character that closes every answer carries nothing but its arrival.
@@ -54,7 +55,7 @@ bool TextHost::receive_terminator() {
 // terminator is still waited for, so that a late reply has arrived whole by the
 // time it is discarded before the next command.
 core::Result<uint16_t> TextHost::exchange_word(std::string frame) {
-  if (!send_command(std::move(frame))) return failed_exchange(0);
+  if (core::Status sent = send_command(std::move(frame)); !sent) return failed_exchange(0, sent);
   std::string reply;
   const bool whole = line_.receive_string(WORD_DIGITS, reply);
   const bool closed = receive_terminator();
@@ -65,7 +66,7 @@ core::Result<uint16_t> TextHost::exchange_word(std::string frame) {
 }
 
 core::Status TextHost::exchange_write(std::string frame) {
-  if (!send_command(std::move(frame))) return failed_exchange(0);
+  if (core::Status sent = send_command(std::move(frame)); !sent) return failed_exchange(0, sent);
   if (!receive_terminator()) return failed_exchange(0);
   return {};
 }
@@ -98,11 +99,9 @@ core::Status TextHost::write_eeprom_word(uint16_t address, uint16_t value) {
 // an answer came (its first character in `first`) and the line then fell quiet. A
 // line that never does is no drive answering, whatever it sends.
 bool TextHost::poke(uint8_t& first) {
-  line_.send_char('x');
-  line_.send_char(CR);
+  if (!line_.send_char('x') || !line_.send_char(CR)) return false;
   if (!line_.receive_char(first)) return false;
-  platform::console::sleep_ms(SYNC_ANSWER_MS);
-  return line_.toss_chars();
+  return line_.waits().sleep_ms(SYNC_ANSWER_MS) && line_.toss_chars();
 }
 
 bool TextHost::sync() {

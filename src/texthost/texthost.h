@@ -31,15 +31,16 @@ class TextHost {
   bool sync();
   std::string inquire_id();
   // A word whose four digits and terminator did not all come in time is a
-  // missed_answer failure that carries the value as read.
+  // missed_answer failure that carries the value as read; so is, at once, a command
+  // the line would not send, with the system's reason in the detail.
   core::Result<uint16_t> read_word(uint16_t address);
   core::Result<uint16_t> read_eeprom_word(uint16_t address);
   core::Status write_word(uint16_t address, uint16_t value);
   core::Status write_eeprom_word(uint16_t address, uint16_t value);
 
  private:
-  bool send_command(std::string frame);
-  core::Failure failed_exchange(uint64_t value);
+  core::Status send_command(std::string frame);
+  core::Failure failed_exchange(uint64_t value, const core::Status& sent = {});
   bool receive_terminator();
   core::Result<uint16_t> exchange_word(std::string frame);
   core::Status exchange_write(std::string frame);

@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "core/bytes.h"
-#include "platform/console.h"
 
 namespace zal {
 
@@ -74,6 +73,17 @@ std::optional<core::Failure> lost_reply(Width width, bool strict) {
   }
 }
 
+// A command that never went out gets no answer: the failure is what follows from the
+// missing answer, and it tells why the command did not go out. Where no answer was
+// awaited (a write without CRC bytes), the send's own failure is the access's.
+template <class T>
+core::Result<T> because(const core::Status& sent, core::Result<T> result) {
+  if (sent) return result;
+  if (result) return sent.error();
+  result.error().detail = sent.error().detail;
+  return result;
+}
+
 }  // namespace
 
 const std::array<uint8_t, 256> CRC8TABLE = CRC8_TABLE_VALUES;
@@ -103,9 +113,9 @@ std::string write_frame(uint8_t size, uint16_t address, uint64_t value) {
 
 ZalLink::ZalLink(serial::SerialLine& line) : line_(line) {}
 
-void ZalLink::send_frame(std::string frame) {
+core::Status ZalLink::send_frame(std::string frame) {
   if (crc_enabled_) frame.push_back(static_cast<char>(crc8(frame)));
-  line_.send_string(frame);
+  return line_.send_string(frame);
 }
 
 // In CRC mode every answer ends with the CRC of its body, and that character is
@@ -139,8 +149,12 @@ core::Status ZalLink::receive_ack() {
 }
 
 core::Result<uint64_t> ZalLink::read(Width width, uint16_t address) {
+  const core::Status sent = send_frame(read_frame(size_of(width), address));
+  return because(sent, read_reply(width));
+}
+
+core::Result<uint64_t> ZalLink::read_reply(Width width) {
   const uint8_t size = size_of(width);
-  send_frame(read_frame(size, address));
   std::string body;
   bool answered = line_.receive_string(size, body);
   if (!answered) {
@@ -153,15 +167,15 @@ core::Result<uint64_t> ZalLink::read(Width width, uint16_t address) {
 }
 
 core::Status ZalLink::write(Width width, uint16_t address, uint64_t value) {
-  send_frame(write_frame(size_of(width), address, value));
-  return receive_ack();
+  const core::Status sent = send_frame(write_frame(size_of(width), address, value));
+  return because(sent, receive_ack());
 }
 
 core::Result<uint8_t> ZalLink::local_read(uint8_t reg) {
-  send_frame(std::string(1, static_cast<char>(reg)));
+  const core::Status sent = send_frame(std::string(1, static_cast<char>(reg)));
   std::string body;
   const bool answered = line_.receive_string(1, body);
-  core::Result<uint64_t> value = finish_read(body, 1, answered);
+  core::Result<uint64_t> value = because(sent, finish_read(body, 1, answered));
   if (!value) return value.error();
   return static_cast<uint8_t>(*value);
 }
@@ -170,8 +184,8 @@ core::Status ZalLink::local_write(uint8_t reg, uint8_t value) {
   std::string frame;
   frame.push_back(static_cast<char>(reg | ZALWRITE_BYTE));
   frame.push_back(static_cast<char>(value));
-  send_frame(frame);
-  return receive_ack();
+  const core::Status sent = send_frame(frame);
+  return because(sent, receive_ack());
 }
 
 // True when the drive answers the cookie; a drive that did not answer in time or
@@ -266,7 +280,7 @@ core::Result<std::string> ZalLink::sync() {
   strict_ = false;
   crc_enabled_ = false;
   bool quiet = line_.toss_chars();
-  platform::console::sleep_ms(SYNC_SETTLE_MS);
+  quiet = line_.waits().sleep_ms(SYNC_SETTLE_MS) && quiet;
   quiet = line_.toss_chars() && quiet;
 
   const int saved_timeout_ms = line_.char_timeout_ms();

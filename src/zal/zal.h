@@ -135,7 +135,9 @@ class ZalLink {
   // Values are the raw bits of their width. A byte or local register whose reply
   // did not come is a missed_answer (the access went on); a word, long or double
   // whose reply did not come is abandoned, each with its own text. In CRC mode a
-  // wrong or missing CRC byte abandons any access.
+  // wrong or missing CRC byte abandons any access. A command the line would not send
+  // fails the same way at once, with the system's reason in the failure's detail; a
+  // write that awaits no answer fails with the line's own failure.
   core::Result<uint64_t> read(core::Width width, uint16_t address);
   core::Status write(core::Width width, uint16_t address, uint64_t value);
   core::Result<uint8_t> local_read(uint8_t reg);
@@ -152,7 +154,8 @@ class ZalLink {
   core::Status write_eeprom_batch(std::span<const core::EepromWrite> writes);
 
  private:
-  void send_frame(std::string frame);
+  core::Status send_frame(std::string frame);
+  core::Result<uint64_t> read_reply(core::Width width);
   core::Status receive_crc(const std::string& body, bool& answered);
   core::Result<uint64_t> finish_read(const std::string& body, uint8_t size, bool answered);
   core::Status receive_ack();

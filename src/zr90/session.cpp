@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/text.h"
+#include "platform/clock.h"
 #include "zr90/axes.h"
 
 namespace zr90 {
@@ -85,7 +86,8 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
     devices.trace = session->trace_.get();
   }
   const drivelink::StartRequest start{card::StartMode::setup, mask_of(session->axes_), true};
-  core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(*settings, session->reporter_, start, devices);
+  const drivelink::Context context(session->reporter_, platform::system_clock());
+  core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(*settings, context, start, devices);
   if (!link) {
     const core::Failure& failure = link.error();
     std::string text = describe(failure);

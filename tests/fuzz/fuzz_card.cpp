@@ -11,6 +11,7 @@
 
 #include "card/card.h"
 #include "core/reporter.h"
+#include "instant_line.h"
 #include "platform/udp_socket.h"
 
 namespace {
@@ -35,7 +36,7 @@ class ScriptedSocket final : public platform::UdpSocket {
   explicit ScriptedSocket(std::deque<std::string>& replies) : replies_(replies) {}
   bool connect(const std::string&, const std::string&) override { return true; }
   void discard_pending() override {}
-  void send(const std::string&) override {}
+  bool send(const std::string&) override { return true; }
   std::string receive_packet(int) override {
     if (replies_.empty()) {
       error_ = TIMED_OUT;
@@ -72,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   core::SilentReporter quiet;
   const card::CardStart start{card::StartMode::setup, 0x05, 115200};
-  core::Result<card::OpenedCard> opened = card::open_card(*bus, start, quiet);
+  // The module's pauses and polls wait by an instant clock: no input costs real time.
+  core::Result<card::OpenedCard> opened = card::open_card(*bus, start, fuzzing::instant_waits(), quiet);
   if (opened) {
     (void)opened->backend->read(0, {core::Memory::ram, core::Width::word, 0x10});
     (void)opened->backend->write(2, {core::Memory::eeprom, core::Width::long_word, 0x0A}, 70000);

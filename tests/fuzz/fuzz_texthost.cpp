@@ -35,7 +35,8 @@ long digits_value(const std::string& answer) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   fuzzing::Script script;
-  serial::SerialLine line([&script] { return std::make_unique<fuzzing::InstantDevice>(script); });
+  serial::SerialLine line(fuzzing::instant_waits(),
+                          [&script](core::Waits) { return std::make_unique<fuzzing::InstantDevice>(script); });
   if (!line.open("COM1", 115200, 1)) std::abort();
   texthost::TextHost host(line);
   // Short answers keep the discarding after a failure (a pause per character) quick.

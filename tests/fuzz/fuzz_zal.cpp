@@ -34,7 +34,10 @@ uint8_t crc_oracle(const std::string& bytes) {
 // settle, far too long to do per input. Each input leaves the line empty.
 struct Drive {
   explicit Drive(bool crc)
-      : line([this] { return std::make_unique<fuzzing::InstantDevice>(script, fuzzing::CommandEnd::each_write); }),
+      : line(fuzzing::instant_waits(),
+             [this](core::Waits) {
+               return std::make_unique<fuzzing::InstantDevice>(script, fuzzing::CommandEnd::each_write);
+             }),
         zal(line) {
     if (!line.open("COM1", 115200, 1)) std::abort();
     const std::string cookie(1, static_cast<char>(zal::ZALCOOKIECODE_BYTE));

@@ -10,9 +10,30 @@
 #include <memory>
 #include <string>
 
+#include "core/clock.h"
 #include "platform/serial_port.h"
 
 namespace fuzzing {
+
+// Time that passes only when a wait asks it to: no input costs real waiting.
+class InstantClock final : public core::Clock {
+ public:
+  int64_t now_ms() const override { return now_; }
+  bool sleep_ms(int ms, const core::CancelToken& cancel) override {
+    if (cancel.cancelled()) return false;
+    if (ms > 0) now_ += ms;
+    return true;
+  }
+
+ private:
+  int64_t now_ = 0;
+};
+
+// The waits of a fuzzed line: the instant clock, never cancelled.
+inline core::Waits instant_waits() {
+  static InstantClock clock;
+  return {clock, core::CancelToken::never()};
+}
 
 struct Script {
   std::deque<std::string> answers;
@@ -25,7 +46,7 @@ class InstantDevice final : public platform::SerialDevice {
  public:
   explicit InstantDevice(Script& script, CommandEnd end = CommandEnd::carriage_return)
       : script_(script), end_(end) {}
-  bool open(const std::string&) override { return true; }
+  bool open(const std::string&, const std::string&) override { return true; }
   bool configure(int32_t) override { return true; }
   std::size_t bytes_waiting() override { return script_.pending.size(); }
   bool wait_readable(int) override { return !script_.pending.empty(); }
@@ -35,15 +56,15 @@ class InstantDevice final : public platform::SerialDevice {
     script_.pending.erase(0, n);
     return n;
   }
-  bool write_all(const uint8_t* data, std::size_t size, int) override {
+  platform::SerialError write_all(const uint8_t* data, std::size_t size, int) override {
     if (end_ == CommandEnd::each_write) {
       answer();
-      return true;
+      return platform::SerialError::none;
     }
     for (std::size_t i = 0; i < size; ++i) {
       if (data[i] == '\r') answer();
     }
-    return true;
+    return platform::SerialError::none;
   }
   void purge() override { script_.pending.clear(); }
   bool set_rts() override { return true; }

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "support/manual_clock.h"
+
 namespace testsupport {
 
 namespace {
@@ -28,14 +30,20 @@ class FakeCardSocket final : public platform::UdpSocket {
   explicit FakeCardSocket(FakeCard& card) : card_(card) {}
   bool connect(const std::string&, const std::string&) override { return true; }
   void discard_pending() override { card_.replies_.clear(); }
-  void send(const std::string& bytes) override { card_.on_datagram(bytes); }
-  std::string receive_packet(int) override {
+  bool send(const std::string& bytes) override {
+    error_ = card_.send_error;
+    if (error_ != 0) return false;
+    card_.on_datagram(bytes);
+    return true;
+  }
+  // A silence takes its time on the test clock.
+  std::string receive_packet(int timeout_ms) override {
     if (card_.receive_error != 0) {
       error_ = card_.receive_error;
       return {};
     }
     if (card_.replies_.empty()) {
-      error_ = TIMED_OUT;
+      error_ = test_clock().sleep_ms(timeout_ms, test_cancel()) ? TIMED_OUT : CANCELLED;
       return {};
     }
     error_ = 0;
@@ -45,6 +53,7 @@ class FakeCardSocket final : public platform::UdpSocket {
   }
   int last_error() const override { return error_; }
   std::string last_error_text() const override {
+    if (error_ == CANCELLED) return "Interrupted";
     return error_ == TIMED_OUT ? "Connection timed out" : std::strerror(error_);
   }
 
@@ -53,7 +62,7 @@ class FakeCardSocket final : public platform::UdpSocket {
   int error_ = 0;
 };
 
-FakeCard::FakeCard() = default;
+FakeCard::FakeCard() { test_cancel().reset(); }
 
 FakeCard::~FakeCard() = default;
 
@@ -104,6 +113,7 @@ void FakeCard::on_datagram(const std::string& bytes) {
 
 void FakeCard::write_register(uint16_t address, uint32_t value) {
   accesses.push_back({true, address, value});
+  if (on_access) on_access(accesses.back());
   if (address == COMMAND) {
     command_register_ = value;
     command(value);
@@ -121,6 +131,7 @@ void FakeCard::write_register(uint16_t address, uint32_t value) {
 uint32_t FakeCard::read_register(uint16_t address) {
   const uint32_t value = reg(address);
   accesses.push_back({false, address, value});
+  if (on_access) on_access(accesses.back());
   if (address == COMMAND && busy_left_ > 0 && --busy_left_ == 0 && !command_sticks_) {
     command_register_ = 0;
   }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -32,6 +33,7 @@ class FakeCard {
   static constexpr uint16_t USER1 = MODULE_BASE + 0x400;
   static constexpr uint16_t USER2 = MODULE_BASE + 0x500;
 
+  // A fresh card clears the test's token (see manual_clock.h).
   FakeCard();
   ~FakeCard();
   FakeCard(const FakeCard&) = delete;
@@ -65,7 +67,11 @@ class FakeCard {
   bool silent = false;      // no reply at all: receives time out
   int replies_left = -1;    // reads answered before the card falls silent (-1: all)
   int receive_error = 0;    // when non-zero, receives fail with this OS code
+  int send_error = 0;       // when non-zero, sends fail with this OS code
   bool duplicate_replies = false;  // every read reply arrives twice
+  // Called after each register access is recorded: a script may set the test's
+  // token there, as a Ctrl-C would.
+  std::function<void(const CardAccess&)> on_access;
 
   // What went over the wire.
   std::vector<std::string> datagrams;

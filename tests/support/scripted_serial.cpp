@@ -1,8 +1,6 @@
 #include "support/scripted_serial.h"
 
 #include <algorithm>
-#include <thread>
-
 
 namespace testsupport {
 
@@ -22,11 +20,12 @@ int& line_generation() {
 
 class ScriptedDevice final : public platform::SerialDevice {
  public:
+  explicit ScriptedDevice(core::Waits waits) : waits_(waits) {}
   ~ScriptedDevice() override {
     if (open_ && generation_ == line_generation()) scripted_line().release();
   }
-  bool open(const std::string& name) override {
-    open_ = scripted_line().claim(name);
+  bool open(const std::string& name, const std::string& device) override {
+    open_ = scripted_line().claim(name, device);
     return open_;
   }
   bool configure(int32_t rate) override {
@@ -36,18 +35,18 @@ class ScriptedDevice final : public platform::SerialDevice {
   std::size_t bytes_waiting() override { return open_ ? scripted_line().waiting() : 0; }
   bool wait_readable(int timeout_ms) override {
     if (!open_) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+      waits_.sleep_ms(timeout_ms);
       return false;
     }
-    return scripted_line().wait(timeout_ms);
+    return scripted_line().wait(timeout_ms, waits_);
   }
   std::size_t read_waiting(uint8_t* buffer, std::size_t max) override {
     return open_ ? scripted_line().take(buffer, max) : 0;
   }
-  bool write_all(const uint8_t* data, std::size_t size, int) override {
-    if (!open_) return false;
+  platform::SerialError write_all(const uint8_t* data, std::size_t size, int) override {
+    if (!open_ || !scripted_line().write_error.empty()) return platform::SerialError::failed;
     scripted_line().receive_from_host(data, size);
-    return true;
+    return platform::SerialError::none;
   }
   void purge() override {
     if (open_) scripted_line().flush_input();
@@ -56,9 +55,13 @@ class ScriptedDevice final : public platform::SerialDevice {
     if (open_) scripted_line().raise_rts();
     return open_;
   }
-  std::string last_error_text() const override { return open_ ? "no error" : "not open"; }
+  std::string last_error_text() const override {
+    if (!open_) return "not open";
+    return scripted_line().write_error.empty() ? "no error" : scripted_line().write_error;
+  }
 
  private:
+  core::Waits waits_;
   bool open_ = false;
   int generation_ = line_generation();
 };
@@ -70,23 +73,33 @@ void ScriptedLine::expect(const std::string& request, const std::string& reply, 
 }
 
 void ScriptedLine::arrive(const std::string& bytes, int delay_ms) {
-  const Arrival arrival{Clock::now() + std::chrono::milliseconds(delay_ms), bytes};
-  auto later = std::upper_bound(arrivals_.begin(), arrivals_.end(), arrival.at,
-                                [](Clock::time_point at, const Arrival& a) { return at < a.at; });
-  arrivals_.insert(later, arrival);
+  schedule({test_clock().now_ms() + delay_ms, bytes});
 }
 
-bool ScriptedLine::claim(const std::string& name) {
+void ScriptedLine::cancel_after(int delay_ms) { schedule({test_clock().now_ms() + delay_ms, {}, true}); }
+
+void ScriptedLine::schedule(Arrival arrival) {
+  auto later = std::upper_bound(arrivals_.begin(), arrivals_.end(), arrival.at,
+                                [](int64_t at, const Arrival& a) { return at < a.at; });
+  arrivals_.insert(later, std::move(arrival));
+}
+
+bool ScriptedLine::claim(const std::string& name, const std::string& device) {
   opened_names_.push_back(name);
+  opened_devices_.push_back(device);
   if (open_fails || held_) return false;
   held_ = true;
   return true;
 }
 
 void ScriptedLine::release_due() {
-  const auto now = Clock::now();
+  const int64_t now = test_clock().now_ms();
   while (!arrivals_.empty() && arrivals_.front().at <= now) {
-    incoming_ += arrivals_.front().bytes;
+    if (arrivals_.front().cancels) {
+      test_cancel().cancel();
+    } else {
+      incoming_ += arrivals_.front().bytes;
+    }
     arrivals_.pop_front();
   }
 }
@@ -97,21 +110,20 @@ std::size_t ScriptedLine::unread() {
 }
 
 std::size_t ScriptedLine::waiting() {
-  if (endless) return 64;
   release_due();
-  return incoming_.size();
+  return endless ? 64 : incoming_.size();
 }
 
-bool ScriptedLine::wait(int timeout_ms) {
-  if (waiting() > 0) return true;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  if (!arrivals_.empty() && arrivals_.front().at <= deadline) {
-    std::this_thread::sleep_until(arrivals_.front().at);
-    release_due();
-    return true;
+// Moves the clock on from one scheduled event to the next, as far as the deadline.
+bool ScriptedLine::wait(int timeout_ms, core::Waits waits) {
+  const int64_t deadline = waits.now_ms() + timeout_ms;
+  for (;;) {
+    if (waiting() > 0) return true;
+    const int64_t now = waits.now_ms();
+    if (waits.cancelled() || now >= deadline) return false;
+    const int64_t next = arrivals_.empty() ? deadline : std::min(deadline, arrivals_.front().at);
+    waits.sleep_ms(static_cast<int>(next - now));
   }
-  std::this_thread::sleep_until(deadline);
-  return false;
 }
 
 std::size_t ScriptedLine::take(uint8_t* buffer, std::size_t max) {
@@ -150,13 +162,16 @@ void reset_scripted_line() {
   delete line_holder();
   line_holder() = new ScriptedLine;
   ++line_generation();
+  test_cancel().reset();
 }
 
-std::unique_ptr<platform::SerialDevice> make_scripted_device() { return std::make_unique<ScriptedDevice>(); }
+std::unique_ptr<platform::SerialDevice> make_scripted_device(core::Waits waits) {
+  return std::make_unique<ScriptedDevice>(waits);
+}
 
 std::unique_ptr<serial::SerialLine> open_scripted_line(int char_timeout_ms) {
   reset_scripted_line();
-  auto line = std::make_unique<serial::SerialLine>(make_scripted_device);
+  auto line = std::make_unique<serial::SerialLine>(test_waits(), make_scripted_device);
   line->set_char_timeout_ms(char_timeout_ms);
   if (!line->open("COM1", 115200, 1)) return nullptr;
   return line;

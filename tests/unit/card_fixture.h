@@ -16,6 +16,7 @@
 #include "card/idrom.h"
 #include "card/sserial.h"
 #include "support/fake_card.h"
+#include "support/manual_clock.h"
 
 namespace unittest {
 
@@ -38,7 +39,7 @@ class CardModule : public testing::Test {
     ASSERT_TRUE(idrom);
     const std::optional<card::ModuleInfo> found = card::find_module(*idrom, card::SSERIALTAG);
     ASSERT_TRUE(found.has_value());
-    module.emplace(*bus, found->base);
+    module.emplace(*bus, found->base, testsupport::test_waits());
     ASSERT_TRUE(module->channel_access_init(2));
     backend = card::make_card_backend(*module, notices);
     fake.accesses.clear();

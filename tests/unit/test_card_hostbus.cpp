@@ -12,6 +12,7 @@
 
 #include "card/card.h"
 #include "card_fixture.h"
+#include "platform/clock.h"
 #include "platform/udp_socket.h"
 #include "support/fake_card.h"
 #include "support/scripted_serial.h"
@@ -20,6 +21,9 @@
 namespace {
 
 using testsupport::FakeCard;
+
+// A real socket's waits run on the system's clock, and nothing cancels them.
+core::Waits system_waits() { return {platform::system_clock(), core::CancelToken::never()}; }
 
 std::string bytes(std::initializer_list<int> list) {
   std::string s;
@@ -110,7 +114,7 @@ TEST(CardHostBus, ABusWithoutAPathReadsZeroSoNoCardIsFound) {
   EXPECT_TRUE(bus->write32(0x0100, 7));
 
   unittest::NoticeLog notices;
-  core::Result<card::OpenedCard> opened = card::open_card(*bus, {}, notices);
+  core::Result<card::OpenedCard> opened = card::open_card(*bus, {}, testsupport::test_waits(), notices);
   ASSERT_FALSE(opened);
   EXPECT_EQ(opened.error().text, "No QX3 Hardware Found");
   EXPECT_EQ(opened.error().form, core::FailureForm::alone);
@@ -173,7 +177,7 @@ class LoopbackPeer {
 
 TEST(UdpSocketPosix, ExchangesDatagramsWithALoopbackPeer) {
   LoopbackPeer peer;
-  auto socket = platform::make_udp_socket();
+  auto socket = platform::make_udp_socket(system_waits());
   ASSERT_TRUE(socket->connect("127.0.0.1", peer.port()));
   EXPECT_EQ(socket->last_error(), 0);
 
@@ -185,7 +189,7 @@ TEST(UdpSocketPosix, ExchangesDatagramsWithALoopbackPeer) {
 
 TEST(UdpSocketPosix, DiscardingTakesWhatWaitsAndNothingThatComesLater) {
   LoopbackPeer peer;
-  auto socket = platform::make_udp_socket();
+  auto socket = platform::make_udp_socket(system_waits());
   ASSERT_TRUE(socket->connect("127.0.0.1", peer.port()));
   socket->discard_pending();  // nothing waiting: returns at once
   socket->send("a");
@@ -203,7 +207,7 @@ TEST(UdpSocketPosix, DiscardingTakesWhatWaitsAndNothingThatComesLater) {
 
 TEST(UdpSocketPosix, SilenceTimesOutAfterTheGivenWait) {
   LoopbackPeer peer;
-  auto socket = platform::make_udp_socket();
+  auto socket = platform::make_udp_socket(system_waits());
   ASSERT_TRUE(socket->connect("127.0.0.1", peer.port()));
   socket->send("x");
   const auto start = std::chrono::steady_clock::now();
@@ -219,7 +223,7 @@ TEST(UdpSocketPosix, AClosedPortIsReportedWithTheSystemText) {
   LoopbackPeer peer;
   const std::string port = peer.port();
   peer.close();  // nothing listens there any more
-  auto socket = platform::make_udp_socket();
+  auto socket = platform::make_udp_socket(system_waits());
   ASSERT_TRUE(socket->connect("127.0.0.1", port));
   socket->send(bytes({0x01, 0x42, 0x00, 0x01}));
   EXPECT_EQ(socket->receive_packet(1000), "");
@@ -228,7 +232,7 @@ TEST(UdpSocketPosix, AClosedPortIsReportedWithTheSystemText) {
 }
 
 TEST(UdpSocketPosix, ABadEndpointFailsToConnect) {
-  auto socket = platform::make_udp_socket();
+  auto socket = platform::make_udp_socket(system_waits());
   EXPECT_FALSE(socket->connect("127.0.0.1", "port"));
   EXPECT_NE(socket->last_error(), 0);
 }

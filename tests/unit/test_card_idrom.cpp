@@ -163,7 +163,8 @@ TEST(CardIdromLimits, ARomOutsideTheTablesFailsClearly) {
     if (c.word2 != 0) image.words[static_cast<std::size_t>(c.word2)] = c.value2;
     fake.load_idrom(0x0400, image.words);
     unittest::NoticeLog notices;
-    core::Result<card::OpenedCard> opened = card::open_card(*bus, {card::StartMode::none}, notices);
+    core::Result<card::OpenedCard> opened =
+        card::open_card(*bus, {card::StartMode::none}, testsupport::test_waits(), notices);
     ASSERT_FALSE(opened);
     EXPECT_EQ(opened.error().text, c.message);
     EXPECT_EQ(opened.error().form, core::FailureForm::after_empty_line);

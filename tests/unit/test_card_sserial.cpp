@@ -196,7 +196,7 @@ class CardOpen : public testing::Test {
     fake.ram[5] = 0x20;
   }
   core::Result<card::OpenedCard> open(card::StartMode mode, core::ChannelMask channels) {
-    return card::open_card(*bus, {mode, channels, 0x01020304}, notices);
+    return card::open_card(*bus, {mode, channels, 0x01020304}, testsupport::test_waits(), notices);
   }
   // The words written to the command register, in order.
   std::vector<uint32_t> commands() const {

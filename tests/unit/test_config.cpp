@@ -57,7 +57,7 @@ TEST(Config, DirectSerialDefaultsAndTheirNoticesInOrder) {
   EXPECT_EQ(last.comport, "COM1");
   EXPECT_EQ(last.baudrate, 115200);
   EXPECT_EQ(last.baudrate_mul, 1.0);
-  EXPECT_EQ(last.char_timeout_ms, 1000);
+  EXPECT_EQ(last.device, "");
 }
 
 TEST(Config, ExplicitSerialSettings) {
@@ -100,6 +100,28 @@ TEST(Config, SszalOverTheCardSerialPortTakesItsComport) {
   EXPECT_EQ(last.comport, "");
 }
 
+// ZR90_COMn names the device behind a plain COMn, on a direct line and on the card's
+// host port alike.
+TEST(Config, PortDevicesAreNamedByTheirVariable) {
+  struct Case {
+    Env env;
+    const char* device;
+  };
+  const Case cases[] = {
+      {{{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "ZAL"}, {"COMPORT", "com3"}, {"ZR90_COM3", "/dev/ttyUSB0"}},
+       "/dev/ttyUSB0"},
+      {{{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "HEX"}, {"ZR90_COM1", "/dev/pts/4"}}, "/dev/pts/4"},  // COM1 assumed
+      {{{"INTERFACE", "OSZAL"}, {"PROTOCOL", "SSZAL"}, {"COMPORT", "COM2"}, {"ZR90_COM2", "/tmp/card"}}, "/tmp/card"},
+      {{{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "ZAL"}, {"COMPORT", "COM3"}, {"ZR90_COM4", "/dev/ttyUSB0"}}, ""},
+      {{{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "ZAL"}, {"COMPORT", "COM$3"}, {"ZR90_COM3", "/dev/ttyUSB0"}}, ""},
+      {{{"INTERFACE", "EZAL16"}, {"PROTOCOL", "SSZAL"}, {"IPADDR", "10.0.0.1"}, {"ZR90_COM1", "/dev/ttyS0"}}, ""},
+  };
+  for (const Case& c : cases) {
+    read_env(c.env);
+    EXPECT_EQ(last.device, c.device) << last.comport;
+  }
+}
+
 TEST(Config, UnknownNamesFallBackSilently) {
   EXPECT_EQ(read_env({{"INTERFACE", "FOO"}, {"PROTOCOL", "DIRECT"}}), "");
   EXPECT_EQ(last.interface_kind, INTERFACETYPES::EPP);
@@ -108,7 +130,6 @@ TEST(Config, UnknownNamesFallBackSilently) {
   EXPECT_EQ(last.interface_kind, INTERFACETYPES::PCIMEM);
   EXPECT_EQ(last.protocol, PROTOCOLTYPES::INVALID);
   EXPECT_EQ(last.baudrate, 0);
-  EXPECT_EQ(last.char_timeout_ms, 1000);
 }
 
 TEST(Config, EppPortIsReadAsHexWords) {

@@ -10,6 +10,7 @@
 #include "link/link.h"
 #include "platform/wire_trace.h"
 #include "support/fake_card.h"
+#include "support/manual_clock.h"
 #include "support/scripted_serial.h"
 
 namespace {
@@ -28,8 +29,14 @@ LinkSettings settings_for(INTERFACETYPES interface_kind, PROTOCOLTYPES protocol)
   settings.baudrate = 115200;
   settings.baudrate_mul = 1.0;
   settings.ip_address = "127.0.0.1";
-  settings.char_timeout_ms = 50;
   return settings;
+}
+
+// The test clock and token, and a short character time-out.
+drivelink::Context test_context(core::Reporter& reporter) {
+  drivelink::Context context(reporter, testsupport::test_clock(), testsupport::test_cancel());
+  context.limits.char_timeout_ms = 50;
+  return context;
 }
 
 // Opens a link whose serial lines are the scripted one.
@@ -38,7 +45,7 @@ core::Result<std::unique_ptr<Link>> open_scripted(const LinkSettings& settings,
   drivelink::Devices devices;
   devices.serial_device = testsupport::make_scripted_device;
   core::SilentReporter quiet;
-  return Link::open(settings, quiet, start, devices);
+  return Link::open(settings, test_context(quiet), start, devices);
 }
 
 std::string failure_text(const core::Result<std::unique_ptr<Link>>& link) {
@@ -80,11 +87,20 @@ TEST(LinkInit, SerialFailuresAndTheDeviceBehindThem) {
     scripted_line().open_fails = true;
     LinkSettings settings = settings_for(INTERFACETYPES::OSDEVICE, protocol);
     settings.comport = "COM3";
+    settings.device = "/dev/ttyUSB3";
     const core::Result<std::unique_ptr<Link>> link = open_scripted(settings);
     ASSERT_FALSE(link.ok());
     EXPECT_EQ(link.error().text, "COM3 open failed");
     EXPECT_EQ(link.error().form, core::FailureForm::after_empty_line);
+    EXPECT_EQ(scripted_line().opened_devices(), std::vector<std::string>{"/dev/ttyUSB3"});
   }
+}
+
+// The time limits the faithful programs always had, unless a front end says otherwise.
+TEST(LinkInit, DefaultLimits) {
+  const drivelink::Limits limits;
+  EXPECT_EQ(limits.char_timeout_ms, 1000);
+  EXPECT_EQ(limits.card_reply_ms, 1000);
 }
 
 TEST(LinkInit, TheCardHostPortRunsAt115200AndSoDoTheChannels) {
@@ -157,10 +173,10 @@ class LinkCard : public testing::Test {
 
   core::Result<std::unique_ptr<Link>> open(card::StartMode mode, core::ChannelMask channels = core::channel_bit(2)) {
     drivelink::Devices devices;
-    devices.udp_socket = [this] { return fake.socket(); };
+    devices.udp_socket = [this](core::Waits) { return fake.socket(); };
     LinkSettings settings = settings_for(INTERFACETYPES::EZAL16, PROTOCOLTYPES::SSZAL);
     settings.baudrate = 2500000;
-    return Link::open(settings, quiet, {mode, channels}, devices);
+    return Link::open(settings, test_context(quiet), {mode, channels}, devices);
   }
 
   // Position of a write in the card traffic, or -1.
@@ -215,7 +231,7 @@ class RefusedSocket : public platform::UdpSocket {
   explicit RefusedSocket(std::string text) : text_(std::move(text)) {}
   bool connect(const std::string&, const std::string&) override { return false; }
   void discard_pending() override {}
-  void send(const std::string&) override {}
+  bool send(const std::string&) override { return false; }
   std::string receive_packet(int) override { return {}; }
   int last_error() const override { return 97; }
   std::string last_error_text() const override { return text_; }
@@ -227,10 +243,10 @@ class RefusedSocket : public platform::UdpSocket {
 TEST(LinkInit, EthernetSocketFailureNamesTheCause) {
   for (const std::string& cause : {std::string("Address family not supported by protocol"), std::string(300, 'e')}) {
     drivelink::Devices devices;
-    devices.udp_socket = [cause] { return std::make_unique<RefusedSocket>(cause); };
+    devices.udp_socket = [cause](core::Waits) { return std::make_unique<RefusedSocket>(cause); };
     core::SilentReporter quiet;
     const core::Result<std::unique_ptr<Link>> link =
-        Link::open(settings_for(INTERFACETYPES::EZAL16, PROTOCOLTYPES::SSZAL), quiet, {}, devices);
+        Link::open(settings_for(INTERFACETYPES::EZAL16, PROTOCOLTYPES::SSZAL), test_context(quiet), {}, devices);
     ASSERT_FALSE(link.ok());
     const std::vector<std::string> lines = core::faithful_lines(link.error());
     ASSERT_EQ(lines.size(), 2u);

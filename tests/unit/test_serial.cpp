@@ -1,28 +1,27 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "core/result.h"
 #include "serial/serial.h"
+#include "support/manual_clock.h"
 #include "support/scripted_serial.h"
 
 namespace {
 
 using testsupport::scripted_line;
-using Clock = std::chrono::steady_clock;
 using Lines = std::vector<std::string>;
 
-long elapsed_ms(Clock::time_point since) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
+// The scripted line's waits run on the test clock.
+int64_t now() { return testsupport::test_clock().now_ms(); }
+int64_t elapsed_ms(int64_t since) { return now() - since; }
 
 // A line on a fresh scripted device, not yet open.
 std::unique_ptr<serial::SerialLine> fresh_line() {
   testsupport::reset_scripted_line();
-  return std::make_unique<serial::SerialLine>(testsupport::make_scripted_device);
+  return std::make_unique<serial::SerialLine>(testsupport::test_waits(), testsupport::make_scripted_device);
 }
 
 struct RateCase {
@@ -87,7 +86,7 @@ TEST(SerialOpen, StaleInputIsDiscardedEvenWhenTheRateIsRefused) {
 TEST(SerialOpen, APortHeldByAnotherLineCannotBeOpenedButReopeningALineCan) {
   const std::unique_ptr<serial::SerialLine> first = testsupport::open_scripted_line();
   ASSERT_TRUE(first);
-  serial::SerialLine second(testsupport::make_scripted_device);
+  serial::SerialLine second(testsupport::test_waits(), testsupport::make_scripted_device);
   EXPECT_FALSE(second.open("COM1", 115200, 1));
   EXPECT_TRUE(first->open("COM1", 115200, 1)) << "the line's earlier port gives the device back";
 }
@@ -100,7 +99,7 @@ TEST(SerialReceive, CharTimeOutGivesZeroAfterTheSilenceLimit) {
   EXPECT_EQ(c, 'Q');
 
   c = 7;
-  const auto start = Clock::now();
+  const auto start = now();
   EXPECT_FALSE(line->receive_char(c));
   EXPECT_GE(elapsed_ms(start), 45);
   EXPECT_EQ(c, 0);
@@ -134,8 +133,8 @@ TEST(SerialReceive, FailuresReadAsTheFrontEndsShowThem) {
 
 TEST(SerialSend, CharactersGoOutUnchanged) {
   const std::unique_ptr<serial::SerialLine> line = testsupport::open_scripted_line();
-  line->send_char(0);
-  line->send_string(std::string("\xFF\x0D\x0A", 3));
+  EXPECT_TRUE(line->send_char(0));
+  EXPECT_TRUE(line->send_string(std::string("\xFF\x0D\x0A", 3)));
   line->set_rts_high();
   EXPECT_EQ(scripted_line().written(), std::string("\x00\xFF\x0D\x0A", 4));
   EXPECT_EQ(scripted_line().rts_raised(), 1);
@@ -164,7 +163,7 @@ TEST(SerialTossChars, ABacklogKeepsWatchingForTheRestOfTheAnswer) {
 
 TEST(SerialTossChars, QuietLineCostsLittle) {
   const std::unique_ptr<serial::SerialLine> line = testsupport::open_scripted_line();
-  const auto start = Clock::now();
+  const auto start = now();
   EXPECT_TRUE(line->toss_chars());
   EXPECT_LT(elapsed_ms(start), 500);
 }
@@ -172,7 +171,7 @@ TEST(SerialTossChars, QuietLineCostsLittle) {
 TEST(SerialTossChars, GivesUpOnALineThatNeverStops) {
   const std::unique_ptr<serial::SerialLine> line = testsupport::open_scripted_line();
   scripted_line().endless = true;
-  const auto start = Clock::now();
+  const auto start = now();
   EXPECT_FALSE(line->toss_chars());
   const long took = elapsed_ms(start);
   EXPECT_GE(took, 1900);

@@ -9,10 +9,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/serial_port.h"
+#include "support/manual_clock.h"
 #include "support/scripted_serial.h"
 
 namespace {
@@ -20,17 +21,23 @@ namespace {
 using platform::SerialError;
 using platform::SerialPort;
 using testsupport::scripted_line;
-using Clock = std::chrono::steady_clock;
 
-long elapsed_ms(Clock::time_point since) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+// The scripted device's waits run on the test clock.
+int64_t elapsed_ms(int64_t since) { return testsupport::test_clock().now_ms() - since; }
+int64_t now() { return testsupport::test_clock().now_ms(); }
+
+// The real device's waits run on the system's clock, and nothing cancels them.
+core::Waits system_waits() { return {platform::system_clock(), core::CancelToken::never()}; }
+using SystemClock = std::chrono::steady_clock;
+long real_elapsed_ms(SystemClock::time_point since) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(SystemClock::now() - since).count());
 }
 
 class ReceiveStore : public testing::Test {
  protected:
   void SetUp() override {
     testsupport::reset_scripted_line();
-    port_ = std::make_unique<SerialPort>(testsupport::make_scripted_device());
+    port_ = std::make_unique<SerialPort>(testsupport::make_scripted_device(testsupport::test_waits()));
     ASSERT_TRUE(port_->CONNECT("COM1"));
   }
   std::unique_ptr<SerialPort> port_;
@@ -40,7 +47,7 @@ TEST_F(ReceiveStore, BurstServesSurplusWithoutAnotherRead) {
   scripted_line().arrive("ABCDE");
   EXPECT_EQ(port_->RECVBUFFERSTR(4, 50), "ABCD");
   EXPECT_EQ(scripted_line().reads(), 1);
-  const auto start = Clock::now();
+  const auto start = now();
   EXPECT_EQ(port_->RECVBYTE(1000), 'E');
   EXPECT_EQ(port_->last_error(), SerialError::none);
   EXPECT_LT(elapsed_ms(start), 500);  // far below the 1000 ms it would wait
@@ -49,19 +56,19 @@ TEST_F(ReceiveStore, BurstServesSurplusWithoutAnotherRead) {
 
 TEST_F(ReceiveStore, SilenceDiscardsPartialReplyAndNextReceiveWaitsAfresh) {
   scripted_line().arrive("ABC");
-  auto start = Clock::now();
+  auto start = now();
   EXPECT_EQ(port_->RECVBUFFERSTR(4, 50), "");
   EXPECT_EQ(port_->last_error(), SerialError::timeout);
   EXPECT_GE(elapsed_ms(start), 45);
 
-  start = Clock::now();
+  start = now();
   EXPECT_EQ(port_->RECVBYTE(50), 0);
   EXPECT_EQ(port_->last_error(), SerialError::timeout);
   EXPECT_GE(elapsed_ms(start), 45);
 }
 
 TEST_F(ReceiveStore, ZeroCountWaitsForNothing) {
-  const auto start = Clock::now();
+  const auto start = now();
   EXPECT_EQ(port_->RECVBUFFERSTR(0, 1000), "");
   EXPECT_EQ(port_->last_error(), SerialError::none);
   EXPECT_LT(elapsed_ms(start), 500);  // far below the 1000 ms it would wait
@@ -87,7 +94,7 @@ TEST_F(ReceiveStore, PendingCountsStoreAndOsAndPurgeEmptiesBoth) {
 TEST(SerialPortOpen, FailedConnectLeavesPortUnusable) {
   testsupport::reset_scripted_line();
   scripted_line().open_fails = true;
-  SerialPort port(testsupport::make_scripted_device());
+  SerialPort port(testsupport::make_scripted_device(testsupport::test_waits()));
   EXPECT_FALSE(port.CONNECT("COM2"));
   EXPECT_FALSE(port.CONFIG(115200));
   EXPECT_EQ(port.pending(), 0u);
@@ -108,18 +115,16 @@ class PtyLine : public testing::Test {
     // Held open so that the line survives the device closing, as a simulator's does.
     keeper_ = open(slave_path_.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(keeper_, 0);
-    setenv("ZR90_COM7", slave_path_.c_str(), 1);
   }
   void TearDown() override {
-    unsetenv("ZR90_COM7");
     if (keeper_ >= 0) close(keeper_);
     if (master_ >= 0) close(master_);
   }
 
   std::string read_master(std::size_t n, int timeout_ms = 1000) {
     std::string got;
-    const auto start = Clock::now();
-    while (got.size() < n && elapsed_ms(start) < timeout_ms) {
+    const auto start = SystemClock::now();
+    while (got.size() < n && real_elapsed_ms(start) < timeout_ms) {
       pollfd p{master_, POLLIN, 0};
       if (poll(&p, 1, 50) <= 0) continue;
       char buffer[64];
@@ -135,8 +140,8 @@ class PtyLine : public testing::Test {
 };
 
 TEST_F(PtyLine, OpensByComNameAndTakesOddRates) {
-  auto device = platform::make_serial_device();
-  ASSERT_TRUE(device->open("com7")) << device->last_error_text();
+  auto device = platform::make_serial_device(system_waits());
+  ASSERT_TRUE(device->open("com7", slave_path_)) << device->last_error_text();
   EXPECT_TRUE(device->configure(76800)) << device->last_error_text();
   EXPECT_TRUE(device->configure(39062)) << device->last_error_text();
   EXPECT_TRUE(device->configure(2500000)) << device->last_error_text();
@@ -144,10 +149,10 @@ TEST_F(PtyLine, OpensByComNameAndTakesOddRates) {
 }
 
 TEST_F(PtyLine, SecondOpenOfHeldLineFails) {
-  auto first = platform::make_serial_device();
-  ASSERT_TRUE(first->open("COM7"));
-  auto second = platform::make_serial_device();
-  EXPECT_FALSE(second->open("COM7"));
+  auto first = platform::make_serial_device(system_waits());
+  ASSERT_TRUE(first->open("COM7", slave_path_));
+  auto second = platform::make_serial_device(system_waits());
+  EXPECT_FALSE(second->open("COM7", slave_path_));
   // Another opener that asks for the lock is refused as well.
   const int other = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (other >= 0) {
@@ -155,8 +160,8 @@ TEST_F(PtyLine, SecondOpenOfHeldLineFails) {
     close(other);
   }
   first.reset();
-  auto third = platform::make_serial_device();
-  EXPECT_TRUE(third->open("COM7")) << "the line must be free again once its holder closed it";
+  auto third = platform::make_serial_device(system_waits());
+  EXPECT_TRUE(third->open("COM7", slave_path_)) << "the line must be free again once its holder closed it";
 }
 
 // A port may be a terminal someone goes on using: it is made raw while open only.
@@ -165,8 +170,8 @@ TEST_F(PtyLine, ATerminalGetsItsSettingsBackWhenClosed) {
   ASSERT_EQ(tcgetattr(keeper_, &before), 0);
   ASSERT_NE(before.c_lflag & ICANON, 0u);
   {
-    auto device = platform::make_serial_device();
-    ASSERT_TRUE(device->open("COM7"));
+    auto device = platform::make_serial_device(system_waits());
+    ASSERT_TRUE(device->open("COM7", slave_path_));
     ASSERT_TRUE(device->configure(9600));
     termios during{};
     ASSERT_EQ(tcgetattr(keeper_, &during), 0);
@@ -182,16 +187,15 @@ TEST_F(PtyLine, ATerminalGetsItsSettingsBackWhenClosed) {
 }
 
 TEST_F(PtyLine, UnknownPortFails) {
-  unsetenv("ZR90_COM7");
-  auto device = platform::make_serial_device();
-  EXPECT_FALSE(device->open("COM250"));
-  EXPECT_FALSE(device->open("LPT1"));
-  EXPECT_FALSE(device->open("COM"));
+  auto device = platform::make_serial_device(system_waits());
+  EXPECT_FALSE(device->open("COM250", ""));
+  EXPECT_FALSE(device->open("LPT1", ""));
+  EXPECT_FALSE(device->open("COM", ""));
 }
 
 TEST_F(PtyLine, BytesTravelBothWaysThroughThePort) {
-  SerialPort port(platform::make_serial_device());
-  ASSERT_TRUE(port.CONNECT("COM7"));
+  SerialPort port(platform::make_serial_device(system_waits()));
+  ASSERT_TRUE(port.CONNECT("COM7", slave_path_));
   ASSERT_TRUE(port.CONFIG(76800));
 
   const std::string all_values = [] {
@@ -206,15 +210,15 @@ TEST_F(PtyLine, BytesTravelBothWaysThroughThePort) {
   ASSERT_EQ(write(master_, all_values.data(), all_values.size()), 256);
   EXPECT_EQ(port.RECVBUFFERSTR(256, 1000), all_values);
 
-  const auto start = Clock::now();
+  const auto start = SystemClock::now();
   EXPECT_EQ(port.RECVBYTE(100), 0);
   EXPECT_EQ(port.last_error(), SerialError::timeout);
-  EXPECT_GE(elapsed_ms(start), 95);
+  EXPECT_GE(real_elapsed_ms(start), 95);
 }
 
 TEST_F(PtyLine, WaitBlocksUntilTheFirstCharacter) {
-  auto device = platform::make_serial_device();
-  ASSERT_TRUE(device->open("COM7"));
+  auto device = platform::make_serial_device(system_waits());
+  ASSERT_TRUE(device->open("COM7", slave_path_));
   EXPECT_EQ(device->bytes_waiting(), 0u);
   EXPECT_FALSE(device->wait_readable(30));
   ASSERT_EQ(write(master_, "Z", 1), 1);

@@ -4,6 +4,7 @@
 
 #include "core/numbers.h"
 #include "core/text.h"
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "tools/common/fatal.h"
 #include "tools/common/output.h"
@@ -111,12 +112,20 @@ platform::WireTrace* wire_trace() {
   return trace.get();
 }
 
+// Set by Ctrl-C (or a request to end) during the repeat loop only; alive as long as
+// any link that waits on it.
+core::CancelToken& cancel_token() {
+  static core::CancelToken token;
+  return token;
+}
+
 Step<std::unique_ptr<drivelink::Link>> start_link(const config::LinkSettings& settings, uint8_t axis) {
   if (core::Status fits = drivelink::check_axis(settings, axis); !fits) return end_with(fits.error());
   const drivelink::StartRequest start{card::StartMode::setup, core::channel_bit(axis)};
   drivelink::Devices devices;
   devices.trace = wire_trace();
-  core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(settings, reporter(), start, devices);
+  const drivelink::Context context(reporter(), platform::system_clock(), cancel_token());
+  core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(settings, context, start, devices);
   if (std::optional<Ending> lost = end_if_output_lost()) return *lost;
   if (!link) return end_with(link.error());
   // Any failed channel in the module's answer, asked for or not, is a failed start.
@@ -130,7 +139,7 @@ namespace {
 // would have ended (exit code 0); a missed answer goes on with the value as read;
 // anything else ends the run with its text.
 Step<Outcome> settle_failure(const core::Failure& failure, uint64_t value_as_read) {
-  if (failure.kind == core::FailureKind::interrupted || platform::console::wait_cancelled()) return Ending{0};
+  if (failure.kind == core::FailureKind::interrupted || cancel_token().cancelled()) return Ending{0};
   if (failure.kind != core::FailureKind::missed_answer) return end_with(failure);
   return Outcome{value_as_read, true};
 }
@@ -155,9 +164,8 @@ std::optional<Ending> run_passes(bool repeat, const Pass& pass) {
     if (done.ended()) return done.ending();
     return std::nullopt;
   }
-  platform::console::start_key_poll();
   // Ctrl-C must not wait for an access that may take hours (a busy module).
-  platform::console::set_waits_interruptible(true);
+  platform::console::start_key_poll(&cancel_token());
   std::optional<Ending> ending;
   while (!ending) {
     Step<bool> go_on = pass();
@@ -167,8 +175,9 @@ std::optional<Ending> run_passes(bool repeat, const Pass& pass) {
       break;
     }
   }
-  platform::console::set_waits_interruptible(false);
   platform::console::stop_key_poll();
+  // Only the loop's waits are cut short.
+  cancel_token().reset();
   return ending;
 }
 

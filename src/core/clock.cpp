@@ -1,0 +1,10 @@
+#include "core/clock.h"
+
+namespace core {
+
+const CancelToken& CancelToken::never() {
+  static const CancelToken token;
+  return token;
+}
+
+}  // namespace core
