@@ -67,6 +67,17 @@ core::Result<Created> write_new(const std::filesystem::path& path, std::string_v
   return Created::written;
 }
 
+core::Status write_existing(const std::filesystem::path& path, std::string_view text) {
+  Descriptor file(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  if (file.get() < 0 || !write_all(file.get(), text) || !file.close_checked()) return os_failure(errno);
+  return {};
+}
+
+core::Status may_write(const std::filesystem::path& path) {
+  if (::access(path.c_str(), W_OK) != 0) return os_failure(errno);
+  return {};
+}
+
 core::Status move_over(const std::filesystem::path& path, const std::filesystem::path& target) {
   if (::rename(path.c_str(), target.c_str()) != 0) return os_failure(errno);
   // The new name is on the disk only once the directory is. A directory that cannot

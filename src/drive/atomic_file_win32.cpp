@@ -64,6 +64,22 @@ core::Result<Created> write_new(const std::filesystem::path& path, std::string_v
   return Created::written;
 }
 
+core::Status write_existing(const std::filesystem::path& path, std::string_view text) {
+  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return os_failure(GetLastError());
+  if (!write_all(file.get(), text)) return os_failure(GetLastError());
+  if (!file.close_checked()) return os_failure(GetLastError());
+  return {};
+}
+
+// Windows answers for its access rights only when the file is opened: a folder that
+// exists is taken as one that may be written.
+core::Status may_write(const std::filesystem::path& path) {
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return os_failure(GetLastError());
+  return {};
+}
+
 core::Status move_over(const std::filesystem::path& path, const std::filesystem::path& target) {
   if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
     if (!MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return os_failure(GetLastError());

@@ -1,5 +1,6 @@
 #include "platform/wire_trace.h"
 
+#include <cerrno>
 #include <utility>
 
 namespace platform {
@@ -49,8 +50,9 @@ void WireTrace::line(char direction, const uint8_t* data, std::size_t size) {
   if (file_ == nullptr || size == 0) return;
   const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start_;
   const std::string text = format(elapsed.count(), direction, data, size, show_text_) + '\n';
-  std::fwrite(text.data(), 1, text.size(), file_);
-  std::fflush(file_);
+  errno = 0;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file_) == text.size() && std::fflush(file_) == 0;
+  if (!written && write_error_ == 0) write_error_ = errno != 0 ? errno : EIO;
 }
 
 namespace {

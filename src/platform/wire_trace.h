@@ -28,6 +28,8 @@ class WireTrace {
   WireTrace& operator=(const WireTrace&) = delete;
 
   bool ok() const { return file_ != nullptr; }
+  // The system's reason for the first line that could not be written; 0 while none failed.
+  int write_error() const { return write_error_; }
   // Text protocols: each line also shows the bytes as quoted text.
   void show_text(bool on) { show_text_ = on; }
 
@@ -43,6 +45,7 @@ class WireTrace {
   std::FILE* file_ = nullptr;
   std::chrono::steady_clock::time_point start_;
   bool show_text_ = false;
+  int write_error_ = 0;
 };
 
 // A device or socket whose traffic is traced; the trace must outlive it.

@@ -272,6 +272,13 @@ int run_restore(const Options& options, const SettingsRequest& request) {
   const std::optional<std::vector<Target>> targets = targets_of(options, request, *file);
   if (!targets) return EXIT_USAGE;
   if (!request.dry_run && !can_confirm(options)) return EXIT_USAGE;
+  if (!request.dry_run && !request.no_backup) {
+    // The backup goes beside the file: a folder it cannot go into is said before the link opens.
+    if (core::Status writable = drive::check_writable(drive::backup_path(request.file)); !writable) {
+      say(writable.error().text + " (the backup); nothing written (--no-backup restores without a backup)");
+      return EXIT_USAGE;
+    }
+  }
 
   Options on_targets = options;
   std::vector<uint8_t> axes;

@@ -45,6 +45,13 @@ int save_live(Session& session, int exit_code, const SettingsRequest& request) {
 }  // namespace
 
 int run_save(const Options& options, const SettingsRequest& request) {
+  // A file that cannot be written is said before the drives are read for it.
+  if (!request.file.empty()) {
+    if (core::Status writable = drive::check_writable(request.file); !writable) {
+      say(writable.error().text + "; nothing read");
+      return EXIT_USAGE;
+    }
+  }
   return with_session(options, [&](Session& session, int exit_code) { return save_live(session, exit_code, request); });
 }
 

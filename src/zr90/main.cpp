@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <filesystem>
 #include <algorithm>
 #include <iterator>
 #include <optional>
@@ -12,7 +13,9 @@
 #include <vector>
 
 #include "core/text.h"
+#include "config/config.h"
 #include "platform/console.h"
+#include "platform/streams.h"
 #include "zr90/commands.h"
 #include "zr90/version.h"
 
@@ -134,9 +137,22 @@ void add_output_options(CLI::App& app, Options& options) {
   app.add_flag("-q,--quiet", options.quiet, "No notices");
 }
 
+// The trace may not take the place of a file the command reads or writes.
+bool same_file(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  std::error_code unseen;
+  if (std::filesystem::equivalent(a, b, unseen)) return true;
+  return std::filesystem::weakly_canonical(a, unseen) == std::filesystem::weakly_canonical(b, unseen);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Data that goes nowhere is a failed run, whatever the command.
+  if (!platform::output_is_open()) {
+    std::fputs("zr90: standard output is closed; nothing done\n", stderr);
+    return zr90::EXIT_USAGE;
+  }
   platform::console::guard_standard_streams();
   Options options;
   std::vector<std::string> arguments;
@@ -253,6 +269,13 @@ int main(int argc, char** argv) {
   if (watch->parsed()) return zr90::run_watch(options, arguments);
   if (completion->parsed()) return zr90::run_completion(shell);
   settings.axes_given = app.get_option("--axis")->count() > 0;
+  const std::string trace = !options.trace_path.empty() ? options.trace_path : config::process_environment("ZR90_TRACE");
+  for (const std::string& file : {settings.file, settings.other}) {
+    if (!(save->parsed() || diff->parsed() || restore->parsed()) || !same_file(trace, file)) continue;
+    std::fprintf(stderr, "zr90: the trace file %s is the settings file %s too; give the trace another name\n",
+                 trace.c_str(), file.c_str());
+    return zr90::EXIT_USAGE;
+  }
   if (save->parsed()) return zr90::run_save(options, settings);
   if (diff->parsed()) return zr90::run_diff(options, settings);
   if (restore->parsed()) return zr90::run_restore(options, settings);

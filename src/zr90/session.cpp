@@ -4,6 +4,7 @@
 
 #include "core/text.h"
 #include "platform/clock.h"
+#include "platform/os_error.h"
 #include "zr90/axes.h"
 
 namespace zr90 {
@@ -48,7 +49,20 @@ std::optional<std::vector<uint8_t>> axes_option(const Options& options) {
 int with_session(const Options& options, const std::function<int(Session& session, int exit_code)>& body) {
   int exit_code = EXIT_USAGE;
   std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
-  return session ? body(**session, exit_code) : exit_code;
+  if (!session) return exit_code;
+  exit_code = body(**session, exit_code);
+  // A trace with holes would mislead whoever reads it: said once, and the run failed.
+  if (const std::optional<std::string> trouble = (*session)->trace_trouble()) {
+    say(*trouble);
+    if (exit_code == EXIT_DONE) exit_code = EXIT_FAILED;
+  }
+  return exit_code;
+}
+
+std::optional<std::string> Session::trace_trouble() const {
+  if (!trace_ || trace_->write_error() == 0) return std::nullopt;
+  return "cannot write the trace file " + trace_path_ + ": " + platform::os_error_text(trace_->write_error()) +
+         "; the trace is not whole";
 }
 
 bool Session::axis_started(uint8_t axis) const {
@@ -79,6 +93,7 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
       !options.trace_path.empty() ? options.trace_path : config::process_environment("ZR90_TRACE");
   if (!trace_path.empty()) {
     session->trace_ = std::make_unique<platform::WireTrace>(trace_path);
+    session->trace_path_ = trace_path;
     if (!session->trace_->ok()) {
       say("cannot write the trace file " + trace_path);
       return std::nullopt;

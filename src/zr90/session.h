@@ -68,11 +68,14 @@ class Session {
   const std::vector<uint8_t>& live_axes() const { return live_axes_; }
   bool axis_started(uint8_t axis) const;
   bool several_axes() const { return axes_.size() > 1; }
+  // "cannot write the trace file X: reason" once a trace line was lost; nothing else.
+  std::optional<std::string> trace_trouble() const;
 
  private:
   Session() = default;
 
   std::unique_ptr<platform::WireTrace> trace_;
+  std::string trace_path_;
   StderrReporter reporter_{false};
   std::unique_ptr<drivelink::Link> link_;
   std::vector<uint8_t> axes_;
