@@ -98,6 +98,11 @@ core::Result<uint64_t> parse_value(const Parameter& parameter, std::string_view 
   return bits;
 }
 
+bool is_configuration_location(std::string_view name) {
+  const dict::ZORNPARAMREC* row = row_named(name);
+  return row != nullptr && row->PARMLOC > 0xFFFF;
+}
+
 std::string address_text(uint16_t address) { return "0x" + core::HEXSTRING(address, 4); }
 
 }  // namespace drive

@@ -74,6 +74,11 @@ std::vector<std::string> nearest_names(std::string_view text);
 // The raw bits to write, or the message: "kqp: -1 is out of range (0 to 65535)".
 core::Result<uint64_t> parse_value(const Parameter& parameter, std::string_view text);
 
+// nvFBS, nvFGS, nvFPOR: the device's configuration locations, whose addresses take
+// more than 16 bits and lie outside the 128-byte EEPROM. Never saved or restored; a
+// write asks first.
+bool is_configuration_location(std::string_view name);
+
 // An address as the list shows it: 0x0812.
 std::string address_text(uint16_t address);
 

@@ -51,11 +51,31 @@ class Restorer {
       if (stops_every_axis(write)) stop_all_ = true;
       if (callbacks_.progress) callbacks_.progress(plan.axis, change, write);
     }
+    if (!stop_all_ && !axis_stopped) check_still_held(plan);
   }
 
   bool cancelled() const { return cancelled_; }
 
  private:
+  // One batch read of every verified change of the axis (the non-volatile flag set
+  // once). A read that fails leaves the outcomes as they are: the writes were seen.
+  void check_still_held(AxisPlan& plan) {
+    std::vector<core::Location> locations;
+    std::vector<Change*> verified;
+    for (Change& change : plan.changes) {
+      if (change.outcome != Outcome::verified) continue;
+      locations.push_back(change.wanted.parameter.location);
+      verified.push_back(&change);
+    }
+    if (locations.empty()) return;
+    const core::Result<std::vector<uint64_t>> now = access_.read_eeprom_batch(plan.axis, locations);
+    if (!now) return;
+    for (std::size_t i = 0; i < verified.size() && i < now->size(); ++i) {
+      const Change& change = *verified[i];
+      if (width_bits(change.wanted.parameter, (*now)[i]) != change.wanted.bits) verified[i]->outcome = Outcome::overwritten;
+    }
+  }
+
   core::Backend& access_;
   const RestoreCallbacks& callbacks_;
   bool stop_all_ = false;

@@ -21,6 +21,7 @@ enum class Outcome : uint8_t {
   differs,      // written, but read back different
   unconfirmed,  // an access failed: it may or may not be written
   not_written,  // the restore stopped before it, or it was not confirmed
+  overwritten,  // verified, but read different once every change of its axis was written
 };
 
 struct Change {
@@ -55,7 +56,9 @@ enum class RestoreEnd : uint8_t { finished, cancelled };
 // Writes each axis's changes in turn, each read back before the next, and sets
 // their outcomes. A failure of the whole link or of the non-volatile flag stops
 // every axis; a failure of one drive stops that axis; a value that reads back
-// different stops nothing.
+// different stops nothing. When an axis's changes are written, every verified one
+// is read once more: a later write that changed it (two settings sharing bytes, a
+// drive that moves one for another) makes it overwritten.
 RestoreEnd apply_restore(core::Backend& access, std::span<AxisPlan> plans, const RestoreCallbacks& callbacks);
 
 }  // namespace drive

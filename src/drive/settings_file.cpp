@@ -63,11 +63,16 @@ std::string unknown_name_message(const std::string& name, bool eeprom_section) {
   return near.error().text;
 }
 
-core::Result<std::vector<SavedValue>> parse_values(const ordered_json& object, bool eeprom_section) {
+core::Result<std::vector<SavedValue>> parse_values(const ordered_json& object, bool eeprom_section,
+                                                   std::vector<std::string>& skipped) {
   const std::vector<Parameter>& known = eeprom_section ? saved_eeprom_parameters() : saved_ram_parameters();
   if (!object.is_object()) return refused(std::string(eeprom_section ? "\"eeprom\"" : "\"ram\"") + " is not an object");
   std::vector<SavedValue> values;
   for (const auto& [name, value] : object.items()) {
+    if (eeprom_section && is_configuration_location(name)) {
+      if (std::find(skipped.begin(), skipped.end(), name) == skipped.end()) skipped.push_back(name);
+      continue;
+    }
     const Parameter* parameter = named(known, name);
     if (!parameter) return refused(unknown_name_message(name, eeprom_section));
     if (!value.is_number_integer()) return refused(name + ": " + value.dump() + " is not an integer");
@@ -110,7 +115,7 @@ core::Status check_shared_bytes(const std::vector<SavedValue>& values) {
   return {};
 }
 
-core::Result<DriveSettings> parse_drive(const ordered_json& entry, std::set<int>& seen) {
+core::Result<DriveSettings> parse_drive(const ordered_json& entry, std::set<int>& seen, std::vector<std::string>& skipped) {
   if (!entry.is_object()) return refused("an entry of \"drives\" is not an object");
   const auto axis = entry.find("axis");
   if (axis == entry.end() || !axis->is_number_integer() || axis->get<int64_t>() < 0 || axis->get<int64_t>() > 7) {
@@ -123,12 +128,12 @@ core::Result<DriveSettings> parse_drive(const ordered_json& entry, std::set<int>
   if (!seen.insert(drive.axis).second) return refused(where + "the axis appears twice");
   const auto eeprom = entry.find("eeprom");
   if (eeprom == entry.end()) return refused(where + "no \"eeprom\" settings");
-  core::Result<std::vector<SavedValue>> settings = parse_values(*eeprom, true);
+  core::Result<std::vector<SavedValue>> settings = parse_values(*eeprom, true, skipped);
   if (!settings) return refused(where + settings.error().text);
   if (core::Status agreed = check_shared_bytes(*settings); !agreed) return refused(where + agreed.error().text);
   drive.eeprom = std::move(*settings);
   if (const auto ram = entry.find("ram"); ram != entry.end()) {
-    core::Result<std::vector<SavedValue>> values = parse_values(*ram, false);
+    core::Result<std::vector<SavedValue>> values = parse_values(*ram, false, skipped);
     if (!values) return refused(where + values.error().text);
     drive.ram = std::move(*values);
     drive.has_ram = true;
@@ -302,7 +307,7 @@ core::Result<SettingsFile> parse_settings(std::string_view text) {
   if (drives == root.end() || !drives->is_array() || drives->empty()) return refused("no \"drives\" in the file");
   std::set<int> seen;
   for (const ordered_json& entry : *drives) {
-    core::Result<DriveSettings> drive = parse_drive(entry, seen);
+    core::Result<DriveSettings> drive = parse_drive(entry, seen, file.skipped);
     if (!drive) return drive.error();
     file.drives.push_back(std::move(*drive));
   }

@@ -32,6 +32,9 @@ struct SettingsFile {
   std::string saved_by;  // "zr90 1.1.0"
   LinkDescription link;
   std::vector<DriveSettings> drives;  // ascending by axis
+  // Configuration locations the file holds (files of earlier versions saved them):
+  // read over, never restored.
+  std::vector<std::string> skipped;
 
   const DriveSettings* drive(uint8_t axis) const;
 };

@@ -13,7 +13,7 @@ namespace {
 std::vector<Parameter> parameters_where(bool eeprom) {
   std::vector<Parameter> parameters;
   for (const dict::ZORNPARAMREC& row : dict::ZORNPARAMS) {
-    if (std::string_view(row.PARMNAME) == NOT_A_SETTING) continue;
+    if (std::string_view(row.PARMNAME) == NOT_A_SETTING || is_configuration_location(row.PARMNAME)) continue;
     const std::optional<core::Location> location = location_of(row.PARMTYPE, 0);
     if (!location || (location->memory == core::Memory::eeprom) != eeprom) continue;
     core::Result<Parameter> parameter = find_parameter(row.PARMNAME);

@@ -171,11 +171,8 @@ std::optional<SettingsFile> read_live_side(const Options& options, const Setting
 }  // namespace
 
 int run_diff(const Options& options, const SettingsRequest& request) {
-  const core::Result<SettingsFile> a = drive::read_settings_file(request.file);
-  if (!a) {
-    say(a.error().text);
-    return EXIT_USAGE;
-  }
+  const std::optional<SettingsFile> a = read_settings_said(request.file);
+  if (!a) return EXIT_USAGE;
   std::vector<uint8_t> axes = axes_of(*a);
   if (request.axes_given) {
     const std::optional<std::vector<uint8_t>> given = axes_option(options);
@@ -186,10 +183,8 @@ int run_diff(const Options& options, const SettingsRequest& request) {
   std::optional<SettingsFile> b;
   if (request.other.empty()) {
     b = read_live_side(options, *a, axes, exit_code);
-  } else if (core::Result<SettingsFile> other = drive::read_settings_file(request.other); other) {
-    b = std::move(*other);
   } else {
-    say(other.error().text);
+    b = read_settings_said(request.other);
   }
   if (!b) return exit_code;
 

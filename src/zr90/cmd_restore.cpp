@@ -4,6 +4,7 @@
 // out), each one read back.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,7 @@ const char* outcome_name(Outcome outcome) {
     case Outcome::differs: return "differs";
     case Outcome::unconfirmed: return "unconfirmed";
     case Outcome::not_written: return "not written";
+    case Outcome::overwritten: return "overwritten";
   }
   return "";
 }
@@ -170,8 +172,9 @@ std::string names_with(const AxisPlan& plan, Outcome outcome) {
 bool report(const AxisPlan& plan) {
   if (plan.changes.empty()) return true;
   const std::string axis = "axis " + std::to_string(plan.axis) + ": ";
-  if (names_with(plan, Outcome::verified).size() > 0 && names_with(plan, Outcome::differs).empty() &&
-      names_with(plan, Outcome::unconfirmed).empty() && names_with(plan, Outcome::not_written).empty()) {
+  const bool all_verified = std::all_of(plan.changes.begin(), plan.changes.end(),
+                                        [](const Change& change) { return change.outcome == Outcome::verified; });
+  if (all_verified) {
     say(axis + settings_count(plan.changes.size()) + " written and verified");
     return true;
   }
@@ -180,6 +183,7 @@ bool report(const AxisPlan& plan) {
     const char* label;
   } parts[] = {{Outcome::verified, "written and verified: "},
                {Outcome::differs, "written but read back different: "},
+               {Outcome::overwritten, "written and verified, then changed by a later write: "},
                {Outcome::unconfirmed, "not confirmed, may or may not be written: "},
                {Outcome::not_written, "not written: "}};
   std::string text;
@@ -264,11 +268,8 @@ int restore_on(Session& session, int exit_code, const Options& options, const Se
 }  // namespace
 
 int run_restore(const Options& options, const SettingsRequest& request) {
-  const core::Result<SettingsFile> file = drive::read_settings_file(request.file);
-  if (!file) {
-    say(file.error().text + "; nothing written");
-    return EXIT_USAGE;
-  }
+  const std::optional<SettingsFile> file = read_settings_said(request.file, "; nothing written");
+  if (!file) return EXIT_USAGE;
   const std::optional<std::vector<Target>> targets = targets_of(options, request, *file);
   if (!targets) return EXIT_USAGE;
   if (!request.dry_run && !can_confirm(options)) return EXIT_USAGE;

@@ -53,16 +53,28 @@ std::size_t eeprom_count(const std::vector<Assignment>& assignments) {
   return count;
 }
 
+std::string configuration_locations(const std::vector<Assignment>& assignments) {
+  std::string names;
+  for (const Assignment& a : assignments) {
+    if (drive::is_configuration_location(a.parameter.name)) names += (names.empty() ? "" : ", ") + a.parameter.name;
+  }
+  return names;
+}
+
 // An EEPROM value persists in the drive: a person confirms it once for the run, or
-// a script says -y. Without either nothing of the run is written.
+// a script says -y. Without either nothing of the run is written. A configuration
+// location is not a setting: the question names it as what it is.
 int confirm_eeprom_writes(const Options& options, const std::vector<Assignment>& assignments) {
   const std::size_t count = eeprom_count(assignments);
   if (count == 0 || options.yes) return EXIT_DONE;
   if (!can_confirm(options)) return EXIT_USAGE;
   const std::optional<std::vector<uint8_t>> axes = axes_option(options);
   if (!axes) return EXIT_USAGE;
-  const std::string question = "write " + std::to_string(count) + " EEPROM setting" + (count == 1 ? "" : "s") + " on axes " +
-                               axes_text(*axes) + "? [y/N] ";
+  const std::string configuration = configuration_locations(assignments);
+  const std::string warning = configuration.empty() ? "" : configuration +
+      " are the device's configuration locations, outside the EEPROM settings; ";
+  const std::string question = warning + "write " + std::to_string(count) + " EEPROM setting" + (count == 1 ? "" : "s") +
+                               " on axes " + axes_text(*axes) + "? [y/N] ";
   return confirmed(options, question) ? EXIT_DONE : EXIT_FAILED;
 }
 

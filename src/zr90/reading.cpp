@@ -33,6 +33,21 @@ std::string access_message(const Session& session, uint8_t axis, const std::stri
   return prefix + name + ": " + describe(failure);
 }
 
+std::optional<drive::SettingsFile> read_settings_said(const std::string& path, const std::string& suffix) {
+  core::Result<drive::SettingsFile> file = drive::read_settings_file(path);
+  if (!file) {
+    say(file.error().text + suffix);
+    return std::nullopt;
+  }
+  if (!file->skipped.empty()) {
+    std::string names;
+    for (const std::string& name : file->skipped) names += (names.empty() ? "" : ", ") + name;
+    say(path + ": " + names + (file->skipped.size() == 1 ? " is a configuration location" : " are configuration locations") +
+        " outside the EEPROM, never restored: skipped");
+  }
+  return std::move(*file);
+}
+
 std::string unreadable_message(uint8_t axis, const core::Failure& failure) {
   return "axis " + std::to_string(axis) + ": cannot read its settings: " + describe(failure);
 }

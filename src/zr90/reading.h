@@ -11,6 +11,7 @@
 #include "core/result.h"
 #include "drive/parameter.h"
 #include "drive/reading.h"
+#include "drive/settings_file.h"
 #include "drive/snapshot.h"
 #include "zr90/session.h"
 
@@ -28,6 +29,10 @@ std::vector<drive::Snapshot> read_live(Session& session, const std::vector<uint8
 
 // "axis 2: kqp: Connection timed out" (the axis only when the run has several).
 std::string access_message(const Session& session, uint8_t axis, const std::string& name, const core::Failure& failure);
+
+// A settings file read whole; the configuration locations it holds are said once as
+// skipped. Nothing when it is refused: its failure has been said, followed by suffix.
+std::optional<drive::SettingsFile> read_settings_said(const std::string& path, const std::string& suffix = "");
 
 // "axis 2: cannot read its settings: SSZAL Transfer Failed"
 std::string unreadable_message(uint8_t axis, const core::Failure& failure);

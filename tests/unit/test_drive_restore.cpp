@@ -49,6 +49,12 @@ class MemoryDrives final : public core::Backend {
     if (failing(channel, location, true)) return fault->failure();
     if (lost && lost->location.address == location.address) return {};
     for (unsigned i = 0; i < static_cast<unsigned>(location.width); ++i) byte(channel, location, i) = value >> (8 * i);
+    // A drive whose memory shows one location at two addresses.
+    if (mirror && mirror->first.location.address == location.address) {
+      for (unsigned i = 0; i < static_cast<unsigned>(location.width); ++i) {
+        byte(channel, mirror->second.location, i) = value >> (8 * i);
+      }
+    }
     return {};
   }
   core::Result<std::vector<core::ChannelReading>> read_channels(core::ChannelMask channels,
@@ -59,6 +65,7 @@ class MemoryDrives final : public core::Backend {
 
   std::optional<Fault> fault;
   std::optional<Parameter> lost;
+  std::optional<std::pair<Parameter, Parameter>> mirror;
   std::map<uint8_t, int> accesses;
   std::vector<core::ChannelMask> masks;
   int writes = 0;
@@ -107,12 +114,12 @@ TEST(DriveRestore, OnlyWhatDiffersChangesAndAWordInsideAChangedLongIsOnlyReadBac
   for (const Case& c : cases) EXPECT_EQ(changes_text(changes_for(c.wanted, live)), c.changes);
 }
 
-// Outcome letters, axis by axis: Verified, Differs, Unconfirmed, Not written.
+// Outcome letters, axis by axis: Verified, Differs, Unconfirmed, Not written, Overwritten.
 std::string outcomes(const std::vector<AxisPlan>& plans) {
   std::string text;
   for (const AxisPlan& plan : plans) {
     if (!text.empty()) text += " | ";
-    for (const Change& change : plan.changes) text += "PVDUN"[static_cast<int>(change.outcome)];
+    for (const Change& change : plan.changes) text += "PVDUNO"[static_cast<int>(change.outcome)];
   }
   return text;
 }
@@ -176,6 +183,18 @@ TEST(DriveReading, AnAxisThatDidNotStartIsNeverAccessed) {
     const bool ram = named(name).location.memory == core::Memory::ram;
     EXPECT_EQ(drives.masks, ram ? std::vector<core::ChannelMask>{0b101} : std::vector<core::ChannelMask>{}) << name;
   }
+}
+
+// The last read of a restore finds a setting a later write changed: it is not
+// counted as restored.
+TEST(DriveRestore, ASettingALaterWriteChangedIsOverwritten) {
+  MemoryDrives drives;
+  drives.mirror = std::make_pair(named("nvkdp"), named("nvkqp"));
+  const DriveSettings wanted = settings({{"nvkqp", 1}, {"nvkdp", 2}});
+  const DriveSettings live = settings({{"nvkqp", 0}, {"nvkdp", 0}});
+  std::vector<AxisPlan> plans{{0, changes_for(wanted, live)}};
+  EXPECT_EQ(apply_restore(drives, plans, {}), RestoreEnd::finished);
+  EXPECT_EQ(outcomes(plans), "OV");
 }
 
 }  // namespace

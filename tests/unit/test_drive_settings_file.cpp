@@ -36,13 +36,29 @@ std::string refusal(const std::string& text) {
 
 std::string refusal_of(const ordered_json& json) { return refusal(json.dump()); }
 
-TEST(DriveSettingsFile, SavesEveryEepromSettingButTheMarker) {
+// Files saved before the configuration locations were left out are still read: the
+// locations are passed over, named once, and the rest is as it was.
+TEST(DriveSettingsFile, ConfigurationLocationsInAFileAreSkipped) {
+  const core::Result<SettingsFile> file = parse_settings(
+      R"({"format": "zr90-settings", "version": 1, "drives": [
+           {"axis": 0, "eeprom": {"nvkqp": 7, "nvFBS": 1, "nvFGS": 2}},
+           {"axis": 1, "eeprom": {"nvFBS": 1, "nvFPOR": 3}}]})");
+  ASSERT_TRUE(file.ok()) << file.error().text;
+  EXPECT_EQ(file->skipped, (std::vector<std::string>{"nvFBS", "nvFGS", "nvFPOR"}));
+  ASSERT_EQ(file->drives[0].eeprom.size(), 1u);
+  EXPECT_EQ(file->drives[0].eeprom[0].parameter.name, "nvkqp");
+  EXPECT_TRUE(file->drives[1].eeprom.empty());
+  EXPECT_EQ(settings_text(*file).find("nvF"), std::string::npos);
+}
+
+TEST(DriveSettingsFile, SavesEveryEepromSettingButTheMarkerAndTheConfigurationLocations) {
   const std::vector<Parameter>& eeprom = saved_eeprom_parameters();
-  ASSERT_EQ(eeprom.size(), 33u);
+  ASSERT_EQ(eeprom.size(), 30u);
   EXPECT_EQ(eeprom.front().name, "nvmaxmodulei");
-  EXPECT_EQ(eeprom.back().name, "nvFPOR");
+  EXPECT_EQ(eeprom.back().name, "nvcookie");
   for (const Parameter& p : eeprom) {
     EXPECT_NE(p.name, "nvinvalid");
+    EXPECT_FALSE(is_configuration_location(p.name)) << p.name;
     EXPECT_EQ(p.location.memory, core::Memory::eeprom) << p.name;
   }
   for (const Parameter& p : saved_ram_parameters()) EXPECT_EQ(p.location.memory, core::Memory::ram) << p.name;
