@@ -18,12 +18,16 @@ void sleep_ms(int ms);
 // Reads one line of standard input and discards the line end; empty at end of file.
 std::string read_line();
 
+// Set by Ctrl-C (or a request to end) while a key poll runs, and reset when one
+// starts. A front end that lets an interrupt cut its link's waits short puts this
+// token into the link's context; one that must finish a write it started does not.
+// Lock-free, as the signal (or console control) handler sets it.
+core::CancelToken& interrupt_token();
+
 // Prepares the key poll: a terminal is switched to non-canonical input (restored on
-// every way out of the process) and Ctrl-C is caught so that it ends a repeat loop.
-// When a token is given, Ctrl-C (or a request to end) also sets it until the poll
-// stops: a front end that lets an interrupt cut the link's waits short passes the
-// token of its link; one that must finish a write it started passes none.
-void start_key_poll(core::CancelToken* cancel = nullptr);
+// every way out of the process, and while the process is stopped by Ctrl-Z) and
+// Ctrl-C is caught so that it ends a repeat loop.
+void start_key_poll();
 // True when a key is waiting (not consumed) or Ctrl-C was pressed. When standard
 // input is not a terminal, a byte waiting counts as a key; end of file does not.
 bool key_pressed();
@@ -39,7 +43,8 @@ bool input_is_terminal();
 int wait_key(int timeout_ms);
 inline constexpr int NO_KEY = -1;
 
-// True once Ctrl-C (or a request to end) arrived during the key poll.
+// True once Ctrl-C (or a request to end) arrived during the key poll: the state of
+// interrupt_token().
 bool interrupted();
 
 }  // namespace platform::console

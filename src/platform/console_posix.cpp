@@ -9,7 +9,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -20,43 +19,50 @@ namespace platform::console {
 
 namespace {
 
-volatile std::sig_atomic_t interrupted_flag = 0;
-// The token an interrupt also sets during the key poll, if the front end gave one.
-std::atomic<core::CancelToken*> interrupt_token{nullptr};
-static_assert(std::atomic<core::CancelToken*>::is_always_lock_free);
+// The state below is all that the signal handlers reach, which is why it lives at
+// namespace scope; everything else is asked of the system when it is needed.
 
-bool polling = false;
+// Set by Ctrl-C (or a request to end) during the key poll; reset when a poll starts.
+core::CancelToken interrupt;
 // Read by the signal handlers: set only once saved_terminal is complete.
 volatile std::sig_atomic_t terminal_changed = 0;
 termios saved_terminal{};
-// Ctrl-C, and the polite requests to end (kill, a closed terminal), end a repeat
-// loop like a key, so that the terminal is given back on the way out.
-constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction saved_actions[std::size(ENDING_SIGNALS)] {};
-// Signals whose default action ends the process (some with a core dump): the
-// terminal is given back first, then the signal does what it always does.
-constexpr int FATAL_SIGNALS[] = {SIGQUIT, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
-                                 SIGPROF, SIGXCPU, SIGXFSZ, SIGABRT, SIGTRAP, SIGSYS};
-struct sigaction saved_fatal_actions[std::size(FATAL_SIGNALS)] {};
 
-void on_interrupt(int) {
-  interrupted_flag = 1;
-  if (core::CancelToken* token = interrupt_token.load()) token->cancel();
-}
+// What the key poll does with a signal it catches.
+enum class Catch {
+  // Ctrl-C, and the polite requests to end (kill, a closed terminal), end a repeat
+  // loop like a key, so that the terminal is given back on the way out.
+  ending,
+  // Ctrl-Z gives the terminal back before the process stops; a continued process in
+  // the foreground takes it again.
+  stop,
+  resume,
+  // A signal whose default action ends the process (some with a core dump): the
+  // terminal is given back first, then the signal does what it always does.
+  fatal,
+};
+struct Caught {
+  int signal_number;
+  Catch what;
+};
+// SIGINT comes first: it is the mark of a running poll (see polling()).
+constexpr Caught CAUGHT[] = {
+    {SIGINT, Catch::ending},   {SIGTERM, Catch::ending}, {SIGHUP, Catch::ending},  {SIGTSTP, Catch::stop},
+    {SIGCONT, Catch::resume},  {SIGQUIT, Catch::fatal},  {SIGPIPE, Catch::fatal},  {SIGUSR1, Catch::fatal},
+    {SIGUSR2, Catch::fatal},   {SIGALRM, Catch::fatal},  {SIGVTALRM, Catch::fatal}, {SIGPROF, Catch::fatal},
+    {SIGXCPU, Catch::fatal},   {SIGXFSZ, Catch::fatal},  {SIGABRT, Catch::fatal},  {SIGTRAP, Catch::fatal},
+    {SIGSYS, Catch::fatal},
+};
+static_assert(CAUGHT[0].signal_number == SIGINT);
+// What each caught signal did before the poll, to be put back when it stops.
+struct sigaction saved_actions[std::size(CAUGHT)] {};
 
-void restore_terminal() {
-  if (!terminal_changed) return;
-  tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
-  terminal_changed = 0;
-}
+void on_interrupt(int);
 
-// Runs with the default action already back in place (SA_RESETHAND) and the
-// signal not blocked (SA_NODEFER): raising it again ends the process its own way.
-void on_fatal_signal(int signal_number) {
-  const int saved_errno = errno;
-  if (terminal_changed) tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
-  raise(signal_number);
-  errno = saved_errno;
+// The poll runs while Ctrl-C is ours: the system keeps that fact, not a copy of it.
+bool polling() {
+  struct sigaction current {};
+  return sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == on_interrupt;
 }
 
 // A program in the background must leave the terminal to the foreground job: the
@@ -68,48 +74,128 @@ bool in_foreground() {
 }
 
 // A terminal hands over each key at once and shows nothing; the key stays queued
-// for the poll to see.
-void make_terminal_immediate() {
-  if (isatty(STDIN_FILENO) == 0 || !in_foreground() || tcgetattr(STDIN_FILENO, &saved_terminal) != 0) return;
-  termios immediate = saved_terminal;
+// for the poll to see. The settings to give back are the ones found now: whatever
+// the user set while the process was stopped is what they expect back. Called from
+// the handlers too, so only async-signal-safe calls.
+void take_terminal() {
+  if (terminal_changed || isatty(STDIN_FILENO) == 0 || !in_foreground()) return;
+  termios found{};
+  if (tcgetattr(STDIN_FILENO, &found) != 0) return;
+  saved_terminal = found;
+  termios immediate = found;
   immediate.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
   immediate.c_cc[VMIN] = 0;
   immediate.c_cc[VTIME] = 0;
   // A signal may end the run the moment the terminal changes: the handlers that
-  // give it back are in place first.
+  // give it back must already know what to give back.
   terminal_changed = 1;
   if (tcsetattr(STDIN_FILENO, TCSANOW, &immediate) != 0) terminal_changed = 0;
 }
 
-void catch_fatal_signals() {
+void give_terminal_back() {
+  if (!terminal_changed) return;
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
+  terminal_changed = 0;
+}
+
+void on_interrupt(int) { interrupt.cancel(); }
+
+// Runs with the default action already back in place (SA_RESETHAND) and the
+// signal not blocked (SA_NODEFER): raising it again ends the process its own way.
+void on_fatal_signal(int signal_number) {
+  const int saved_errno = errno;
+  if (terminal_changed) tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
+  raise(signal_number);
+  errno = saved_errno;
+}
+
+// Ctrl-Z: the shell gets its terminal as it was, then the process stops as it
+// would have without this handler (SA_NODEFER leaves the signal unblocked). Once
+// continued, it takes the terminal again when it is in the foreground; a stop the
+// system refused (an orphaned process group) ends up there at once.
+void on_stop(int) {
+  const int saved_errno = errno;
+  give_terminal_back();
+  struct sigaction ours {};
+  struct sigaction stop_default {};
+  stop_default.sa_handler = SIG_DFL;
+  sigemptyset(&stop_default.sa_mask);
+  sigaction(SIGTSTP, &stop_default, &ours);
+  raise(SIGTSTP);
+  sigaction(SIGTSTP, &ours, nullptr);
+  take_terminal();
+  errno = saved_errno;
+}
+
+// "fg" after a stop, or after a run that began in the background.
+void on_continue(int) {
+  const int saved_errno = errno;
+  if (polling()) take_terminal();
+  errno = saved_errno;
+}
+
+// Ctrl-Z and its continuation wait while the poll's state changes, so that neither
+// handler sees it half made.
+class HoldStops {
+ public:
+  HoldStops() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTSTP);
+    sigaddset(&stops, SIGCONT);
+    sigprocmask(SIG_BLOCK, &stops, &before_);
+  }
+  ~HoldStops() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+  HoldStops(const HoldStops&) = delete;
+  HoldStops& operator=(const HoldStops&) = delete;
+
+ private:
+  sigset_t before_{};
+};
+
+struct sigaction action_for(Catch what) {
   struct sigaction action {};
-  action.sa_handler = on_fatal_signal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND | SA_NODEFER;
-  for (std::size_t i = 0; i < std::size(FATAL_SIGNALS); ++i) {
-    sigaction(FATAL_SIGNALS[i], nullptr, &saved_fatal_actions[i]);
-    // A signal the caller ignores (SIGPIPE under some shells) stays ignored.
-    if (saved_fatal_actions[i].sa_handler == SIG_IGN) continue;
-    sigaction(FATAL_SIGNALS[i], &action, nullptr);
+  switch (what) {
+    case Catch::ending:
+      // The run then reaches its normal end: the access in progress completes (or
+      // meets its own time limit) first.
+      action.sa_handler = on_interrupt;
+      break;
+    case Catch::stop:
+      // Each of stop and continue runs whole before the other; the stop itself
+      // needs Ctrl-Z unblocked.
+      action.sa_handler = on_stop;
+      action.sa_flags = SA_NODEFER;
+      sigaddset(&action.sa_mask, SIGCONT);
+      break;
+    case Catch::resume:
+      action.sa_handler = on_continue;
+      sigaddset(&action.sa_mask, SIGTSTP);
+      break;
+    case Catch::fatal:
+      action.sa_handler = on_fatal_signal;
+      action.sa_flags = SA_RESETHAND | SA_NODEFER;
+      break;
+  }
+  return action;
+}
+
+void catch_signals() {
+  for (std::size_t i = 0; i < std::size(CAUGHT); ++i) {
+    sigaction(CAUGHT[i].signal_number, nullptr, &saved_actions[i]);
+    // A signal the caller ignores (SIGPIPE under some shells, Ctrl-Z without job
+    // control) stays ignored; an ignored request to end still ends a repeat loop.
+    const bool keeps_ignored = CAUGHT[i].what == Catch::stop || CAUGHT[i].what == Catch::fatal;
+    if (keeps_ignored && saved_actions[i].sa_handler == SIG_IGN) continue;
+    const struct sigaction action = action_for(CAUGHT[i].what);
+    sigaction(CAUGHT[i].signal_number, &action, nullptr);
   }
 }
 
-void release_fatal_signals() {
-  for (std::size_t i = 0; i < std::size(FATAL_SIGNALS); ++i) sigaction(FATAL_SIGNALS[i], &saved_fatal_actions[i], nullptr);
-}
-
-// The run then reaches its normal end: the access in progress completes (or meets
-// its own time limit) first.
-void catch_interrupt() {
-  struct sigaction action {};
-  action.sa_handler = on_interrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;
-  for (std::size_t i = 0; i < std::size(ENDING_SIGNALS); ++i) sigaction(ENDING_SIGNALS[i], &action, &saved_actions[i]);
-}
-
-void release_interrupt() {
-  for (std::size_t i = 0; i < std::size(ENDING_SIGNALS); ++i) sigaction(ENDING_SIGNALS[i], &saved_actions[i], nullptr);
+// In reverse, so that Ctrl-C, the mark of the poll, goes last.
+void release_signals() {
+  for (std::size_t i = std::size(CAUGHT); i-- > 0;) sigaction(CAUGHT[i].signal_number, &saved_actions[i], nullptr);
 }
 
 }  // namespace
@@ -142,18 +228,18 @@ std::string read_line() {
   return line;
 }
 
-void start_key_poll(core::CancelToken* cancel) {
-  if (polling) return;
-  polling = true;
-  interrupted_flag = 0;
-  interrupt_token = cancel;
-  catch_interrupt();
-  catch_fatal_signals();
-  make_terminal_immediate();
+core::CancelToken& interrupt_token() { return interrupt; }
+
+void start_key_poll() {
+  if (polling()) return;
+  const HoldStops hold;
+  interrupt.reset();
+  catch_signals();
+  take_terminal();
 }
 
 bool key_pressed() {
-  if (interrupted_flag != 0) return true;
+  if (interrupt.cancelled()) return true;
   // Keys are the foreground job's: a run in the background ends by a signal only.
   if (isatty(STDIN_FILENO) != 0 && !in_foreground()) return false;
   int waiting = 0;
@@ -162,10 +248,10 @@ bool key_pressed() {
 
 bool input_is_terminal() { return isatty(STDIN_FILENO) != 0; }
 
-bool interrupted() { return interrupted_flag != 0; }
+bool interrupted() { return interrupt.cancelled(); }
 
 int wait_key(int timeout_ms) {
-  if (interrupted_flag != 0) return NO_KEY;
+  if (interrupt.cancelled()) return NO_KEY;
   const bool from_terminal = terminal_changed;
   pollfd input{STDIN_FILENO, POLLIN, 0};
   // A signal ends the wait early (EINTR): that is what Ctrl-C is for.
@@ -176,12 +262,11 @@ int wait_key(int timeout_ms) {
 }
 
 void stop_key_poll() {
-  if (!polling) return;
-  polling = false;
-  restore_terminal();
-  release_fatal_signals();
-  release_interrupt();
-  interrupt_token = nullptr;
+  if (!polling()) return;
+  // A Ctrl-Z that comes now stops the process once the terminal is back.
+  const HoldStops hold;
+  give_terminal_back();
+  release_signals();
 }
 
 }  // namespace platform::console

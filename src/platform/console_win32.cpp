@@ -29,15 +29,19 @@ struct InputFeed {
   std::condition_variable arrived;
   std::string bytes;
   bool ended = false;
+  // Bytes are waiting: the key poll asks without taking the lock.
+  std::atomic<bool> seen{false};
 };
 
+// The state below is what the reader thread or the console control handler (which
+// runs on a thread of its own) reaches, and what tells whether that handler is in
+// place (the system cannot be asked); the rest is asked of the system when needed.
+
+// Set by Ctrl-C (or Ctrl-Break) during the key poll; reset when a poll starts.
+core::CancelToken interrupt;
 InputFeed* feed = nullptr;
-std::atomic<bool> interrupted_flag{false};
-// The token an interrupt also sets during the key poll, if the front end gave one.
-std::atomic<core::CancelToken*> interrupt_token{nullptr};
-std::atomic<bool> input_seen{false};
+// Whether on_control is registered: the poll runs while it is.
 bool polling = false;
-bool on_console = false;
 
 HANDLE input_handle() { return GetStdHandle(STD_INPUT_HANDLE); }
 
@@ -56,7 +60,7 @@ void read_input(InputFeed* target) {
     if (!ReadFile(in, chunk, sizeof chunk, &got, nullptr) || got == 0) break;
     std::lock_guard<std::mutex> hold(target->lock);
     target->bytes.append(chunk, got);
-    input_seen = true;
+    target->seen = true;
     target->arrived.notify_all();
   }
   std::lock_guard<std::mutex> hold(target->lock);
@@ -72,8 +76,7 @@ void start_reader() {
 
 BOOL WINAPI on_control(DWORD event) {
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-    interrupted_flag = true;
-    if (core::CancelToken* token = interrupt_token.load()) token->cancel();
+    interrupt.cancel();
     return TRUE;
   }
   return FALSE;
@@ -90,7 +93,7 @@ std::string line_from_feed() {
   if (end == std::string::npos) end = feed->bytes.size();
   std::string line = feed->bytes.substr(0, end);
   feed->bytes.erase(0, end < feed->bytes.size() ? end + 1 : end);
-  if (feed->bytes.empty()) input_seen = false;
+  if (feed->bytes.empty()) feed->seen = false;
   return line;
 }
 
@@ -118,30 +121,32 @@ std::string read_line() {
   return line;
 }
 
-void start_key_poll(core::CancelToken* cancel) {
+core::CancelToken& interrupt_token() { return interrupt; }
+
+void start_key_poll() {
   if (polling) return;
   polling = true;
-  interrupted_flag = false;
-  interrupt_token = cancel;
+  interrupt.reset();
   SetConsoleCtrlHandler(on_control, TRUE);
-  on_console = input_is_console();
-  if (!on_console) start_reader();
+  if (!input_is_console()) start_reader();
 }
 
+// A console is asked each time: it is cheap, and no copy of the answer can go stale.
 bool key_pressed() {
-  if (interrupted_flag) return true;
-  if (on_console) return _kbhit() != 0;
-  return input_seen;
+  if (interrupt.cancelled()) return true;
+  if (input_is_console()) return _kbhit() != 0;
+  return feed != nullptr && feed->seen;
 }
 
 bool input_is_terminal() { return input_is_console(); }
 
-bool interrupted() { return interrupted_flag; }
+bool interrupted() { return interrupt.cancelled(); }
 
 int wait_key(int timeout_ms) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms < 0 ? 0 : timeout_ms);
+  const bool on_console = input_is_console();
   for (;;) {
-    if (interrupted_flag) return NO_KEY;
+    if (interrupt.cancelled()) return NO_KEY;
     if (on_console && _kbhit() != 0) return _getch();
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) return NO_KEY;
@@ -155,7 +160,6 @@ void stop_key_poll() {
   if (!polling) return;
   polling = false;
   SetConsoleCtrlHandler(on_control, FALSE);
-  interrupt_token = nullptr;
 }
 
 }  // namespace platform::console

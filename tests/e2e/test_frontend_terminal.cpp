@@ -32,6 +32,7 @@ constexpr tcflag_t CANONICAL_ECHO = ICANON | ECHO;
 enum class Job {
   alone,       // a session of its own, with no controlling terminal
   background,  // in the background of a session the terminal controls, as "tool &" in a shell
+  foreground,  // in the foreground of such a session, under a leader that acts as a shell on Ctrl-Z and fg
 };
 
 // What the session leader of a background run exits with when its job was stopped.
@@ -50,6 +51,8 @@ class TerminalRun {
     if (pipe(out) != 0) return;
     int job_pid[2];
     if (pipe(job_pid) != 0) return;
+    int stops[2];
+    if (pipe(stops) != 0 || pipe(resumes_) != 0) return;
 
     std::vector<std::string> strings = {testsupport::tool_path(tool)};
     strings.insert(strings.end(), args.begin(), args.end());
@@ -77,30 +80,49 @@ class TerminalRun {
         _exit(127);
       };
       if (job == Job::alone) start_tool();
-      // The session leader keeps the terminal's foreground; the tool gets a process
-      // group of its own, which is then in the background.
+      // The session leader keeps the terminal's foreground unless the job is the
+      // foreground one; the tool gets a process group of its own.
       if (ioctl(slave_, TIOCSCTTY, 0) != 0) _exit(126);
+      // As a shell: it hands the terminal over from the background.
+      signal(SIGTTOU, SIG_IGN);
       const pid_t tool_pid = fork();
       if (tool_pid == 0) {
         setpgid(0, 0);
+        // Both sides make the job the foreground, so that it is before the tool runs.
+        if (job == Job::foreground) tcsetpgrp(slave_, getpid());
         start_tool();
       }
       setpgid(tool_pid, tool_pid);
+      if (job == Job::foreground) tcsetpgrp(slave_, tool_pid);
       (void)!write(job_pid[1], &tool_pid, sizeof tool_pid);
-      int status = 0;
-      while (waitpid(tool_pid, &status, WUNTRACED) < 0 && errno == EINTR) {
+      for (;;) {
+        int status = 0;
+        while (waitpid(tool_pid, &status, WUNTRACED) < 0 && errno == EINTR) {
+        }
+        if (!WIFSTOPPED(status)) _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+        if (job != Job::foreground) {
+          kill(tool_pid, SIGKILL);
+          _exit(JOB_STOPPED);
+        }
+        // Stopped: the shell takes the terminal, says so, and on "fg" gives it back
+        // and continues the job.
+        tcsetpgrp(slave_, getpgrp());
+        (void)!write(stops[1], "s", 1);
+        char fg = 0;
+        if (read(resumes_[0], &fg, 1) != 1) _exit(JOB_STOPPED);
+        tcsetpgrp(slave_, tool_pid);
+        kill(-tool_pid, SIGCONT);
       }
-      if (WIFSTOPPED(status)) {
-        kill(tool_pid, SIGKILL);
-        _exit(JOB_STOPPED);
-      }
-      _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
     }
     close(out[1]);
     close(job_pid[1]);
+    close(stops[1]);
+    close(resumes_[0]);
+    resumes_[0] = -1;
+    stops_ = stops[0];
     out_ = out[0];
     tool_pid_ = pid_;
-    if (job == Job::background) {
+    if (job != Job::alone) {
       pollfd p{job_pid[0], POLLIN, 0};
       pid_t got = -1;
       if (poll(&p, 1, 10000) == 1 && read(job_pid[0], &got, sizeof got) == static_cast<ssize_t>(sizeof got)) {
@@ -115,7 +137,7 @@ class TerminalRun {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    for (int fd : {master_, slave_, out_}) {
+    for (int fd : {master_, slave_, out_, stops_, resumes_[1]}) {
       if (fd >= 0) close(fd);
     }
   }
@@ -154,6 +176,25 @@ class TerminalRun {
     return got > 0 ? std::string(buf, static_cast<std::size_t>(got)) : std::string();
   }
   void send_signal(int signal_number) { kill(tool_pid_, signal_number); }
+  // Ctrl-Z as the terminal's own suspend character, typed.
+  void suspend() { type(std::string(1, static_cast<char>(before_.c_cc[VSUSP]))); }
+  // True once the leader of a foreground job saw it stop.
+  bool wait_stopped(int timeout_ms = 10000) {
+    pollfd p{stops_, POLLIN, 0};
+    char stopped = 0;
+    return poll(&p, 1, timeout_ms) == 1 && read(stops_, &stopped, 1) == 1;
+  }
+  // "fg": the leader gives the job the terminal and continues it.
+  void resume_in_foreground() { (void)!write(resumes_[1], "f", 1); }
+  // Waits until the local modes have none of the given flags; false after the time limit.
+  bool wait_modes_cleared(tcflag_t flags, int timeout_ms = 10000) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while ((local_modes() & flags) != 0) {
+      if (Clock::now() >= deadline) return false;
+      poll(nullptr, 0, 10);
+    }
+    return true;
+  }
   // As "| head -1" does once it has its line.
   void close_output() {
     close(out_);
@@ -200,6 +241,8 @@ class TerminalRun {
   int master_ = -1;
   int slave_ = -1;
   int out_ = -1;
+  int stops_ = -1;
+  int resumes_[2] = {-1, -1};
   pid_t pid_ = -1;
   pid_t tool_pid_ = -1;
   bool ended_ = false;
@@ -329,6 +372,30 @@ TEST_F(FrontendTerminal, WatchEndsOnQEscapeOrCtrlCAndGivesTheTerminalBack) {
     EXPECT_EQ(run.finish(), 0);
     EXPECT_EQ(run.local_modes(), run.local_modes_before());
     EXPECT_EQ(run.unread_input(), "");
+  }
+}
+
+// Ctrl-Z during a key poll gives the shell its terminal as it was; "fg" takes it
+// again key by key, so that one key ends the run at once.
+TEST_F(FrontendTerminal, CtrlZGivesTheTerminalBackAndFgTakesItAgain) {
+  struct Run {
+    const char* tool;
+    std::vector<std::string> args;
+  };
+  for (const Run& start : {Run{"parmpeek", {"kqp", "r"}}, Run{"zr90", {"-q", "watch", "kqp", "--interval", "20"}}}) {
+    SCOPED_TRACE(start.tool);
+    TerminalRun run(start.tool, start.args, direct(), Job::foreground);
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.wait_for_lines(3));
+    ASSERT_EQ(run.local_modes() & CANONICAL_ECHO, 0u);
+    run.suspend();
+    ASSERT_TRUE(run.wait_stopped());
+    EXPECT_EQ(run.local_modes(), run.local_modes_before()) << "stopped with the terminal still taken";
+    run.resume_in_foreground();
+    EXPECT_TRUE(run.wait_modes_cleared(CANONICAL_ECHO)) << "the terminal was not taken again after fg";
+    run.type("q");
+    EXPECT_EQ(run.finish(), 0);
+    EXPECT_EQ(run.local_modes(), run.local_modes_before());
   }
 }
 

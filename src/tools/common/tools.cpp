@@ -112,12 +112,8 @@ platform::WireTrace* wire_trace() {
   return trace.get();
 }
 
-// Set by Ctrl-C (or a request to end) during the repeat loop only; alive as long as
-// any link that waits on it.
-core::CancelToken& cancel_token() {
-  static core::CancelToken token;
-  return token;
-}
+// The console's: set by Ctrl-C (or a request to end) during the repeat loop only.
+core::CancelToken& cancel_token() { return platform::console::interrupt_token(); }
 
 Step<std::unique_ptr<drivelink::Link>> start_link(const config::LinkSettings& settings, uint8_t axis) {
   if (core::Status fits = drivelink::check_axis(settings, axis); !fits) return end_with(fits.error());
@@ -165,7 +161,7 @@ std::optional<Ending> run_passes(bool repeat, const Pass& pass) {
     return std::nullopt;
   }
   // Ctrl-C must not wait for an access that may take hours (a busy module).
-  platform::console::start_key_poll(&cancel_token());
+  platform::console::start_key_poll();
   std::optional<Ending> ending;
   while (!ending) {
     Step<bool> go_on = pass();
