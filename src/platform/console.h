@@ -24,7 +24,12 @@ std::string read_line();
 // Lock-free, as the signal (or console control) handler sets it.
 core::CancelToken& interrupt_token();
 
-// Prepares the key poll: a terminal is switched to non-canonical input (restored on
+// For a run that reads no keys: from now on Ctrl-C and the requests to end (SIGTERM,
+// a closed terminal) set interrupt_token() instead of ending the process, and the
+// terminal stays as it is. stop_key_poll ends it, as it ends a key poll.
+void catch_interrupts();
+
+// Prepares the key poll (within catch_interrupts too): a terminal is switched to non-canonical input (restored on
 // every way out of the process, and while the process is stopped by Ctrl-Z) and
 // Ctrl-C is caught so that it ends a repeat loop.
 void start_key_poll();

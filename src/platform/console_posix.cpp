@@ -159,8 +159,10 @@ struct sigaction action_for(Catch what) {
   switch (what) {
     case Catch::ending:
       // The run then reaches its normal end: the access in progress completes (or
-      // meets its own time limit) first.
+      // meets its own time limit) first. A write to standard output goes on where it
+      // was (a wait in poll() still ends at once).
       action.sa_handler = on_interrupt;
+      action.sa_flags = SA_RESTART;
       break;
     case Catch::stop:
       // Each of stop and continue runs whole before the other; the stop itself
@@ -230,11 +232,20 @@ std::string read_line() {
 
 core::CancelToken& interrupt_token() { return interrupt; }
 
-void start_key_poll() {
+void catch_interrupts() {
   if (polling()) return;
   const HoldStops hold;
   interrupt.reset();
   catch_signals();
+}
+
+void start_key_poll() {
+  const HoldStops hold;
+  // Within catch_interrupts an interrupt that came already still counts.
+  if (!polling()) {
+    interrupt.reset();
+    catch_signals();
+  }
   take_terminal();
 }
 

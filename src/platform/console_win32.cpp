@@ -123,11 +123,16 @@ std::string read_line() {
 
 core::CancelToken& interrupt_token() { return interrupt; }
 
-void start_key_poll() {
+void catch_interrupts() {
   if (polling) return;
   polling = true;
   interrupt.reset();
   SetConsoleCtrlHandler(on_control, TRUE);
+}
+
+void start_key_poll() {
+  // Within catch_interrupts an interrupt that came already still counts.
+  catch_interrupts();
   if (!input_is_console()) start_reader();
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "drive/writing.h"
+#include "platform/console.h"
 #include "zr90/axes.h"
 #include "zr90/commands.h"
 #include "zr90/confirm.h"
@@ -132,9 +133,18 @@ bool write_one(Session& session, const Options& options, uint8_t axis, const Ass
 int write_all(Session& session, int exit_code, const Options& options, const std::vector<Assignment>& assignments) {
   std::string shown;
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+  const std::size_t total = assignments.size() * session.live_axes().size();
+  std::size_t done = 0;
   for (const Assignment& assignment : assignments) {
     for (uint8_t axis : session.live_axes()) {
+      // Ctrl-C: the write in progress has finished; nothing more is written.
+      if (platform::console::interrupted()) {
+        say("interrupted after " + std::to_string(done) + " of " + std::to_string(total) +
+            " writes; nothing more was written");
+        return emit(options.json ? rows.dump(2) + "\n" : shown) ? EXIT_FAILED : EXIT_USAGE;
+      }
       if (!write_one(session, options, axis, assignment, shown, rows)) exit_code = EXIT_FAILED;
+      ++done;
     }
   }
   if (!emit(options.json ? rows.dump(2) + "\n" : shown)) {

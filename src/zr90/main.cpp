@@ -263,6 +263,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zr90: %s\n", misfit->c_str());
     return zr90::EXIT_USAGE;
   }
+  // Reading commands end at once on Ctrl-C; writing ones finish the write in progress.
+  options.interrupt_ends_waits = !(set->parsed() || restore->parsed());
   if (list->parsed()) return zr90::run_list(options, arguments);
   if (get->parsed()) return zr90::run_get(options, arguments);
   if (set->parsed()) return zr90::run_set(options, arguments);

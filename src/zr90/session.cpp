@@ -4,6 +4,7 @@
 
 #include "core/text.h"
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/os_error.h"
 #include "zr90/axes.h"
 
@@ -47,15 +48,19 @@ std::optional<std::vector<uint8_t>> axes_option(const Options& options) {
 }
 
 int with_session(const Options& options, const std::function<int(Session& session, int exit_code)>& body) {
+  // From here on an interrupt is the run's to handle: it ends the run the way the
+  // command says, with what was done reported and the terminal as it was.
+  platform::console::catch_interrupts();
   int exit_code = EXIT_USAGE;
   std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
-  if (!session) return exit_code;
-  exit_code = body(**session, exit_code);
+  if (session) exit_code = body(**session, exit_code);
   // A trace with holes would mislead whoever reads it: said once, and the run failed.
-  if (const std::optional<std::string> trouble = (*session)->trace_trouble()) {
+  if (const std::optional<std::string> trouble = session ? (*session)->trace_trouble() : std::nullopt) {
     say(*trouble);
     if (exit_code == EXIT_DONE) exit_code = EXIT_FAILED;
   }
+  session.reset();
+  platform::console::stop_key_poll();
   return exit_code;
 }
 
@@ -101,7 +106,9 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
     devices.trace = session->trace_.get();
   }
   const drivelink::StartRequest start{card::StartMode::setup, mask_of(session->axes_), true};
-  const drivelink::Context context(session->reporter_, platform::system_clock());
+  const drivelink::Context context(session->reporter_, platform::system_clock(),
+                                   options.interrupt_ends_waits ? platform::console::interrupt_token()
+                                                                : core::CancelToken::never());
   core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(*settings, context, start, devices);
   if (!link) {
     const core::Failure& failure = link.error();

@@ -41,6 +41,9 @@ struct Options {
   std::string trace_path;
   int interval_ms = 100;
   std::optional<long> count;
+  // Ctrl-C and SIGTERM end the link's waits at once (commands that only read); the
+  // others finish the access in progress, so that no write is cut in half.
+  bool interrupt_ends_waits = false;
 };
 
 // "zr90: text" on standard error.

@@ -4,6 +4,7 @@
 // standard output that is closed.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -118,6 +119,35 @@ TEST_F(Files, LostOutputAndALostTraceAreFailedRuns) {
   EXPECT_EQ(full.exit_code, 1);
   EXPECT_EQ(full.out, "kqp 1200\n");
   EXPECT_EQ(full.err, "zr90: cannot write the trace file /dev/full: No space left on device; the trace is not whole\n");
+}
+
+}  // namespace
+
+namespace {
+
+// A module that stays busy holds every access for minutes: Ctrl-C or a request to
+// end still ends a reading command at once, by its own way out.
+TEST(Zr90Interrupts, AReadingCommandEndsAtOnceOnAStuckModule) {
+  if (testsupport::running_windows_build()) GTEST_SKIP() << "POSIX signals";
+  auto card = cardtest::udp_card({"--fault", "busy"});
+  const std::string file = testsupport::temp_path("stuck") + ".json";
+  const std::vector<std::vector<std::string>> commands = {
+      {"-q", "get", "kqp"}, {"-q", "faults"}, {"-q", "save", file}, {"-q", "watch", "kqp", "--csv"}};
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    for (const std::vector<std::string>& command : commands) {
+      SCOPED_TRACE(command[1] + " " + std::to_string(signal_number));
+      const std::size_t before = card->wire().size();
+      testsupport::ToolProcess tool("zr90", command, card->env);
+      // Stuck: the module's register is being polled again and again.
+      for (int i = 0; i < 2000 && card->wire().size() < before + 40; ++i) poll(nullptr, 0, 5);
+      ASSERT_GE(card->wire().size(), before + 40u) << "the command never reached the busy module";
+      tool.interrupt(signal_number);
+      const RunResult r = tool.finish(2000);
+      // The run's own end (exit 2: the link never came up), not the signal's, nor a hang.
+      EXPECT_EQ(r.exit_code, 2) << "-1: still running 2 s after the signal; 128+N: ended by the signal";
+    }
+  }
+  EXPECT_FALSE(fs::exists(file)) << "a save that read nothing wrote a file";
 }
 
 }  // namespace

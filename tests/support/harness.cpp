@@ -314,8 +314,8 @@ void ToolProcess::close_stdin() {
   stdin_fd_ = -1;
 }
 
-void ToolProcess::interrupt() {
-  if (pid_ > 0) kill(pid_, SIGINT);
+void ToolProcess::interrupt(int signal_number) {
+  if (pid_ > 0) kill(pid_, signal_number);
 }
 
 std::string ToolProcess::output_so_far() { return fold_crlf(out_); }

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <functional>
 #include <map>
 #include <string>
@@ -47,7 +48,7 @@ class ToolProcess {
   bool wait_for_lines(std::size_t n, int timeout_ms = 10000);
   void write_stdin(const std::string& bytes);
   void close_stdin();
-  void interrupt();  // SIGINT
+  void interrupt(int signal_number = SIGINT);
   // Waits for the end and returns everything printed and the exit code.
   RunResult finish(int timeout_ms = 10000);
   std::string output_so_far();
