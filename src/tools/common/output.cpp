@@ -8,13 +8,21 @@ namespace tools {
 
 namespace {
 
-// The system's reason for the first write that failed.
-int first_error = 0;
+// What went wrong with standard output, which is the process's, as is this.
+struct OutputTrouble {
+  int first_error = 0;  // the system's reason for the first write that failed
+  bool said = false;
+};
+
+OutputTrouble& trouble() {
+  static OutputTrouble state;
+  return state;
+}
 
 bool flush_failed() {
   errno = 0;
   const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
-  if (failed && first_error == 0) first_error = errno != 0 ? errno : EIO;
+  if (failed && trouble().first_error == 0) trouble().first_error = errno != 0 ? errno : EIO;
   return failed;
 }
 
@@ -32,11 +40,10 @@ bool write_line(std::string_view text) {
 }
 
 bool output_failed() {
-  static bool said = false;
   if (!flush_failed()) return false;
   // Standard error is the one place left to say that the output went nowhere.
-  if (!said) std::fprintf(stderr, "cannot write to standard output: %s\n", std::strerror(first_error));
-  said = true;
+  if (!trouble().said) std::fprintf(stderr, "cannot write to standard output: %s\n", std::strerror(trouble().first_error));
+  trouble().said = true;
   return true;
 }
 
