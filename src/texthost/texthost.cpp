@@ -31,9 +31,10 @@ bool is_word_reply(const std::string& digits, uint8_t terminator) {
 TextHost::TextHost(serial::SerialLine& line) : line_(line) {}
 
 // What is left of a failed exchange (a late reply, the rest of one cut short) would
-// be read as the answer to the next command; after a good exchange nothing is
-// thrown away, so the line costs no time. A failure when the line will not fall
-// quiet (the command is then not sent at all) or would not take the command.
+// be read as the answer to the next command, and may still be on its way: the line
+// is watched until it falls quiet. After a good exchange nothing is waited for, so
+// the line costs no time. A failure when the line will not fall quiet (the command
+// is then not sent at all) or would not take the command.
 core::Status TextHost::send_command(std::string frame) {
   if (spoiled_ && !line_.toss_chars()) return serial::missed_answer(0);
   spoiled_ = false;
@@ -50,7 +51,8 @@ core::Failure TextHost::failed_exchange(uint64_t value, const core::Status& sent
 }
 
 // A stray character after a good reply would otherwise be read as the first of the
-// next reply and shift every one after it. Synchronising keeps its own discarding.
+// next reply and shift every one after it; what has already arrived is dropped at
+// no cost. Synchronising keeps its own discarding.
 core::Status TextHost::send_register_command(std::string frame) {
   line_.discard_received();
   return send_command(std::move(frame));

@@ -402,6 +402,7 @@ TEST(FrontendWriterValues, RangeChecksAndRounding) {
       too_big("exponent past the limit", {"kqp", "6.6e4"}, "kqp"),
       ok("hex at the limit", {"kqp", "FFFF", "h"}),
       too_big("hex past the limit", {"kqp", "10000", "h"}, "kqp"),
+      too_big("hex bits beyond the width", {"kqp", "FFFFFFFFFFFFFFFF", "h"}, "kqp"),
       usage("hex with a prefix", {"kqp", "0x10", "h"}),
       usage("hex with a sign", {"kqp", "-1", "h"}),
       usage("not a number", {"kqp", "abc"}),
