@@ -55,6 +55,17 @@ bool parse_timed(const std::string& text, const std::string& prefix, std::vector
   return true;
 }
 
+// "N:TEXT": transaction N (from 1), any text after the colon.
+bool parse_garbled(const std::string& text, const std::string& prefix, std::vector<DriveFaults::Garbled>& into) {
+  const std::string rest = text.substr(prefix.size());
+  const auto colon = rest.find(':');
+  unsigned long transaction = 0;
+  if (colon == std::string::npos || !parse_number(rest.substr(0, colon), 1000000, transaction) || transaction < 1)
+    return false;
+  into.push_back({static_cast<int>(transaction), rest.substr(colon + 1)});
+  return true;
+}
+
 bool parse_fault(const std::string& name, DriveFaults& f) {
   if (name == "silent") return f.silent = true;
   if (name == "partial") return f.partial = true;
@@ -80,6 +91,13 @@ bool parse_fault(const std::string& name, DriveFaults& f) {
     f.extra.push_back(n);
     return true;
   }
+  if (name.rfind("stray=", 0) == 0) {
+    int n = 0;
+    if (!parse_count(name, "stray=", n) || n < 1) return false;
+    f.stray.push_back(n);
+    return true;
+  }
+  if (name.rfind("garble=", 0) == 0) return parse_garbled(name, "garble=", f.garbled);
   return false;
 }
 
@@ -185,6 +203,9 @@ Options:
                            late=N:MS       the N-th transaction's reply starts MS ms late
                            split=N:MS      the N-th reply goes out in two halves, MS ms apart
                            extra=N         the N-th reply is sent twice
+                           stray=N         the N-th reply is followed by one stray byte (0x37, "7")
+                           garble=N:TEXT   the N-th reply is TEXT and CR instead (for the text
+                                           protocol: "ZZZZ", "12G4", a short "12")
 
 ZAL: data commands 0x44-0x47 (read 1, 2, 4, 8 bytes) and 0x64-0x67 (write), each with
 two address bytes (low first), data least significant byte first; local reads

@@ -33,6 +33,12 @@ struct DriveFaults {
   std::vector<Timed> late;   // the reply starts ms late
   std::vector<Timed> split;  // the reply's second half follows its first ms later
   std::vector<int> extra;    // the reply is followed by a second, unasked-for one
+  std::vector<int> stray;    // the reply is followed by one stray byte
+  struct Garbled {
+    int transaction;
+    std::string text;
+  };
+  std::vector<Garbled> garbled;  // the reply is this text and CR instead
 };
 
 struct DriveOptions {

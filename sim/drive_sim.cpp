@@ -24,6 +24,9 @@ namespace {
 
 constexpr uint8_t WRONG_COOKIE = 0xA5;
 constexpr char BABBLE_BYTE = 0x55;
+// Sent after a reply by the stray fault: a digit, so that a text reply it shifted
+// would still look like one.
+constexpr char STRAY_BYTE = 0x37;
 // About 115200 bit/s: a line that never falls silent for a tool's silence test.
 constexpr std::size_t BABBLE_CHUNK = 12;
 constexpr auto BABBLE_PERIOD = std::chrono::milliseconds(1);
@@ -133,7 +136,10 @@ class DriveServer {
     if (std::find(f.unanswered.begin(), f.unanswered.end(), transactions_) != f.unanswered.end()) return;
     std::string out = reply;
     if (f.partial && !out.empty()) out.pop_back();
+    for (const DriveFaults::Garbled& garbled : f.garbled)
+      if (garbled.transaction == transactions_) out = garbled.text + '\r';
     if (std::find(f.extra.begin(), f.extra.end(), transactions_) != f.extra.end()) out += out;
+    if (std::find(f.stray.begin(), f.stray.end(), transactions_) != f.stray.end()) out += STRAY_BYTE;
     int delay_ms = f.delay_ms;
     for (const DriveFaults::Timed& late : f.late)
       if (late.transaction == transactions_) delay_ms += late.ms;

@@ -42,9 +42,8 @@ std::string reads_as(const drive::ValueType& t) {
 
 std::string write_accepts(const drive::ValueType& t) {
   if (t.width == 0) return "not written";
-  if (t.data_limit) return "up to " + std::to_string(*t.data_limit);
-  if (t.width == 8) return "any";
-  return "any (low " + std::to_string(8 * t.width) + " bits)";
+  if (t.data_range) return std::to_string(t.data_range->lowest) + " to " + std::to_string(t.data_range->highest);
+  return "any";
 }
 
 TypeInfo type_info(PARAMETERTYPE type) {
@@ -149,12 +148,13 @@ std::string parameters_markdown() {
   out +=
       "\n"
       "`parmpoke` rounds a decimal value to the nearest integer (a half to the even\n"
-      "neighbour) and refuses a byte above 255 or a word above 65535 with\n"
-      "`Parameter is too big for NAME` before anything is written. There is no lower\n"
-      "bound: a negative value writes its two's complement, so `-1` writes `FFFF` into\n"
-      "a word. Longs take the low 32 bits of the value, doubles all 64. With the `h`\n"
-      "flag the value is up to 16 hexadecimal digits. `parmpeek` prints values in\n"
-      "decimal unless given `h`; hexadecimal has two digits a byte.\n"
+      "neighbour) and takes what the width holds as a signed or an unsigned number:\n"
+      "above that it refuses with `Parameter is too big for NAME`, below it with\n"
+      "`Parameter is too small for NAME`, before anything is written. A negative value\n"
+      "writes its two's complement, so `-1` writes `FFFF` into a word. Doubles take any\n"
+      "value. With the `h` flag the value is up to 16 hexadecimal digits, the bits\n"
+      "themselves: a value with bits set beyond the width is too big. `parmpeek`\n"
+      "prints values in decimal unless given `h`; hexadecimal has two digits a byte.\n"
       "\n"
       "## Parameters\n"
       "\n"

@@ -16,7 +16,6 @@ using core::Memory;
 constexpr auto RAM = Memory::ram;
 constexpr auto EEPROM = Memory::eeprom;
 constexpr std::optional<Memory> NOWHERE = std::nullopt;
-constexpr std::optional<int64_t> ANY = std::nullopt;
 constexpr int64_t INT16_LOW = std::numeric_limits<int16_t>::min();
 constexpr int64_t INT32_LOW = std::numeric_limits<int32_t>::min();
 constexpr int64_t INT64_LOW = std::numeric_limits<int64_t>::min();
@@ -24,25 +23,30 @@ constexpr uint64_t INT16_HIGH = std::numeric_limits<int16_t>::max();
 constexpr uint64_t INT32_HIGH = std::numeric_limits<int32_t>::max();
 constexpr uint64_t INT64_HIGH = std::numeric_limits<int64_t>::max();
 
-// parmpoke takes a byte up to 255 and a word up to 65535 whatever their sign, and
-// anything for a longer value. Only RAM bytes and unsigned RAM words pause after a
+// parmpoke takes whatever the width holds as a signed or an unsigned number.
+constexpr std::optional<DataRange> BYTE_DATA = DataRange{std::numeric_limits<int8_t>::min(), 0xFF};
+constexpr std::optional<DataRange> WORD_DATA = DataRange{INT16_LOW, 0xFFFF};
+constexpr std::optional<DataRange> LONG_DATA = DataRange{INT32_LOW, 0xFFFFFFFF};
+constexpr std::optional<DataRange> ANY = std::nullopt;
+
+// Only RAM bytes and unsigned RAM words pause after a
 // read in parmpeek: signed words and EEPROM reads never did.
 constexpr std::array<ValueType, 19> TYPES = {{
-    // type, name, memory, width, size, signed, lowest, highest, data limit, decimal width, pauses
-    {PARAMETERTYPE::TYPE_BYTE, "byte", RAM, 1, 1, false, 0, 0xFF, 0xFF, 3, true},
-    {PARAMETERTYPE::TYPE_PTR, "ptr", RAM, 2, 2, false, 0, 0xFFFF, 0xFFFF, 5, true},
-    {PARAMETERTYPE::TYPE_FLAG, "flag", RAM, 2, 2, false, 0, 0xFFFF, 0xFFFF, 5, true},
-    {PARAMETERTYPE::TYPE_MASK, "mask", RAM, 2, 2, false, 0, 0xFFFF, 0xFFFF, 5, true},
-    {PARAMETERTYPE::TYPE_UINT, "uint", RAM, 2, 2, false, 0, 0xFFFF, 0xFFFF, 5, true},
-    {PARAMETERTYPE::TYPE_INT, "int", RAM, 2, 2, true, INT16_LOW, INT16_HIGH, 0xFFFF, 5, false},
-    {PARAMETERTYPE::TYPE_ULONG, "ulong", RAM, 4, 4, false, 0, 0xFFFFFFFF, ANY, 10, false},
-    {PARAMETERTYPE::TYPE_LONG, "long", RAM, 4, 4, true, INT32_LOW, INT32_HIGH, ANY, 10, false},
+    // type, name, memory, width, size, signed, lowest, highest, data range, decimal width, pauses
+    {PARAMETERTYPE::TYPE_BYTE, "byte", RAM, 1, 1, false, 0, 0xFF, BYTE_DATA, 3, true},
+    {PARAMETERTYPE::TYPE_PTR, "ptr", RAM, 2, 2, false, 0, 0xFFFF, WORD_DATA, 5, true},
+    {PARAMETERTYPE::TYPE_FLAG, "flag", RAM, 2, 2, false, 0, 0xFFFF, WORD_DATA, 5, true},
+    {PARAMETERTYPE::TYPE_MASK, "mask", RAM, 2, 2, false, 0, 0xFFFF, WORD_DATA, 5, true},
+    {PARAMETERTYPE::TYPE_UINT, "uint", RAM, 2, 2, false, 0, 0xFFFF, WORD_DATA, 5, true},
+    {PARAMETERTYPE::TYPE_INT, "int", RAM, 2, 2, true, INT16_LOW, INT16_HIGH, WORD_DATA, 5, false},
+    {PARAMETERTYPE::TYPE_ULONG, "ulong", RAM, 4, 4, false, 0, 0xFFFFFFFF, LONG_DATA, 10, false},
+    {PARAMETERTYPE::TYPE_LONG, "long", RAM, 4, 4, true, INT32_LOW, INT32_HIGH, LONG_DATA, 10, false},
     {PARAMETERTYPE::TYPE_DOUBLE, "double", RAM, 8, 8, true, INT64_LOW, INT64_HIGH, ANY, 20, false},
     {PARAMETERTYPE::TYPE_EVENT, "event", NOWHERE, 0, 0, false, 0, 0, ANY, 0, false},
     {PARAMETERTYPE::TYPE_TRIPLE, "triple", RAM, 0, 12, false, 0, 0, ANY, 0, false},
-    {PARAMETERTYPE::TYPE_EBYTE, "ebyte", EEPROM, 1, 1, false, 0, 0xFF, 0xFF, 3, false},
-    {PARAMETERTYPE::TYPE_EWORD, "eword", EEPROM, 2, 2, false, 0, 0xFFFF, 0xFFFF, 5, false},
-    {PARAMETERTYPE::TYPE_ELONG, "elong", EEPROM, 4, 4, true, INT32_LOW, INT32_HIGH, ANY, 10, false},
+    {PARAMETERTYPE::TYPE_EBYTE, "ebyte", EEPROM, 1, 1, false, 0, 0xFF, BYTE_DATA, 3, false},
+    {PARAMETERTYPE::TYPE_EWORD, "eword", EEPROM, 2, 2, false, 0, 0xFFFF, WORD_DATA, 5, false},
+    {PARAMETERTYPE::TYPE_ELONG, "elong", EEPROM, 4, 4, true, INT32_LOW, INT32_HIGH, LONG_DATA, 10, false},
     {PARAMETERTYPE::TYPE_LIT, "lit", NOWHERE, 0, 0, false, 0, 0, ANY, 0, false},
     {PARAMETERTYPE::TYPE_CONST, "const", NOWHERE, 0, 0, false, 0, 0, ANY, 0, false},
     {PARAMETERTYPE::TYPE_ENUM, "enum", NOWHERE, 0, 0, false, 0, 0, ANY, 0, false},
@@ -57,6 +61,17 @@ constexpr bool in_enumeration_order() {
   return static_cast<std::size_t>(PARAMETERTYPE::TYPE_WORDTABLE) + 1 == TYPES.size();
 }
 static_assert(in_enumeration_order(), "one row per parameter type, in the order of the enumeration");
+
+// Both front ends write the same drive: nothing the workbench takes may be refused by
+// parmpoke's width check.
+constexpr bool workbench_within_data_range() {
+  for (const ValueType& t : TYPES) {
+    if (!t.data_range) continue;
+    if (t.lowest < t.data_range->lowest || t.highest > static_cast<uint64_t>(t.data_range->highest)) return false;
+  }
+  return true;
+}
+static_assert(workbench_within_data_range(), "the workbench's range lies within what parmpoke writes");
 
 constexpr ValueType UNKNOWN_TYPE{PARAMETERTYPE::TYPE_EVENT, "?", NOWHERE, 0, 0, false, 0, 0, ANY, 0, false};
 
@@ -165,7 +180,19 @@ std::optional<int64_t> read_data_value(const std::string& text, bool hex) {
   return value;
 }
 
-std::optional<int64_t> upper_limit(PARAMETERTYPE type) { return value_type(type).data_limit; }
+std::optional<DataRange> data_range(PARAMETERTYPE type) { return value_type(type).data_range; }
+
+DataFit data_fit(PARAMETERTYPE type, int64_t value, bool hex) {
+  const std::optional<DataRange> range = data_range(type);
+  if (!range) return DataFit::fits;
+  // Sixteen hex digits may set the top bit: the bits are compared, never a sign.
+  const bool too_big = hex ? static_cast<uint64_t>(value) > static_cast<uint64_t>(range->highest)
+                           : value > range->highest;
+  if (too_big) return DataFit::too_big;
+  if (hex) return DataFit::fits;
+  if (value < range->lowest) return DataFit::too_small;
+  return DataFit::fits;
+}
 
 std::string data_text(PARAMETERTYPE type, uint64_t raw, bool hex) {
   const ValueType& t = value_type(type);

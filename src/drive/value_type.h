@@ -15,6 +15,13 @@
 
 namespace drive {
 
+// The data values parmpoke takes for a type: every number the width holds, read as
+// signed or unsigned, so that a negative value is written as its two's complement.
+struct DataRange {
+  int64_t lowest;
+  int64_t highest;
+};
+
 struct ValueType {
   dict::PARAMETERTYPE type;
   std::string_view name;  // as the workbench lists it: "uint"
@@ -29,9 +36,9 @@ struct ValueType {
   // The decimal range the workbench takes; 0x takes every bit pattern of the width.
   int64_t lowest;
   uint64_t highest;
-  // parmpoke: the largest data value, negative values passing as their low bits.
-  // Nothing where any value goes (its low bits are written).
-  std::optional<int64_t> data_limit;
+  // parmpoke: the data values it writes. Nothing where any value goes (a double
+  // takes all 64 bits).
+  std::optional<DataRange> data_range;
   // parmpeek: the decimal form right-aligned in this many characters.
   uint8_t decimal_width;
   // parmpeek: a read of the type waits a millisecond after each pass.
@@ -74,8 +81,12 @@ int64_t signed_value(dict::PARAMETERTYPE type, uint64_t bits);
 // up to 16 hexadecimal digits. Nothing for anything else, a decimal number beyond
 // the signed 64-bit range included.
 std::optional<int64_t> read_data_value(const std::string& text, bool hex);
-// The type's data_limit: the largest value parmpoke writes into it.
-std::optional<int64_t> upper_limit(dict::PARAMETERTYPE type);
+// The type's data_range: the values parmpoke writes into it.
+std::optional<DataRange> data_range(dict::PARAMETERTYPE type);
+// Whether parmpoke writes a data value into the type. A hexadecimal value is the bits
+// themselves: it is too big when bits beyond the width are set, and never too small.
+enum class DataFit { fits, too_big, too_small };
+DataFit data_fit(dict::PARAMETERTYPE type, int64_t value, bool hex);
 
 // parmpeek's text of a value read: the bits of the width as upper-case hex digits,
 // or decimal (signed where the type is) right-aligned in the type's decimal width.

@@ -101,6 +101,13 @@ core::Status SerialLine::send_string(const std::string& s) {
   return failure;
 }
 
+void SerialLine::discard_received() {
+  if (!port_) return;
+  // All of it is already here: taking it waits for nothing.
+  const std::size_t pending = port_->pending();
+  if (pending > 0) port_->RECVBUFFERSTR(pending, char_timeout_ms_);
+}
+
 bool SerialLine::toss_chars() {
   if (!port_) return true;
   const int64_t start = waits_.now_ms();

@@ -55,6 +55,9 @@ class SerialLine {
   // to a command that never went out.
   core::Status send_char(uint8_t c);
   core::Status send_string(const std::string& s);
+  // Drops what has arrived and not been read, at once and without waiting for more:
+  // it answers nothing that is asked after it.
+  void discard_received();
   // Discards everything received so far. False when the line would not fall quiet
   // within a bounded time (it never stops sending): no exchange on it can be trusted.
   bool toss_chars();

@@ -23,12 +23,18 @@ std::string command(const char* letters, uint16_t first, uint16_t second) {
 
 }  // namespace
 
+bool is_word_reply(const std::string& digits, uint8_t terminator) {
+  uint16_t value = 0;
+  return digits.size() == WORD_DIGITS && core::HEXWORDREAD(digits, value) && terminator == CR;
+}
+
 TextHost::TextHost(serial::SerialLine& line) : line_(line) {}
 
 // What is left of a failed exchange (a late reply, the rest of one cut short) would
-// be read as the answer to the next command; after a good exchange nothing is
-// thrown away, so the line costs no time. A failure when the line will not fall
-// quiet (the command is then not sent at all) or would not take the command.
+// be read as the answer to the next command, and may still be on its way: the line
+// is watched until it falls quiet. After a good exchange nothing is waited for, so
+// the line costs no time. A failure when the line will not fall quiet (the command
+// is then not sent at all) or would not take the command.
 core::Status TextHost::send_command(std::string frame) {
   if (spoiled_ && !line_.toss_chars()) return serial::missed_answer(0);
   spoiled_ = false;
@@ -44,30 +50,37 @@ core::Failure TextHost::failed_exchange(uint64_t value, const core::Status& sent
   return failure;
 }
 
-// The character that closes every answer carries nothing but its arrival.
-bool TextHost::receive_terminator() {
-  uint8_t terminator = 0;
-  return line_.receive_char(terminator);
+// A stray character after a good reply would otherwise be read as the first of the
+// next reply and shift every one after it; what has already arrived is dropped at
+// no cost. Synchronising keeps its own discarding.
+core::Status TextHost::send_register_command(std::string frame) {
+  line_.discard_received();
+  return send_command(std::move(frame));
 }
+
+bool TextHost::receive_terminator(uint8_t& terminator) { return line_.receive_char(terminator); }
 
 // All four digits must come within the silence limit: a reply that starts late
 // would otherwise give its first digit to the terminator and read as 0. The
 // terminator is still waited for, so that a late reply has arrived whole by the
 // time it is discarded before the next command.
 core::Result<uint16_t> TextHost::exchange_word(std::string frame) {
-  if (core::Status sent = send_command(std::move(frame)); !sent) return failed_exchange(0, sent);
+  if (core::Status sent = send_register_command(std::move(frame)); !sent) return failed_exchange(0, sent);
   std::string reply;
   const bool whole = line_.receive_string(WORD_DIGITS, reply);
-  const bool closed = receive_terminator();
+  uint8_t terminator = 0;
+  const bool closed = receive_terminator(terminator);
   uint16_t value = 0;
   core::HEXWORDREAD(reply, value);
-  if (!whole || !closed) return failed_exchange(value);
+  if (!whole || !closed || !is_word_reply(reply, terminator)) return failed_exchange(value);
   return value;
 }
 
+// The character that closes a write's answer carries nothing but its arrival.
 core::Status TextHost::exchange_write(std::string frame) {
-  if (core::Status sent = send_command(std::move(frame)); !sent) return failed_exchange(0, sent);
-  if (!receive_terminator()) return failed_exchange(0);
+  if (core::Status sent = send_register_command(std::move(frame)); !sent) return failed_exchange(0, sent);
+  uint8_t terminator = 0;
+  if (!receive_terminator(terminator)) return failed_exchange(0);
   return {};
 }
 
@@ -75,7 +88,8 @@ std::string TextHost::inquire_id() {
   if (!send_command(SERINQUIREIDCOM)) return {};
   std::string identity;
   line_.receive_string(IDENTITY_LENGTH, identity);
-  receive_terminator();
+  uint8_t terminator = 0;
+  receive_terminator(terminator);
   return identity;
 }
 

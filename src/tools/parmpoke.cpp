@@ -58,8 +58,11 @@ Step<bool> write_once(drivelink::Link& link, const Request& request) {
   const drive::Parameter& parameter = request.parameter;
   const std::optional<core::Location> location = drive::location_of(parameter.type, parameter.address);
   if (!location) return true;
-  const std::optional<int64_t> limit = drive::upper_limit(parameter.type);
-  if (limit && request.value > *limit) return BUMOUT("Parameter is too big for " + std::string(parameter.row_name));
+  switch (drive::data_fit(parameter.type, request.value, request.hex)) {
+    case drive::DataFit::too_big: return BUMOUT("Parameter is too big for " + std::string(parameter.row_name));
+    case drive::DataFit::too_small: return BUMOUT("Parameter is too small for " + std::string(parameter.row_name));
+    case drive::DataFit::fits: break;
+  }
   const Step<Outcome> outcome = settle(link.write(request.axis, *location, static_cast<uint64_t>(request.value)));
   if (outcome.ended()) return outcome.ending();
   if (outcome->missed) return BUMOUT("Serial Timeout Error");

@@ -113,7 +113,11 @@ std::string write_frame(uint8_t size, uint16_t address, uint64_t value) {
 
 ZalLink::ZalLink(serial::SerialLine& line) : line_(line) {}
 
+// One stray byte after a reply without CRC would otherwise be read as the first of
+// the next reply and shift every one after it. Synchronising keeps its own
+// discarding: its probes are judged as they come.
 core::Status ZalLink::send_frame(std::string frame) {
+  if (strict_) line_.discard_received();
   if (crc_enabled_) frame.push_back(static_cast<char>(crc8(frame)));
   return line_.send_string(frame);
 }

@@ -137,7 +137,8 @@ class ZalLink {
   // whose reply did not come is abandoned, each with its own text. In CRC mode a
   // wrong or missing CRC byte abandons any access. A command the line would not send
   // fails the same way at once, with the system's reason in the failure's detail; a
-  // write that awaits no answer fails with the line's own failure.
+  // write that awaits no answer fails with the line's own failure. Once the link is
+  // up, what arrived before a command is sent is no answer to it: it is discarded.
   core::Result<uint64_t> read(core::Width width, uint16_t address);
   core::Status write(core::Width width, uint16_t address, uint64_t value);
   core::Result<uint8_t> local_read(uint8_t reg);

@@ -380,6 +380,9 @@ TEST(FrontendWriterValues, RangeChecksAndRounding) {
   const auto too_big = [](const char* title, std::vector<std::string> args, const std::string& name) {
     return Case{title, POKE, std::move(args), direct(), fatal("Parameter is too big for " + name), 2};
   };
+  const auto too_small = [](const char* title, std::vector<std::string> args, const std::string& name) {
+    return Case{title, POKE, std::move(args), direct(), fatal("Parameter is too small for " + name), 2};
+  };
   const auto usage = [](const char* title, std::vector<std::string> args) {
     return Case{title, POKE, std::move(args), direct(), POKE_USAGE, 2};
   };
@@ -388,7 +391,7 @@ TEST(FrontendWriterValues, RangeChecksAndRounding) {
       too_big("word above its limit", {"kqp", "65536"}, "kqp"),
       too_big("the row's name as stored", {"KQP", "70000"}, "kqp"),
       ok("negative word", {"kqp", "-1"}),
-      ok("no lower bound", {"pwm", "-70000"}),
+      too_small("below what a word holds", {"pwm", "-70000"}, "pwm"),
       too_big("signed word", {"pwm", "65536"}, "pwm"),
       too_big("pointer", {"null", "65536"}, "null"),
       too_big("flag", {"pidena", "65536"}, "pidena"),
@@ -399,6 +402,7 @@ TEST(FrontendWriterValues, RangeChecksAndRounding) {
       too_big("exponent past the limit", {"kqp", "6.6e4"}, "kqp"),
       ok("hex at the limit", {"kqp", "FFFF", "h"}),
       too_big("hex past the limit", {"kqp", "10000", "h"}, "kqp"),
+      too_big("hex bits beyond the width", {"kqp", "FFFFFFFFFFFFFFFF", "h"}, "kqp"),
       usage("hex with a prefix", {"kqp", "0x10", "h"}),
       usage("hex with a sign", {"kqp", "-1", "h"}),
       usage("not a number", {"kqp", "abc"}),
@@ -407,14 +411,14 @@ TEST(FrontendWriterValues, RangeChecksAndRounding) {
       too_big("int64 maximum", {"kqp", "9223372036854775807"}, "kqp"),
       usage("past int64", {"kqp", "9223372036854775808"}),
       usage("far past int64", {"kqp", "1e30"}),
-      ok("int64 minimum", {"kqp", "-9223372036854775808"}),
-      ok("long without a check", {"kqi", "4294967296"}),
+      too_small("int64 minimum", {"kqp", "-9223372036854775808"}, "kqp"),
+      too_big("long past its width", {"kqi", "4294967296"}, "kqi"),
       ok("double, all 64 bits", {"biggercookie", "FFFFFFFFFFFFFFFF", "h"}),
       ok("only the last 16 hex digits count", {"biggercookie", "1FFFFFFFFFFFFFFFF", "h"}),
       usage("a bad digit beyond the 16th", {"biggercookie", "G0000000000000000", "h"}),
       too_big("EEPROM word", {"nvmaxmodulei", "65536"}, "nvmaxmodulei"),
       ok("EEPROM word", {"nvmaxmodulei", "1"}),
-      ok("EEPROM long without a check", {"nvkqi", "4294967296"}),
+      too_big("EEPROM long past its width", {"nvkqi", "4294967296"}, "nvkqi"),
   });
 }
 

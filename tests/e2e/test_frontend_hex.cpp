@@ -96,7 +96,7 @@ TEST_F(HexDrive, WritesAreReadBack) {
       {{"pwm", "-5"}, {{"pwm", "h"}, {"Data FFFB"}}},
       // A count of 2^31 or more stays positive.
       {{"kqi", "-1"}, {{"kqi"}, {"Data 4294967295"}}},
-      {{"kqi", "4294967296"}, {{"kqi"}, {"Data          0"}}},
+      {{"kqi", "-2147483648"}, {{"kqi"}, {"Data 2147483648"}}},
       {{"phasek", "-2"}, {{"phasek"}, {"Data         -2"}}},
       {{"biggercookie", "1122334455667788", "h"}, {{"biggercookie", "h"}, {"Data 1122334455667788"}}},
       {{"nvmaxmodulei", "1"}, {{"nvmaxmodulei"}, {"Data     1"}}},

@@ -45,22 +45,28 @@ TEST(ParameterReference, WriteRangeOfEachTypeIsWhatParmpokeEnforces) {
   for (const Row& row : reference_rows()) {
     if (!seen.insert(row.type).second) continue;
     SCOPED_TRACE(row.name + " (" + row.type + "): " + row.accepts);
-    const std::string too_big = "Parameter is too big for " + row.name;
-    if (row.accepts.rfind("up to ", 0) == 0) {
-      const uint64_t limit = std::stoull(row.accepts.substr(6));
-      const auto at_limit = run_tool("parmpoke", {row.name, std::to_string(limit)}, DIRECT);
-      EXPECT_EQ(at_limit.exit_code, 0);
-      const auto above = run_tool("parmpoke", {row.name, std::to_string(limit + 1)}, DIRECT);
-      EXPECT_EQ(above.lines(), (std::vector<std::string>{"", too_big}));
-      EXPECT_EQ(above.exit_code, 2);
-    } else {
-      ASSERT_EQ(row.accepts.rfind("any", 0), 0u);
-      const auto huge = run_tool("parmpoke", {row.name, "9223372036854775807"}, DIRECT);
-      EXPECT_EQ(huge.lines(), std::vector<std::string>{});
-      EXPECT_EQ(huge.exit_code, 0);
+    const auto to = row.accepts.find(" to ");
+    if (to == std::string::npos) {
+      ASSERT_EQ(row.accepts, "any");
+      for (const char* extreme : {"9223372036854775807", "-9223372036854775808"}) {
+        const auto huge = run_tool("parmpoke", {row.name, extreme}, DIRECT);
+        EXPECT_EQ(huge.lines(), std::vector<std::string>{});
+        EXPECT_EQ(huge.exit_code, 0);
+      }
+      continue;
     }
-    const auto negative = run_tool("parmpoke", {row.name, "-1"}, DIRECT);
-    EXPECT_EQ(negative.exit_code, 0) << "the reference says there is no lower bound";
+    const int64_t lowest = std::stoll(row.accepts.substr(0, to));
+    const int64_t highest = std::stoll(row.accepts.substr(to + 4));
+    for (const int64_t inside : {lowest, int64_t{-1}, highest}) {
+      const auto written = run_tool("parmpoke", {row.name, std::to_string(inside)}, DIRECT);
+      EXPECT_EQ(written.exit_code, 0) << inside;
+    }
+    const auto above = run_tool("parmpoke", {row.name, std::to_string(highest + 1)}, DIRECT);
+    EXPECT_EQ(above.lines(), (std::vector<std::string>{"", "Parameter is too big for " + row.name}));
+    EXPECT_EQ(above.exit_code, 2);
+    const auto below = run_tool("parmpoke", {row.name, std::to_string(lowest - 1)}, DIRECT);
+    EXPECT_EQ(below.lines(), (std::vector<std::string>{"", "Parameter is too small for " + row.name}));
+    EXPECT_EQ(below.exit_code, 2);
   }
   EXPECT_GE(seen.size(), 5u);
 }

@@ -1,7 +1,7 @@
 // A value's text by each front end's rules and the range of each parameter type: no
 // input may crash the reading; what parmpoke accepts, written back, reads as the
-// same value; plain numbers read as an independent reading says; each type's limit
-// is the largest number its width holds; what parmpeek and the workbench print of a
+// same value; plain numbers read as an independent reading says; each type's range
+// is what its width holds; what parmpeek and the workbench print of a
 // value reads back as the same bits.
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "dictionary/dictionary.h"
 #include "drive/value_type.h"
@@ -38,12 +39,14 @@ std::string written_back(int64_t value, bool hex) {
   return digits;
 }
 
-// The largest unsigned number of the width where the type's value is a byte or a
-// word; nothing where it is wider or there is no single value.
-std::optional<int64_t> width_limit(dict::PARAMETERTYPE type) {
+// The smallest signed and the largest unsigned number of the width where the type's
+// value is a byte, a word or a long; nothing where it is wider or there is no single
+// value.
+std::optional<std::pair<int64_t, int64_t>> width_range(dict::PARAMETERTYPE type) {
   const std::optional<core::Location> location = drive::location_of(type, 0);
-  if (!location || location->width > core::Width::word) return std::nullopt;
-  return (int64_t{1} << (8 * static_cast<int>(location->width))) - 1;
+  if (!location || location->width > core::Width::long_word) return std::nullopt;
+  const int bits = 8 * static_cast<int>(location->width);
+  return std::pair{-(int64_t{1} << (bits - 1)), (int64_t{1} << bits) - 1};
 }
 
 }  // namespace
@@ -55,7 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const auto type = static_cast<dict::PARAMETERTYPE>((data[0] >> 1) % type_count);
   const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  if (drive::upper_limit(type) != width_limit(type)) std::abort();
+  const std::optional<drive::DataRange> range = drive::data_range(type);
+  const std::optional<std::pair<int64_t, int64_t>> expected_range = width_range(type);
+  if (range.has_value() != expected_range.has_value()) std::abort();
+  if (range && (range->lowest != expected_range->first || range->highest != expected_range->second)) std::abort();
 
   const std::optional<int64_t> value = drive::read_data_value(text, hex);
   if (const std::optional<int64_t> expected = independent_reading(text, hex)) {

@@ -55,13 +55,13 @@ TEST(ParameterDoc, RowsSayAddressTypeMemoryAndWriteRange) {
   const auto rows = parameter_rows(docgen::parameters_markdown(), order);
   using Cells = std::vector<std::string>;
   // name, address, type, memory, prints, accepts, note
-  EXPECT_EQ(rows.at("kqp"), (Cells{"`kqp`", "0812", "uint", "RAM", "0 to 65535", "up to 65535", ""}));
+  EXPECT_EQ(rows.at("kqp"), (Cells{"`kqp`", "0812", "uint", "RAM", "0 to 65535", "-32768 to 65535", ""}));
   EXPECT_EQ(rows.at("qsetpoint"),
-            (Cells{"`qsetpoint`", "0860", "int", "RAM", "-32768 to 32767", "up to 65535", ""}));
+            (Cells{"`qsetpoint`", "0860", "int", "RAM", "-32768 to 32767", "-32768 to 65535", ""}));
   EXPECT_EQ(rows.at("kqi")[4], "0 to 4294967295");
-  EXPECT_EQ(rows.at("kqi")[5], "any (low 32 bits)");
+  EXPECT_EQ(rows.at("kqi")[5], "-2147483648 to 4294967295");
   EXPECT_EQ(rows.at("biggercookie")[2], "double");
-  EXPECT_EQ(rows.at("nvkqp"), (Cells{"`nvkqp`", "000A", "eword", "EEPROM", "0 to 65535", "up to 65535", ""}));
+  EXPECT_EQ(rows.at("nvkqp"), (Cells{"`nvkqp`", "000A", "eword", "EEPROM", "0 to 65535", "-32768 to 65535", ""}));
   EXPECT_EQ(rows.at("nvkqi")[2], "elong");
   EXPECT_EQ(rows.at("nvkqi")[3], "EEPROM");
 }

@@ -50,7 +50,7 @@ TEST_F(TextHost, ReadRamWord) {
 }
 
 TEST_F(TextHost, ReadEepromWordUsesItsOwnLetters) {
-  scripted_line().expect("Re007E\r", "BEEF>");
+  scripted_line().expect("Re007E\r", "BEEF\r");
   EXPECT_EQ(host_->read_eeprom_word(0x007E).value(), 0xBEEF);
 }
 
@@ -111,12 +111,39 @@ TEST_F(TextHost, LeftoversOfAFailedWriteAreDiscardedToo) {
   EXPECT_EQ(host_->read_word(0x0820).value(), 1);
 }
 
-// After a good exchange the line is not flushed: whatever follows is the drive's.
-TEST_F(TextHost, NothingIsDiscardedAfterAGoodExchange) {
-  scripted_line().expect("RW0820\r", "04B0\r1234\r");
-  EXPECT_EQ(host_->read_word(0x0820).value(), 0x04B0);
-  scripted_line().expect("RW0822\r", "");
-  EXPECT_EQ(host_->read_word(0x0822).value(), 0x1234);
+// What follows a good reply answers nothing asked later: a stray character or a
+// whole second reply is gone before the next command goes out, without a wait.
+TEST_F(TextHost, WhatFollowsAGoodReplyIsDiscardedBeforeTheNextCommand) {
+  for (const char* stray : {"7", "1234\r"}) {
+    SCOPED_TRACE(stray);
+    scripted_line().expect("RW0820\r", std::string("04B0\r") + stray);
+    EXPECT_EQ(host_->read_word(0x0820).value(), 0x04B0);
+    const int64_t before = testsupport::test_clock().now_ms();
+    scripted_line().expect("RW0822\r", "0007\r");
+    EXPECT_EQ(host_->read_word(0x0822).value(), 7);
+    EXPECT_EQ(testsupport::test_clock().now_ms(), before);
+  }
+}
+
+// Anything but four hex digits and CR is no value: the value as read goes with
+// the failure, and the leftovers do not reach the next exchange.
+TEST_F(TextHost, AReplyThatIsNotFourDigitsAndCrIsAMissedAnswer) {
+  struct Case {
+    const char* reply;
+    uint64_t value_as_read;
+  };
+  for (const Case& c : {Case{"ZZZZ\r", 0}, Case{"12G4\r", 0x124}, Case{"12345\r", 0x1234}, Case{"04B0\n", 0x04B0}}) {
+    SCOPED_TRACE(c.reply);
+    scripted_line().expect("RW0820\r", c.reply);
+    const core::Failure bad = failure_of(host_->read_word(0x0820));
+    EXPECT_EQ(bad.kind, FailureKind::missed_answer);
+    EXPECT_EQ(bad.value, c.value_as_read);
+    scripted_line().expect("RW0822\r", "0001\r");
+    EXPECT_EQ(host_->read_word(0x0822).value(), 1);
+  }
+  EXPECT_TRUE(texthost::is_word_reply("00ff", '\r'));
+  EXPECT_FALSE(texthost::is_word_reply("00f", '\r'));
+  EXPECT_FALSE(texthost::is_word_reply("00 f", '\r'));
 }
 
 TEST_F(TextHost, InquireId) {

@@ -2,7 +2,9 @@
 // a value's way from text through the drive's bits back to text in both front ends.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <optional>
+#include <utility>
 #include <string>
 
 #include "drive/value_type.h"
@@ -22,8 +24,9 @@ struct TypeCase {
   const char* highest;
   const char* below;
   const char* above;
-  // parmpoke's limit, and what parmpeek shows of the -1 it writes: decimal, hex.
-  std::optional<int64_t> data_limit;
+  // parmpoke's lowest and highest data value, and what parmpeek shows of the -1 it
+  // writes: decimal, hex.
+  std::optional<std::pair<int64_t, int64_t>> data_range;
   const char* minus_one;
   const char* minus_one_hex;
 };
@@ -32,23 +35,27 @@ constexpr auto RAM = core::Memory::ram;
 constexpr auto EEPROM = core::Memory::eeprom;
 using core::Width;
 
+constexpr auto BYTE_DATA = std::pair<int64_t, int64_t>{-128, 255};
+constexpr auto WORD_DATA = std::pair<int64_t, int64_t>{-32768, 65535};
+constexpr auto LONG_DATA = std::pair<int64_t, int64_t>{-2147483648LL, 4294967295LL};
+
 const TypeCase VALUE_TYPES[] = {
-    {PARAMETERTYPE::TYPE_BYTE, "byte", RAM, Width::byte, "0", "255", "-1", "256", 255, "255", "FF"},
-    {PARAMETERTYPE::TYPE_PTR, "ptr", RAM, Width::word, "0", "65535", "-1", "65536", 65535, "65535", "FFFF"},
-    {PARAMETERTYPE::TYPE_FLAG, "flag", RAM, Width::word, "0", "65535", "-1", "65536", 65535, "65535", "FFFF"},
-    {PARAMETERTYPE::TYPE_MASK, "mask", RAM, Width::word, "0", "65535", "-1", "65536", 65535, "65535", "FFFF"},
-    {PARAMETERTYPE::TYPE_UINT, "uint", RAM, Width::word, "0", "65535", "-1", "65536", 65535, "65535", "FFFF"},
-    {PARAMETERTYPE::TYPE_INT, "int", RAM, Width::word, "-32768", "32767", "-32769", "32768", 65535, "   -1", "FFFF"},
-    {PARAMETERTYPE::TYPE_ULONG, "ulong", RAM, Width::long_word, "0", "4294967295", "-1", "4294967296", std::nullopt,
+    {PARAMETERTYPE::TYPE_BYTE, "byte", RAM, Width::byte, "0", "255", "-1", "256", BYTE_DATA, "255", "FF"},
+    {PARAMETERTYPE::TYPE_PTR, "ptr", RAM, Width::word, "0", "65535", "-1", "65536", WORD_DATA, "65535", "FFFF"},
+    {PARAMETERTYPE::TYPE_FLAG, "flag", RAM, Width::word, "0", "65535", "-1", "65536", WORD_DATA, "65535", "FFFF"},
+    {PARAMETERTYPE::TYPE_MASK, "mask", RAM, Width::word, "0", "65535", "-1", "65536", WORD_DATA, "65535", "FFFF"},
+    {PARAMETERTYPE::TYPE_UINT, "uint", RAM, Width::word, "0", "65535", "-1", "65536", WORD_DATA, "65535", "FFFF"},
+    {PARAMETERTYPE::TYPE_INT, "int", RAM, Width::word, "-32768", "32767", "-32769", "32768", WORD_DATA, "   -1", "FFFF"},
+    {PARAMETERTYPE::TYPE_ULONG, "ulong", RAM, Width::long_word, "0", "4294967295", "-1", "4294967296", LONG_DATA,
      "4294967295", "FFFFFFFF"},
     {PARAMETERTYPE::TYPE_LONG, "long", RAM, Width::long_word, "-2147483648", "2147483647", "-2147483649", "2147483648",
-     std::nullopt, "        -1", "FFFFFFFF"},
+     LONG_DATA, "        -1", "FFFFFFFF"},
     {PARAMETERTYPE::TYPE_DOUBLE, "double", RAM, Width::double_word, "-9223372036854775808", "9223372036854775807", "",
      "", std::nullopt, "                  -1", "FFFFFFFFFFFFFFFF"},
-    {PARAMETERTYPE::TYPE_EBYTE, "ebyte", EEPROM, Width::byte, "0", "255", "-1", "256", 255, "255", "FF"},
-    {PARAMETERTYPE::TYPE_EWORD, "eword", EEPROM, Width::word, "0", "65535", "-1", "65536", 65535, "65535", "FFFF"},
+    {PARAMETERTYPE::TYPE_EBYTE, "ebyte", EEPROM, Width::byte, "0", "255", "-1", "256", BYTE_DATA, "255", "FF"},
+    {PARAMETERTYPE::TYPE_EWORD, "eword", EEPROM, Width::word, "0", "65535", "-1", "65536", WORD_DATA, "65535", "FFFF"},
     {PARAMETERTYPE::TYPE_ELONG, "elong", EEPROM, Width::long_word, "-2147483648", "2147483647", "-2147483649",
-     "2147483648", std::nullopt, "        -1", "FFFFFFFF"},
+     "2147483648", LONG_DATA, "        -1", "FFFFFFFF"},
 };
 
 std::string workbench_round_trip(PARAMETERTYPE type, const std::string& text, bool hex) {
@@ -82,8 +89,18 @@ TEST(ValueTypes, EachTypeKeepsItsLimitsInBothFrontEnds) {
       EXPECT_FALSE(drive::parse_bits(c.type, "0x1" + std::string(c.minus_one_hex)).ok());
     }
 
-    // parmpoke writes -1 as the bits of the width; parmpeek shows them.
-    EXPECT_EQ(drive::upper_limit(c.type), c.data_limit);
+    // parmpoke takes both ends of what the width holds and refuses the next values
+    // out; it writes -1 as the bits of the width, and parmpeek shows them.
+    const std::optional<drive::DataRange> range = drive::data_range(c.type);
+    ASSERT_EQ(range.has_value(), c.data_range.has_value());
+    if (range) {
+      EXPECT_EQ(range->lowest, c.data_range->first);
+      EXPECT_EQ(range->highest, c.data_range->second);
+      EXPECT_EQ(drive::data_fit(c.type, range->lowest, false), drive::DataFit::fits);
+      EXPECT_EQ(drive::data_fit(c.type, range->highest, false), drive::DataFit::fits);
+      EXPECT_EQ(drive::data_fit(c.type, range->lowest - 1, false), drive::DataFit::too_small);
+      EXPECT_EQ(drive::data_fit(c.type, range->highest + 1, false), drive::DataFit::too_big);
+    }
     const std::optional<int64_t> minus_one = drive::read_data_value("-1", false);
     ASSERT_EQ(minus_one, -1);
     const uint64_t bits = core::width_bits(c.width, static_cast<uint64_t>(*minus_one));
@@ -100,10 +117,39 @@ TEST(ValueTypes, TypesWithNoSingleValueAreNeitherReadNorWritten) {
     SCOPED_TRACE(drive::type_name(type));
     EXPECT_EQ(drive::value_type(type).width, 0);
     EXPECT_FALSE(drive::location_of(type, 0).has_value());
-    EXPECT_FALSE(drive::upper_limit(type).has_value());
+    EXPECT_FALSE(drive::data_range(type).has_value());
   }
   EXPECT_EQ(drive::value_type(PARAMETERTYPE::TYPE_TRIPLE).size, 12);
   EXPECT_EQ(drive::value_type(static_cast<PARAMETERTYPE>(200)).name, "?");
+}
+
+// parmpoke's hexadecimal data is the bits: bits beyond the width are too big, and a
+// pattern with the top bit of sixteen digits set is no negative number. A double
+// takes anything.
+TEST(ValueTypes, ParmpokeReadsHexadecimalDataAsBits) {
+  struct HexCase {
+    PARAMETERTYPE type;
+    const char* digits;
+    drive::DataFit fit;
+  };
+  const HexCase cases[] = {
+      {PARAMETERTYPE::TYPE_BYTE, "00FF", drive::DataFit::fits},
+      {PARAMETERTYPE::TYPE_BYTE, "100", drive::DataFit::too_big},
+      {PARAMETERTYPE::TYPE_INT, "FFFF", drive::DataFit::fits},
+      {PARAMETERTYPE::TYPE_UINT, "8000000000000000", drive::DataFit::too_big},
+      {PARAMETERTYPE::TYPE_ELONG, "FFFFFFFF", drive::DataFit::fits},
+      {PARAMETERTYPE::TYPE_ULONG, "100000000", drive::DataFit::too_big},
+      {PARAMETERTYPE::TYPE_DOUBLE, "FFFFFFFFFFFFFFFF", drive::DataFit::fits},
+  };
+  for (const HexCase& c : cases) {
+    SCOPED_TRACE(drive::type_name(c.type) + " " + c.digits);
+    const std::optional<int64_t> value = drive::read_data_value(c.digits, true);
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(drive::data_fit(c.type, *value, true), c.fit);
+  }
+  for (int64_t any : {std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max()}) {
+    EXPECT_EQ(drive::data_fit(PARAMETERTYPE::TYPE_DOUBLE, any, false), drive::DataFit::fits);
+  }
 }
 
 TEST(ValueTypes, ParmpeekRightAlignsDecimalsAndKeepsWiderNumbersWhole) {

@@ -126,6 +126,19 @@ TEST_F(Zal, ReadsTakeReplyLeastSignificantFirst) {
   EXPECT_EQ(zal_->read(Width::byte, 0x1234).value(), 0x81u);
 }
 
+// Without CRC bytes nothing marks where a reply ends: a stray byte after one is
+// discarded before the next command, or it would shift every later reply.
+TEST_F(Zal, WhatFollowsAReplyIsDiscardedBeforeTheNextCommand) {
+  synchronise(false);
+  scripted_line().expect(bytes({0x45, 0x09, 0x04}), bytes({0xB0, 0x04, 0x37}));
+  EXPECT_EQ(zal_->read(Width::word, 0x0409).value(), 0x04B0u);
+  scripted_line().expect(bytes({0x45, 0x0A, 0x04}), bytes({0x01, 0x00}));
+  EXPECT_EQ(zal_->read(Width::word, 0x040A).value(), 1u);
+  scripted_line().arrive(bytes({0x55, 0x55}), 0);
+  scripted_line().expect(bytes({0xDF}), bytes({0x5A}));
+  EXPECT_EQ(zal_->local_read(zal::ZALREADCOOKIE_BYTE).value(), 0x5A);
+}
+
 TEST_F(Zal, CrcModeReadsCheckTheReplyCrc) {
   synchronise(true);
   scripted_line().expect(bytes({0x45, 0x34, 0x12, 0x33}), bytes({0xEF, 0xBE, 0x40}));
