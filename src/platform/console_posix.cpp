@@ -221,6 +221,14 @@ std::string read_line() {
   std::string line;
   char c = 0;
   for (;;) {
+    // An interrupt caught by the run ends the question unanswered: the wait is in
+    // poll(), which a signal always cuts short, not in a read() it would restart.
+    if (interrupt.cancelled()) return {};
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (poll(&input, 1, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
     const ssize_t got = read(STDIN_FILENO, &c, 1);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0 || c == '\n') break;

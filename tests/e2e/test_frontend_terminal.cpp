@@ -42,7 +42,9 @@ constexpr int JOB_STOPPED = 99;
 // standard output is a pipe. The test keeps the slave open to read its modes.
 class TerminalRun {
  public:
-  TerminalRun(const std::string& tool, const std::vector<std::string>& args, const Env& env, Job job = Job::alone) {
+  // with_errors: standard error goes where standard output goes, for a question asked there.
+  TerminalRun(const std::string& tool, const std::vector<std::string>& args, const Env& env, Job job = Job::alone,
+              bool with_errors = false) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
     slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
@@ -73,7 +75,11 @@ class TerminalRun {
         // The tool must not hold the read end itself, or it would never see it closed.
         close(out[0]);
         const int null_fd = open("/dev/null", O_WRONLY);
-        if (null_fd >= 0) dup2(null_fd, 2);
+        if (with_errors) {
+          dup2(1, 2);
+        } else if (null_fd >= 0) {
+          dup2(null_fd, 2);
+        }
         // As a shell starts a program.
         for (int s : {SIGINT, SIGPIPE, SIGTTOU, SIGTTIN, SIGQUIT}) signal(s, SIG_DFL);
         execve(argv[0], argv.data(), envp.data());
@@ -280,6 +286,29 @@ TEST_F(FrontendTerminal, AKeyEndsTheLoopAndTheTerminalIsGivenBack) {
     EXPECT_EQ(run.finish(), 0);
     EXPECT_EQ(run.local_modes(), run.local_modes_before());
   }
+}
+
+// Ctrl-C at zr90 restore's question leaves it unanswered: nothing is written, and
+// the run ends at once instead of waiting for Return.
+TEST_F(FrontendTerminal, CtrlCAtAQuestionWritesNothing) {
+  const std::string file = testsupport::temp_path("question") + ".json";
+  ASSERT_EQ(testsupport::run_tool("zr90", {"-q", "save", file}, direct()).exit_code, 0);
+  std::string text = testsupport::read_file(file);
+  const std::size_t value = text.find("\"nvkqp\": 0");
+  ASSERT_NE(value, std::string::npos) << text;
+  text.replace(value, 10, "\"nvkqp\": 5");
+  std::FILE* f = std::fopen(file.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs(text.c_str(), f);
+  std::fclose(f);
+  TerminalRun run("zr90", {"-q", "restore", file}, direct(), Job::alone, true);
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(run.wait_for_lines(1)) << "the plan is shown before the question";
+  run.send_signal(SIGINT);
+  EXPECT_EQ(run.finish(), 1);
+  EXPECT_NE(run.output().find("nothing written"), std::string::npos) << run.output();
+  EXPECT_EQ(run.local_modes(), run.local_modes_before());
+  std::remove(file.c_str());
 }
 
 // Ctrl-C, or a request to end (kill), ends the loop like a key.
