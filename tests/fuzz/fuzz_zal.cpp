@@ -1,8 +1,9 @@
 // The binary register protocol, with and without its CRC bytes, against a drive
 // that answers anything. No input may crash it; a read succeeds only when the whole
 // reply came and, with CRC bytes, its CRC is right by a reckoning of our own; the
-// value is the reply's bytes least significant first; and what a reply left over is
-// exactly what the next access finds on the line.
+// value is the reply's bytes least significant first; what a reply left over never
+// reaches the next access (it is discarded before each frame), and after the last
+// access it is exactly what is still on the line.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -69,6 +70,8 @@ Drive& drive(bool crc) {
 class LineModel {
  public:
   void arrive(const std::string& answer) { held_ += answer; }
+  // Before a frame goes out, what waits unread answers nothing being asked.
+  void discard() { held_.clear(); }
   // n characters, or none and everything discarded when fewer are there.
   bool take(std::size_t n, std::string& out) {
     if (held_.size() < n) {
@@ -210,7 +213,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   for (const Step& step : steps) {
     // Every access sends one frame, which brings the next answer; an EEPROM access
     // sends several, and from it on only crashes count.
-    if (modelled) model.arrive(step.answer);
+    if (modelled) {
+      model.discard();
+      model.arrive(step.answer);
+    }
     modelled = run_step(d, modelled ? &model : nullptr, step) && modelled;
   }
   if (modelled) {
