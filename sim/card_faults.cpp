@@ -9,7 +9,7 @@ const char CARD_FAULT_HELP[] =
     "  silent-after=N       stop answering after N register reads\n"
     "  short-reply          answer register reads with 2 bytes instead of 4\n"
     "  stray                send one unasked-for reply before the first real one\n"
-    "  dup=N                (UDP) the N-th answered register read is answered twice\n"
+    "  dup=N[:MS]           (UDP) the N-th answered register read is answered twice, the copy MS ms later\n"
     "  late=N:MS            (UDP) the N-th answered register read is answered MS ms late\n"
     "  badcookie            wrong identification cookie at 0x0100\n"
     "  nomodule             identification ROM without the serial-channel module\n"
@@ -41,6 +41,18 @@ bool parse_count(const std::string& text, long& value) {
   return *end == '\0' && value >= 0;
 }
 
+// "N:MS": the N-th answered read (from 1) and a delay of at most a minute.
+bool add_read_fault(const std::string& text, std::vector<CardFaults::LateReply>& faults) {
+  const auto colon = text.find(':');
+  long read = 0;
+  long ms = 0;
+  if (colon == std::string::npos || !parse_count(text.substr(0, colon), read) || read < 1 ||
+      !parse_count(text.substr(colon + 1), ms) || ms > 60000)
+    return false;
+  faults.push_back({read, static_cast<int>(ms)});
+  return true;
+}
+
 }  // namespace
 
 bool add_card_fault(const std::string& name, CardFaults& f) {
@@ -57,23 +69,12 @@ bool add_card_fault(const std::string& name, CardFaults& f) {
   }
   const std::string dup = "dup=";
   if (name.rfind(dup, 0) == 0) {
-    long read = 0;
-    if (!parse_count(name.substr(dup.size()), read) || read < 1) return false;
-    f.duplicated.push_back(read);
-    return true;
+    const std::string rest = name.substr(dup.size());
+    if (rest.find(':') == std::string::npos) return add_read_fault(rest + ":0", f.duplicated);
+    return add_read_fault(rest, f.duplicated);
   }
   const std::string late = "late=";
-  if (name.rfind(late, 0) == 0) {
-    const std::string rest = name.substr(late.size());
-    const auto colon = rest.find(':');
-    long read = 0;
-    long ms = 0;
-    if (colon == std::string::npos || !parse_count(rest.substr(0, colon), read) || read < 1 ||
-        !parse_count(rest.substr(colon + 1), ms) || ms > 60000)
-      return false;
-    f.late.push_back({read, static_cast<int>(ms)});
-    return true;
-  }
+  if (name.rfind(late, 0) == 0) return add_read_fault(name.substr(late.size()), f.late);
   const std::string no_drive = "nodrive=";
   if (name.rfind(no_drive, 0) == 0) {
     long channel = -1;

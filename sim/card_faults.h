@@ -27,8 +27,8 @@ struct CardFaults {
     long read;
     int ms;
   };
-  std::vector<long> duplicated;    // the reply goes out twice
-  std::vector<LateReply> late;     // the reply goes out ms late
+  std::vector<LateReply> duplicated;  // the reply goes out twice, the copy ms later (0: at once)
+  std::vector<LateReply> late;        // the reply goes out ms late
   // Card level.
   bool bad_cookie = false;
   bool no_module = false;     // no serial-channel module in the ROM

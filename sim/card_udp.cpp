@@ -77,12 +77,17 @@ class UdpCard {
       hold(reply, host, faults_.busy_slow_ms);
       return;
     }
-    const auto& dup = faults_.duplicated;
-    if (std::find(dup.begin(), dup.end(), reads_answered_) != dup.end()) {
-      send_twice(reply, host);
-    } else {
-      send(reply, host);
+    for (const CardFaults::LateReply& dup : faults_.duplicated) {
+      if (dup.read != reads_answered_) continue;
+      if (dup.ms == 0) {
+        send_twice(reply, host);
+      } else {
+        send(reply, host);
+        hold(reply, host, dup.ms);
+      }
+      return;
     }
+    send(reply, host);
   }
 
   void hold(const std::string& reply, const sockaddr_in& host, int ms) {

@@ -57,7 +57,7 @@ core::Failure no_eeprom_double(const char* what) {
 // next. Any failure ends the access at once: nothing more goes to the card.
 class CardBackend final : public core::Backend {
  public:
-  CardBackend(const SerialModule& module, core::Reporter& reporter)
+  CardBackend(SerialModule& module, core::Reporter& reporter)
       : module_(module), bus_(module.bus()), reporter_(reporter) {}
 
   core::Result<uint64_t> read(uint8_t channel, Location location) override {
@@ -324,7 +324,7 @@ class CardBackend final : public core::Backend {
     return readings;
   }
 
-  SerialModule module_;
+  SerialModule& module_;
   HostBus& bus_;
   core::Reporter& reporter_;
 };
@@ -335,7 +335,7 @@ core::Failure bad_channel() {
   return core::fail(core::FailureKind::config, "Axis must be 0 to 7 for the serial-channel module");
 }
 
-std::unique_ptr<core::Backend> make_card_backend(const SerialModule& module, core::Reporter& reporter) {
+std::unique_ptr<core::Backend> make_channel_backend(SerialModule& module, core::Reporter& reporter) {
   return std::make_unique<CardBackend>(module, reporter);
 }
 

@@ -10,7 +10,6 @@ namespace {
 
 constexpr uint16_t OUTPUTMASKBANK0 = 0x1100;
 constexpr uint16_t OUTPUTMASKBANK1 = 0x1200;
-constexpr uint8_t DISABLECRC = 255;
 
 // Lets every pin that the card's descriptors mark as a module output be driven by
 // its module.
@@ -33,7 +32,10 @@ core::Result<uint8_t> start_channels(SerialModule& module, const CardStart& star
     if ((start.channels & core::channel_bit(channel)) == 0) continue;
     if (core::Status done = module.set_baudrate(channel, start.baudrate); !done) return done.error();
   }
-  if (core::Status done = module.stop_all(first); !done) return done.error();
+  // A program that starts its channels again when they fail stops only its own:
+  // other programs' channels go on running.
+  const core::Status stopped = start.sharing.restart_stopped ? module.stop(start.channels) : module.stop_all(first);
+  if (!stopped) return stopped.error();
   if (start.mode == StartMode::setup_no_crc) {
     for (uint8_t channel = 0; channel < core::CHANNEL_COUNT; ++channel) {
       if ((start.channels & core::channel_bit(channel)) == 0) continue;
@@ -45,7 +47,9 @@ core::Result<uint8_t> start_channels(SerialModule& module, const CardStart& star
 
 }  // namespace
 
-core::Result<OpenedCard> open_card(HostBus& bus, const CardStart& start, core::Waits waits, core::Reporter& reporter) {
+namespace {
+
+core::Result<OpenedCard> set_up(HostBus& bus, const CardStart& start, core::Waits waits, core::Reporter& reporter) {
   core::Result<Idrom> idrom = read_idrom(bus);
   if (!idrom) return idrom.error();
   const std::optional<ModuleInfo> found = find_module(*idrom, SSERIALTAG);
@@ -62,8 +66,30 @@ core::Result<OpenedCard> open_card(HostBus& bus, const CardStart& start, core::W
     opened.not_started = static_cast<core::ChannelMask>(*reply & start.channels);
   }
   module.skip_needless_ready_checks(start.fewest_exchanges);
-  opened.backend = make_card_backend(module, reporter);
+  const auto started = static_cast<core::ChannelMask>(start.channels & ~opened.not_started);
+  opened.backend = make_card_backend(module, reporter, start, start.mode == StartMode::none ? 0 : started);
   return opened;
+}
+
+}  // namespace
+
+core::Result<OpenedCard> open_card(HostBus& bus, const CardStart& start, core::Waits waits, core::Reporter& reporter) {
+  constexpr int MAX_SET_UPS = 3;
+  platform::CardLock* lock = start.sharing.lock;
+  for (int attempt = 1;; ++attempt) {
+    if (lock != nullptr) {
+      core::Result<bool> held = lock->acquire(waits);
+      if (!held) return held.error();
+    }
+    (void)bus.take_stray_replies();
+    core::Result<OpenedCard> opened = set_up(bus, start, waits, reporter);
+    // A set-up that saw a reply out of step is made again.
+    core::Result<bool> in_step = abandoned(opened) ? core::Result<bool>(true) : replies_in_step(bus, start.sharing);
+    if (lock != nullptr) lock->release();
+    if (!in_step) return in_step.error();
+    if (*in_step) return opened;
+    if (attempt == MAX_SET_UPS) return replies_out_of_step();
+  }
 }
 
 }  // namespace card

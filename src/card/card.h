@@ -3,6 +3,7 @@
 // reaches the drives through the serial-channel module.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "core/clock.h"
 #include "core/reporter.h"
 #include "core/result.h"
+#include "platform/card_lock.h"
 #include "platform/udp_socket.h"
 #include "zal/zal.h"
 
@@ -33,6 +35,12 @@ class HostBus {
 
   virtual core::Result<uint32_t> read32(uint16_t address) = 0;
   virtual core::Status write32(uint16_t address, uint32_t value) = 0;
+  // Whether a reply can answer another request than the one just sent: datagrams
+  // may be duplicated or delayed on the way; bytes on a serial line may not.
+  virtual bool replies_may_slip() const { return false; }
+  // How many replies that answered nothing asked were thrown away since the last
+  // call: each one means a reply taken before it may have been out of step.
+  virtual std::size_t take_stray_replies() { return 0; }
 };
 
 // The EZAL16 request datagrams, as plain functions over bytes.
@@ -56,12 +64,28 @@ enum class StartMode : uint8_t {
   setup_no_crc,  // the same, with the channels' CRC turned off
 };
 
+// How a program shares the card with others on its host.
+struct Sharing {
+  // Taken around every access; none for a card no other program can reach.
+  platform::CardLock* lock = nullptr;
+  // After each access, a read of the identification cookie shows whether every
+  // reply answered its own request; an access whose replies slipped (a datagram
+  // duplicated or delayed on the way) is made again, a bounded number of times.
+  bool verify_replies = false;
+  // A channel whose transfer fails after another program held the card is started
+  // again once and the access repeated: that program's set-up may have stopped it.
+  bool restart_stopped = false;
+};
+
 struct CardStart {
   StartMode mode = StartMode::setup;
   core::ChannelMask channels = 1;
   int32_t baudrate = 0;
   // Leave out the busy check before a run when the module is known to be idle.
   bool fewest_exchanges = false;
+  // The set-up runs under the lock, and stops only the requested channels when
+  // stopped channels are started again (other programs' channels keep running).
+  Sharing sharing = {};
 };
 
 struct OpenedCard {

@@ -32,7 +32,7 @@ class Ezal16Bus final : public HostBus {
   // duplicate, a reply that came after its time-out); taken as this reply it would
   // shift every later read by one.
   core::Result<uint32_t> read32(uint16_t address) override {
-    socket_->discard_pending();
+    strays_ += socket_->discard_pending();
     if (!socket_->send(ezal16_read_request(address))) return send_failure();
     const std::string reply = socket_->receive_packet(reply_ms_);
     if (const int error = socket_->last_error(); error != 0) {
@@ -54,6 +54,9 @@ class Ezal16Bus final : public HostBus {
     return value;
   }
 
+  bool replies_may_slip() const override { return true; }
+  std::size_t take_stray_replies() override { return std::exchange(strays_, 0); }
+
   core::Status write32(uint16_t address, uint32_t value) override {
     // Writes are not acknowledged by the card: a datagram lost on the way goes
     // unnoticed, but one the system refuses to send does not.
@@ -73,6 +76,7 @@ class Ezal16Bus final : public HostBus {
   std::unique_ptr<platform::UdpSocket> socket_;
   std::string peer_;
   int reply_ms_;
+  std::size_t strays_ = 0;
 };
 
 class OszalBus final : public HostBus {

@@ -167,6 +167,16 @@ core::Status SerialModule::stop_all(uint8_t channel) {
   return {};
 }
 
+core::Status SerialModule::stop(core::ChannelMask mask) {
+  if (core::Status done = command(STOPCOMMAND + mask); !done) return done;
+  if (core::Status done = wait_for_done(lowest_channel(mask)); !done) return done;
+  for (uint8_t k = 0; k <= MAXAXIS; ++k) {
+    if ((mask & core::channel_bit(k)) == 0) continue;
+    if (core::Status done = bus_->write32(csr_port(k), 0); !done) return done;
+  }
+  return {};
+}
+
 core::Result<uint8_t> SerialModule::start_setup(core::ChannelMask mask) {
   if (core::Status done = command(STARTSETUPCOMMAND + mask); !done) return done.error();
   core::Result<bool> completed = wait_for_start_setup();

@@ -31,6 +31,7 @@ inline constexpr uint32_t STOPCOMMAND = 0x800;
 inline constexpr uint32_t STOPMODE = 0;
 inline constexpr uint32_t NORMALMODE = 0x100;
 inline constexpr uint32_t STOPALLMODE = 255;
+inline constexpr uint8_t DISABLECRC = 255;  // a channel's CRC switch: off
 
 inline constexpr uint16_t SSZALMAJORREVISIONLOC = 2;
 inline constexpr uint16_t SSZALMINORREVISIONLOC = 3;
@@ -105,6 +106,9 @@ class SerialModule {
 
   // Stops every channel and clears every channel's CSR.
   core::Status stop_all(uint8_t channel);
+  // Stops the channels of the mask only, and clears their CSRs: what another
+  // program runs on the other channels goes on.
+  core::Status stop(core::ChannelMask mask);
   // Starts the channels of the mask in setup mode. The value is the module's failure
   // byte (a bit per channel), 0xFF when the start did not complete in time.
   core::Result<uint8_t> start_setup(core::ChannelMask mask);
@@ -115,6 +119,8 @@ class SerialModule {
   // read 0; a program that wants the fewest exchanges may leave it out then. Off by
   // default: the faithful programs keep their traffic.
   void skip_needless_ready_checks(bool on) { skip_ready_checks_ = on; }
+  // Another program may have used the module since: its state is no longer known.
+  void forget_idle() { known_idle_ = false; }
 
  private:
   // The failure of a module command: the line, then the registers of the channel.

@@ -20,6 +20,15 @@ constexpr int32_t OSZAL_BAUDRATE = 115200;
 
 Failure open_failure(std::string text) { return core::fail(FailureKind::open, std::move(text)); }
 
+// The card as every program on the host names it: its address, or the device of
+// its host port.
+std::string card_lock_key(const config::LinkSettings& settings) {
+  if (config::describe(settings.interface_kind).endpoint == config::Endpoint::ip_address) {
+    return "udp-" + settings.ip_address + "-" + card::EZAL16PORT;
+  }
+  return settings.device.empty() ? settings.comport : settings.device;
+}
+
 // A drive that is not there: reads give 0 and writes send nothing (a dry run).
 class DirectBackend final : public core::Backend {
  public:
@@ -32,6 +41,7 @@ class DirectBackend final : public core::Backend {
 // Everything the link owns, declared in the order it is built, so that it is taken
 // down in the reverse order: the backend before what it borrows.
 struct Link::Parts {
+  std::unique_ptr<platform::CardLock> card_lock;  // borrowed by the card backend
   std::unique_ptr<serial::SerialLine> host_port;  // the card's host port (OSZAL)
   std::unique_ptr<zal::ZalLink> host_port_zal;
   std::unique_ptr<card::HostBus> bus;
@@ -168,7 +178,11 @@ class LinkBuilder {
   }
 
   core::Status card_stage() {
-    const card::CardStart card_start{start_.mode, start_.channels, link_.settings_.baudrate, start_.fewest_exchanges};
+    core::Result<std::unique_ptr<platform::CardLock>> lock = devices_.card_lock(card_lock_key(link_.settings_));
+    if (!lock) return lock.error();
+    parts_.card_lock = std::move(*lock);
+    card::CardStart card_start{start_.mode, start_.channels, link_.settings_.baudrate, start_.fewest_exchanges};
+    card_start.sharing = {parts_.card_lock.get(), start_.share_carefully, start_.share_carefully};
     core::Result<card::OpenedCard> opened =
         card::open_card(*parts_.bus, card_start, context_.waits(), context_.reporter);
     if (!opened) return opened.error();

@@ -33,6 +33,8 @@ using core::Width;
 struct Devices {
   std::function<std::unique_ptr<platform::SerialDevice>(core::Waits)> serial_device = platform::make_serial_device;
   std::function<std::unique_ptr<platform::UdpSocket>(core::Waits)> udp_socket = platform::make_udp_socket;
+  std::function<core::Result<std::unique_ptr<platform::CardLock>>(const std::string& key)> card_lock =
+      platform::open_card_lock;
   platform::WireTrace* trace = nullptr;
 };
 
@@ -44,6 +46,10 @@ struct StartRequest {
   // Fewer exchanges where the protocol allows it, at the price of traffic that
   // differs from the faithful programs'.
   bool fewest_exchanges = false;
+  // On a card: check that every access's replies answered its own requests, stop
+  // and start only the requested channels, and start again a channel that another
+  // program's set-up stopped. Traffic differs from the faithful programs'.
+  bool share_carefully = false;
 };
 
 // The link is itself a core::Backend: the drive layer runs on a link, and in unit

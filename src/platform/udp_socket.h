@@ -1,6 +1,7 @@
 // A connected UDP socket: one datagram out, one datagram in with a time-out.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,8 +25,8 @@ class UdpSocket {
   // Creates the OS socket and sets the remote endpoint from an IPv4 text and a
   // port text. No datagram is sent. Failure shows in last_error().
   virtual bool connect(const std::string& address, const std::string& port) = 0;
-  // Throws away the datagrams already waiting, without waiting for more.
-  virtual void discard_pending() = 0;
+  // Throws away the datagrams already waiting, without waiting for more; how many.
+  virtual std::size_t discard_pending() = 0;
   // Sends the bytes as one datagram; false when the system refused it (last_error()
   // says why).
   virtual bool send(const std::string& bytes) = 0;

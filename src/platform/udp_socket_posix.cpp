@@ -53,17 +53,19 @@ class PosixUdpSocket final : public UdpSocket {
     return sent >= 0;
   }
 
-  void discard_pending() override {
-    if (fd_ < 0) return;
+  std::size_t discard_pending() override {
+    if (fd_ < 0) return 0;
     if (buffer_.empty()) buffer_.resize(MAX_DATAGRAM);
-    for (int discarded = 0; discarded < MAX_DISCARDED;) {
+    std::size_t discarded = 0;
+    while (discarded < MAX_DISCARDED) {
       const ssize_t got = ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
       if (got >= 0) {
         ++discarded;
       } else if (errno != EINTR) {
-        return;  // nothing waiting, or an error the next receive meets afresh
+        break;  // nothing waiting, or an error the next receive meets afresh
       }
     }
+    return discarded;
   }
 
   std::string receive_packet(int timeout_ms) override {

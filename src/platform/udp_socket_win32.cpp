@@ -62,17 +62,20 @@ class WinsockUdpSocket final : public UdpSocket {
   }
 
   // select() with a zero wait only looks: it never blocks.
-  void discard_pending() override {
-    if (socket_ == INVALID_SOCKET) return;
+  std::size_t discard_pending() override {
+    if (socket_ == INVALID_SOCKET) return 0;
     std::vector<char> buffer(MAX_DATAGRAM);
-    for (int discarded = 0; discarded < MAX_DISCARDED; ++discarded) {
+    std::size_t discarded = 0;
+    while (discarded < MAX_DISCARDED) {
       fd_set readable;
       FD_ZERO(&readable);
       FD_SET(socket_, &readable);
       timeval none{0, 0};
-      if (::select(0, &readable, nullptr, nullptr, &none) != 1) return;
-      if (::recv(socket_, buffer.data(), static_cast<int>(buffer.size()), 0) == SOCKET_ERROR) return;
+      if (::select(0, &readable, nullptr, nullptr, &none) != 1) break;
+      if (::recv(socket_, buffer.data(), static_cast<int>(buffer.size()), 0) == SOCKET_ERROR) break;
+      ++discarded;
     }
+    return discarded;
   }
 
   std::string receive_packet(int timeout_ms) override {

@@ -89,7 +89,7 @@ class TracedUdpSocket final : public UdpSocket {
   TracedUdpSocket(std::unique_ptr<UdpSocket> inner, WireTrace& trace) : inner_(std::move(inner)), trace_(trace) {}
 
   bool connect(const std::string& address, const std::string& port) override { return inner_->connect(address, port); }
-  void discard_pending() override { inner_->discard_pending(); }
+  std::size_t discard_pending() override { return inner_->discard_pending(); }
   bool send(const std::string& bytes) override {
     trace_.sent(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     return inner_->send(bytes);

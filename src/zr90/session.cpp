@@ -105,7 +105,7 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
     }
     devices.trace = session->trace_.get();
   }
-  const drivelink::StartRequest start{card::StartMode::setup, mask_of(session->axes_), true};
+  const drivelink::StartRequest start{card::StartMode::setup, mask_of(session->axes_), true, true};
   const drivelink::Context context(session->reporter_, platform::system_clock(),
                                    options.interrupt_ends_waits ? platform::console::interrupt_token()
                                                                 : core::CancelToken::never());

@@ -35,7 +35,7 @@ class ScriptedSocket final : public platform::UdpSocket {
  public:
   explicit ScriptedSocket(std::deque<std::string>& replies) : replies_(replies) {}
   bool connect(const std::string&, const std::string&) override { return true; }
-  void discard_pending() override {}
+  std::size_t discard_pending() override { return 0; }
   bool send(const std::string&) override { return true; }
   std::string receive_packet(int) override {
     if (replies_.empty()) {

@@ -29,7 +29,11 @@ class FakeCardSocket final : public platform::UdpSocket {
  public:
   explicit FakeCardSocket(FakeCard& card) : card_(card) {}
   bool connect(const std::string&, const std::string&) override { return true; }
-  void discard_pending() override { card_.replies_.clear(); }
+  std::size_t discard_pending() override {
+    const std::size_t waiting = card_.replies_.size();
+    card_.replies_.clear();
+    return waiting;
+  }
   bool send(const std::string& bytes) override {
     error_ = card_.send_error;
     if (error_ != 0) return false;

@@ -230,7 +230,7 @@ class RefusedSocket : public platform::UdpSocket {
  public:
   explicit RefusedSocket(std::string text) : text_(std::move(text)) {}
   bool connect(const std::string&, const std::string&) override { return false; }
-  void discard_pending() override {}
+  std::size_t discard_pending() override { return 0; }
   bool send(const std::string&) override { return false; }
   std::string receive_packet(int) override { return {}; }
   int last_error() const override { return 97; }
