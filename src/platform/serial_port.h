@@ -46,6 +46,9 @@ class SerialDevice {
   virtual bool set_rts() = 0;
   // The last OS error as text, for diagnostics.
   virtual std::string last_error_text() const = 0;
+  // The last open failed because another program holds the port; last_error_text()
+  // then says so, naming the program where the system tells.
+  virtual bool in_use() const { return false; }
   // The device the last open chose for its name, for diagnostics; empty when the
   // name stood for none.
   virtual std::string path() const { return {}; }

@@ -11,8 +11,11 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "core/numbers.h"
@@ -51,6 +54,28 @@ bool is_pseudo_terminal(int fd) {
 // it would destroy them, so there only the input is discarded.
 int purge_queues(int fd) { return is_pseudo_terminal(fd) ? TCIFLUSH : TCIOFLUSH; }
 
+// "NAME, process PID" of the program that holds the lock on the device, from the
+// system's table of locks; empty where it does not tell.
+std::string lock_holder(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return {};
+  char wanted[64];
+  std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),
+                static_cast<unsigned long long>(info.st_ino));
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  while (std::getline(locks, line)) {
+    std::istringstream fields(line);
+    std::string number, kind, advisory, mode, pid, file;
+    if (!(fields >> number >> kind >> advisory >> mode >> pid >> file) || kind != "FLOCK" || file != wanted) continue;
+    std::ifstream comm("/proc/" + pid + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return (name.empty() ? "" : name + ", ") + "process " + pid;
+  }
+  return {};
+}
+
 class PosixSerialDevice final : public SerialDevice {
  public:
   explicit PosixSerialDevice(core::Waits waits) : waits_(waits) {}
@@ -73,10 +98,17 @@ class PosixSerialDevice final : public SerialDevice {
       return false;
     }
     path_ = path;
+    holder_.clear();
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return fail();
+    // Another program's exclusive flag refuses the open itself.
+    if (fd < 0) return errno == EBUSY ? held_by_another(path) : fail();
     // TIOCEXCL alone does not stop root; the lock stops every other opener that asks.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || tcgetattr(fd, &original_) != 0) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      close(fd);
+      return error == EWOULDBLOCK ? held_by_another(path) : fail(error);
+    }
+    if (ioctl(fd, TIOCEXCL) != 0 || tcgetattr(fd, &original_) != 0) {
       errno_ = errno;
       close(fd);
       return false;
@@ -184,10 +216,19 @@ class PosixSerialDevice final : public SerialDevice {
     return fail();
   }
 
-  std::string last_error_text() const override { return os_error_text(errno_); }
+  std::string last_error_text() const override {
+    if (!in_use()) return os_error_text(errno_);
+    return "in use by another program" + (holder_.empty() ? std::string() : " (" + holder_ + ")");
+  }
   std::string path() const override { return path_; }
+  bool in_use() const override { return errno_ == EWOULDBLOCK || errno_ == EBUSY; }
 
  private:
+  bool held_by_another(const std::string& path) {
+    holder_ = lock_holder(path);
+    return fail(EWOULDBLOCK);
+  }
+
   bool fail(int error = errno) {
     errno_ = error;
     return false;
@@ -215,6 +256,7 @@ class PosixSerialDevice final : public SerialDevice {
   int fd_ = -1;
   int errno_ = 0;
   std::string path_;
+  std::string holder_;  // of the lock that refused the last open
   // The terminal settings before the open, given back at the close.
   termios original_{};
 };

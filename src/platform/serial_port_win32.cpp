@@ -228,7 +228,12 @@ class Win32SerialDevice final : public SerialDevice {
 
   bool set_rts() override { return is_open() && escape(SETRTS); }
 
-  std::string last_error_text() const override { return os_error_text(static_cast<int>(error_)); }
+  std::string last_error_text() const override {
+    // The system does not say which program holds a port.
+    if (in_use()) return "in use by another program";
+    return os_error_text(static_cast<int>(error_));
+  }
+  bool in_use() const override { return error_ == ERROR_ACCESS_DENIED || error_ == ERROR_SHARING_VIOLATION; }
   std::string path() const override { return path_; }
 
  private:

@@ -78,6 +78,7 @@ class TracedSerialDevice final : public SerialDevice {
   bool set_rts() override { return inner_->set_rts(); }
   std::string last_error_text() const override { return inner_->last_error_text(); }
   std::string path() const override { return inner_->path(); }
+  bool in_use() const override { return inner_->in_use(); }
 
  private:
   std::unique_ptr<SerialDevice> inner_;

@@ -62,7 +62,11 @@ core::Status SerialLine::open(const std::string& port_name, int32_t baudrate, do
 
   core::Failure failure = core::fail(core::FailureKind::open, core::shortstring(port_name + " open failed"));
   failure.detail = where();
-  if (connected && !rate) {
+  if (port_->device().in_use()) {
+    // "COM1 (/dev/ttyUSB0) is in use by another program (zr90, process 1234)"
+    failure.detail.resize(failure.detail.size() - 2);
+    failure.detail += " is " + port_->device().last_error_text();
+  } else if (connected && !rate) {
     std::ostringstream reason;
     reason << "no line rate is " << baudrate << " bit/s divided by " << multiplier;
     failure.detail += reason.str();

@@ -55,6 +55,11 @@ TEST(SerialFailures, PortBusy) {
     RunResult r = drive.peek({"kqp"});
     EXPECT_EQ(r.lines(), fatal(drive.port_name() + " open failed"));
     EXPECT_EQ(r.exit_code, 2);
+    // zr90 says who holds it.
+    RunResult workbench = drive.run("zr90", {"get", "kqp"});
+    EXPECT_NE(workbench.err.find(drive.port_name() + " (" + drive.path() + ") is in use by another program (parmpeek, process "),
+              std::string::npos) << workbench.err;
+    EXPECT_EQ(workbench.exit_code, 2);
     holder.write_stdin("q");
     EXPECT_EQ(holder.finish().exit_code, 0);
   }
@@ -65,6 +70,9 @@ TEST(SerialFailures, PortBusy) {
     ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
     RunResult r = drive.poke({"kqp", "5"});
     EXPECT_EQ(r.lines(), fatal(drive.port_name() + " open failed"));
+    RunResult workbench = drive.run("zr90", {"set", "kqp=5"});
+    EXPECT_NE(workbench.err.find("is in use by another program (e2e_tests, process " + std::to_string(getpid()) + ")"),
+              std::string::npos) << workbench.err;
     close(fd);
   }
   // Free again: the port is usable, and the failed runs wrote nothing.
