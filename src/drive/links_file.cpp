@@ -253,7 +253,12 @@ core::Result<NamedLink> find_link(const std::string& path, const std::string& na
     names += (names.empty() ? "\"" : ", \"") + shown_name(link.name) + "\"";
   }
   std::string text = "no link \"" + shown_name(name) + "\" in " + path;
-  text += names.empty() ? "; the file holds no links" : "; the links there: " + names;
+  std::error_code unseen;
+  if (names.empty()) {
+    text += std::filesystem::exists(path, unseen) ? "; the file holds no links" : ": there is no such file";
+  } else {
+    text += "; the links there: " + names;
+  }
   return refused(text);
 }
 
