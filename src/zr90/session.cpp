@@ -49,9 +49,11 @@ void say_no_interface(const std::string& links_path) {
       "'zr90 scan' to look for drives");
 }
 
-// The defaults read_settings assumed that could explain a link that does not come
-// up, as "; the rate 115200 was assumed (give --baud)"; empty when all were given.
+// The defaults read_settings assumed that could explain a drive that does not answer,
+// as "; no rate was given and 115200 bit/s was assumed (give --baud)"; empty when all
+// were given. A card's protocol and rate are always right by default: nothing is said.
 std::string assumed_defaults(const Options& options, const config::LinkSettings& settings) {
+  if (config::describe(settings.interface_kind).card) return {};
   std::string text;
   const config::ProtocolDescriptor& protocol = config::describe(settings.protocol);
   if (!options.protocol && config::process_environment("PROTOCOL").empty()) {
@@ -68,23 +70,23 @@ std::string open_failure_text(const Options& options, const config::LinkSettings
                               const core::Failure& failure) {
   const std::string endpoint = drivelink::endpoint_text(settings);
   if (const std::optional<std::string> tried = drivelink::unanswered_greeting(settings, failure)) {
-    // The card's host port has a protocol and rate of its own: nothing assumed explains its silence.
     const bool card = config::describe(settings.interface_kind).card;
     const bool device_named = !settings.device.empty() && settings.device != settings.comport;
     return endpoint + (device_named ? " (" + settings.device + ")" : "") + ": no answer in " + *tried +
-           (card ? "" : assumed_defaults(options, settings)) + "\nis the " + (card ? "card" : "drive") +
+           assumed_defaults(options, settings) + "\nis the " + (card ? "card" : "drive") +
            " on, and does it speak that protocol at that rate? 'zr90 scan --port " + settings.comport +
            "' tries the others";
   }
   std::string text = describe(failure);
-  if (failure.kind == core::FailureKind::timeout) {
-    return endpoint + " does not answer: " + text + assumed_defaults(options, settings);
-  }
-  if (config::describe(settings.interface_kind).endpoint == config::Endpoint::ip_address &&
-      failure.kind == core::FailureKind::open) {
+  if (failure.kind == core::FailureKind::timeout) text = endpoint + " does not answer: " + text;
+  // Silence and a refusal mean the same over the network: no card at that address.
+  const bool over_network = config::describe(settings.interface_kind).endpoint == config::Endpoint::ip_address;
+  if (over_network && (failure.kind == core::FailureKind::open || failure.kind == core::FailureKind::timeout)) {
     if (text.rfind(endpoint, 0) != 0) text = endpoint + ": " + text;
-    return text + "; nothing answers there: the card is off or not connected, or the address is not the card's";
+    return text + (failure.kind == core::FailureKind::open ? "; nothing answers there: " : "; ") +
+           "the card is off or not connected, or the address is not the card's";
   }
+  if (failure.kind == core::FailureKind::timeout) return text + assumed_defaults(options, settings);
   if (text.find("Permission denied") != std::string::npos) text += "; is your user in the dialout group?";
   return text;
 }
