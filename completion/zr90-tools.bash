@@ -75,7 +75,7 @@ _zr90sim() {
   fi
   case ${COMP_WORDS[1]} in
     drive)
-      options="--protocol --crc --link --trace --ram --eeprom --identity --silence --model --seed --fault --help"
+      options="--protocol --crc --link --trace --ram --eeprom --identity --silence --baud --model --seed --fault --help"
       faults="silent silent-after= partial badcrc echo badcookie babble nonvol-stuck shortid drop= delay=
         late= split= extra="
       ;;
@@ -97,7 +97,7 @@ _zr90sim() {
       # A fault that takes a number: no space after its '='.
       [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
       ;;
-    --udp | --port | --ram | --eeprom | --identity | --silence | --seed) ;;
+    --udp | --port | --ram | --eeprom | --identity | --silence | --baud | --seed) ;;
     *) COMPREPLY=($(compgen -W "$options" -- "$cur")) ;;
   esac
 }
@@ -112,12 +112,21 @@ _zr90_complete_axes() {
   COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7 all 0-3 0-7" -- "$cur"))
 }
 
+# The names of the links file, as zr90 itself reads them (--links-file given before is followed).
+_zr90_complete_links() {
+  local cur=$1 file="" i
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    [[ ${COMP_WORDS[i]} == --links-file ]] && file=${COMP_WORDS[i + 1]}
+  done
+  COMPREPLY=($(compgen -W "$(zr90 ${file:+--links-file "$file"} links 2>/dev/null | awk '{ print $1 }')" -- "$cur"))
+}
+
 # zr90 [options] command [arguments]
 _zr90() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} command="" word i
-  local commands="list get set watch faults save diff restore completion help"
-  local options="-a --axis --interface --protocol --port --baud --baud-mul --ip --trace
-    --json --csv --value --hex -q --quiet -h --help -V --version"
+  local commands="list get set watch faults save diff restore links completion help"
+  local options="-a --axis --interface --protocol --port --baud --baud-mul --ip --trace --link --links-file
+    --json --csv --value --hex -q --quiet -v --verbose -h --help -V --version"
   COMPREPLY=()
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
@@ -128,12 +137,13 @@ _zr90() {
     --protocol) COMPREPLY=($(compgen -W "HEX ZAL SSZAL DIRECT" -- "$cur")); return ;;
     -a | --axis) _zr90_complete_axes "$cur"; return ;;
     --from) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7" -- "$cur")); return ;;
-    --trace) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --trace | --links-file) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --link) _zr90_complete_links "$cur"; return ;;
     --port | --baud | --baud-mul | --ip | --interval | --count) return ;;
   esac
   if [[ $cur == -* ]]; then
     case $command in
-      set) options="$options -y --yes --no-verify -v --verbose" ;;
+      set) options="$options -y --yes --no-verify" ;;
       watch) options="$options --interval --count" ;;
       save) options="$options --ram" ;;
       restore) options="$options --from --dry-run --no-backup -y --yes" ;;

@@ -30,11 +30,12 @@ $script:Zr90ParameterNames = -split @'
 '@
 # END PARAMETER NAMES
 
-$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'faults', 'save', 'diff', 'restore', 'completion', 'help'
+$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'faults', 'save', 'diff', 'restore', 'links', 'completion', 'help'
 $script:Zr90Options = '-a', '--axis', '--interface', '--protocol', '--port', '--baud', '--baud-mul', '--ip',
-  '--trace', '--json', '--csv', '--value', '--hex', '-q', '--quiet', '-h', '--help', '-V', '--version'
+  '--trace', '--link', '--links-file', '--json', '--csv', '--value', '--hex', '-q', '--quiet', '-v', '--verbose',
+  '-h', '--help', '-V', '--version'
 $script:Zr90CommandOptions = @{
-  'set'     = '-y', '--yes', '--no-verify', '-v', '--verbose'
+  'set'     = '-y', '--yes', '--no-verify'
   'watch'   = '--interval', '--count'
   'save'    = @('--ram')
   'restore' = '--from', '--dry-run', '--no-backup', '-y', '--yes'
@@ -81,7 +82,11 @@ Register-ArgumentCompleter -Native -CommandName zr90, zr90.exe -ScriptBlock {
     '--protocol' { return Zr90Offer @('HEX', 'ZAL', 'SSZAL', 'DIRECT') $wordToComplete }
     { $_ -in '-a', '--axis' } { return Zr90Offer @('0', '1', '2', '3', '4', '5', '6', '7', 'all', '0-3', '0-7') $wordToComplete }
     '--from' { return Zr90Offer @('0', '1', '2', '3', '4', '5', '6', '7') $wordToComplete }
-    '--trace' { return Zr90OfferFiles $wordToComplete }
+    { $_ -in '--trace', '--links-file' } { return Zr90OfferFiles $wordToComplete }
+    '--link' {
+      $names = @(& $before[0] links 2>$null | ForEach-Object { ($_ -split '\s+')[0] })
+      return Zr90Offer $names $wordToComplete
+    }
     { $script:Zr90FreeValues -contains $_ } { return }
   }
   if ($wordToComplete.StartsWith('-')) {

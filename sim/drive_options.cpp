@@ -140,6 +140,9 @@ bool parse_drive_options(const std::vector<std::string>& args, DriveOptions& o, 
       ok = parse_motion_model(value, o.motion.moving);
     } else if (arg == "--seed") {
       ok = parse_motion_seed(value, o.motion.seed);
+    } else if (arg == "--baud") {
+      ok = parse_number(value, 100000000, n) && n > 0;
+      o.baud = static_cast<long>(n);
     } else if (arg == "--silence") {
       ok = parse_number(value, 60000, n) && n > 0;
       o.silence_ms = static_cast<int>(n);
@@ -183,6 +186,9 @@ Options:
                          numbers are decimal or 0x.. hexadecimal, 0 to 0xFFFF
   --identity XXXX        the four characters the text protocol's II answers (default ZR90)
   --silence MS           a partial frame is dropped after MS ms without a byte (default 20)
+  --baud RATE            answer only while the line is set to RATE bit/s, as a drive with a
+                         fixed rate: bytes sent at another rate are dropped unanswered
+                         (default: any rate)
   --model static|moving  static (default): every value stays as preloaded or written;
                            moving: iq and id follow qsetpoint and dsetpoint through the
                            current loop while pidena is not 0, the phase currents, angle,

@@ -49,6 +49,7 @@ struct DriveOptions {
   std::string identity = "ZR90";
   int silence_ms = 20;  // a partial frame older than this is dropped
   int either_wait_ms = 5;
+  long baud = 0;  // answers only while the line is set to this rate; 0: at any rate
   std::vector<std::pair<uint16_t, uint16_t>> ram_presets;
   std::vector<std::pair<uint16_t, uint16_t>> eeprom_presets;
   DriveFaults faults;

@@ -115,6 +115,7 @@ class DriveServer {
     }
     std::string chunk(buffer + 1, static_cast<std::size_t>(n - 1));
     if (chunk.empty()) return true;
+    if (!at_our_rate(chunk)) return true;
     if (options_.faults.echo) {
       trace_.from_host(chunk);
       schedule(chunk, now);
@@ -126,6 +127,16 @@ class DriveServer {
     }
     for (char c : chunk) device_->receive(static_cast<uint8_t>(c), now);
     return true;
+  }
+
+  // A drive at a fixed rate hears only noise from a host at another: nothing it can
+  // answer. A pseudo-terminal carries the bytes at any rate, so the rate set decides.
+  bool at_our_rate(const std::string& chunk) {
+    if (options_.baud <= 0) return true;
+    const long rate = pty_.line_rate();
+    if (rate == options_.baud) return true;
+    dropped(chunk, "the line is set to " + std::to_string(rate) + " bit/s, not " + std::to_string(options_.baud));
+    return false;
   }
 
   void transaction(const std::string& request, const std::string& reply) {

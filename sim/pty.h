@@ -27,6 +27,9 @@ class Pty {
   // before data, or TIOCPKT_FLUSHREAD / TIOCPKT_FLUSHWRITE bits alone when the tool
   // flushed the line (as it does when it opens the port).
   bool watch_flushes() const;
+  // The bit rate the line is set to (a pseudo-terminal keeps what a tool set, though
+  // it carries bytes at any rate); -1 when it cannot be read.
+  long line_rate() const;
 
  private:
   int master_ = -1;

@@ -175,7 +175,14 @@ core::Result<LinkSettings> read_settings(const GivenSettings& given, core::Repor
   const InterfaceDescriptor& interface_row = describe(settings.interface_kind);
 
   if (interface_row.endpoint == Endpoint::ip_address && !canonical_ipv4(env.ipaddr, settings.ip_address)) {
-    return refused("Ethernet protocol but no IP address");
+    Failure failure = refused("Ethernet protocol but no IP address");
+    // An address was given, only not in the one form the card is reached by.
+    if (!env.ipaddr.empty()) {
+      const std::string typed = given.ip_address ? *given.ip_address : lookup("IPADDR");
+      failure.detail = "the card's address \"" + typed +
+                       "\" is not a dotted IPv4 address: give four numbers 0 to 255, as 192.168.1.20";
+    }
+    return failure;
   }
   if (interface_row.card && interface_row.endpoint == Endpoint::serial_port && env.comport.rfind("COM", 0) == 0) {
     if (!valid_comport(env.comport)) return refused("Undecipherable Windows COM port - bail out!");

@@ -1,5 +1,6 @@
 #include "link/link.h"
 
+#include <sstream>
 #include <utility>
 
 #include "serial/serial.h"
@@ -17,6 +18,10 @@ using core::FailureKind;
 
 // The card's host port always runs at this rate, whatever was configured.
 constexpr int32_t OSZAL_BAUDRATE = 115200;
+// What the faithful programs say when a drive (or the card's host port) does not
+// answer the protocol's greeting.
+constexpr char HEX_UNANSWERED[] = "Hex Serial Communication failed !";
+constexpr char ZAL_UNANSWERED[] = "ZAL Serial Communication failed !";
 
 Failure open_failure(std::string text) { return core::fail(FailureKind::open, std::move(text)); }
 
@@ -160,7 +165,7 @@ class LinkBuilder {
     core::Result<serial::SerialLine*> line = open_line(parts_.drive_line, link_.settings_, context_, devices_);
     if (!line) return line.error();
     parts_.text_host = std::make_unique<texthost::TextHost>(**line);
-    if (!parts_.text_host->sync()) return open_failure("Hex Serial Communication failed !");
+    if (!parts_.text_host->sync()) return open_failure(HEX_UNANSWERED);
     link_.status_ = "Using Hex Serial Interface";
     parts_.backend = texthost::make_texthost_backend(*parts_.text_host);
     return {};
@@ -244,6 +249,22 @@ std::string endpoint_text(const config::LinkSettings& settings) {
   }
   if (interface_row.card) return "card on " + settings.comport;
   return settings.comport;
+}
+
+std::optional<std::string> unanswered_greeting(const config::LinkSettings& settings, const core::Failure& failure) {
+  if (failure.text != HEX_UNANSWERED && failure.text != ZAL_UNANSWERED) return std::nullopt;
+  // The card's host port always runs at its own rate, whatever was asked for the channels.
+  const bool host_port = config::describe(settings.interface_kind).card;
+  const int32_t rate = host_port ? OSZAL_BAUDRATE : settings.baudrate;
+  const double divisor = host_port ? 1.0 : settings.baudrate_mul;
+  std::string text = "the " + std::string(failure.text == HEX_UNANSWERED ? "HEX" : "ZAL") + " protocol at " +
+                     std::to_string(rate) + " bit/s";
+  if (divisor != 1.0) {
+    std::ostringstream shown;
+    shown << divisor;
+    text += " divided by " + shown.str();
+  }
+  return text;
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -105,5 +106,10 @@ core::Failure channel_start_failure();
 // The far end of the link in a user's words: "card 10.0.0.2 (UDP port 27181)",
 // "card on COM3", or the port.
 std::string endpoint_text(const config::LinkSettings& settings);
+
+// What an open that met silence on a serial line had tried, in a user's words: "the
+// ZAL protocol at 115200 bit/s". Nothing for any other failure (a port that would not
+// open, a card that answered but is not one).
+std::optional<std::string> unanswered_greeting(const config::LinkSettings& settings, const core::Failure& failure);
 
 }  // namespace drivelink

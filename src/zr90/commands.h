@@ -15,6 +15,7 @@ int run_set(const Options& options, const std::vector<std::string>& assignments)
 int run_watch(const Options& options, const std::vector<std::string>& names);
 int run_faults(const Options& options);
 int run_completion(const std::string& shell);
+int run_links(const Options& options);
 
 // What save, diff and restore are asked for beyond the common options.
 struct SettingsRequest {

@@ -26,7 +26,8 @@ using zr90::Options;
 constexpr char DESCRIPTION[] =
     "zr90: service workbench for ZR90 drives.\n"
     "The link is chosen by the environment (INTERFACE, PROTOCOL, COMPORT, BAUDRATE,\n"
-    "BAUDRATEMUL, IPADDR), each overridden by its option below.";
+    "BAUDRATEMUL, IPADDR), each overridden by a named link (--link, ZR90_LINK; 'zr90 links'\n"
+    "lists them) and that by its option below.";
 
 constexpr char FOOTER[] =
     "Exit codes: 0 everything done, 1 an access, axis or verification failed,\n"
@@ -35,9 +36,11 @@ constexpr char FOOTER[] =
 
 constexpr std::string_view COMMANDS[] = {"list", "get", "set", "watch", "faults", "save", "diff", "restore",
                                          "completion", "help"};
+// Known as well, but left out of the short reminder when no command is given.
+constexpr std::string_view MORE_COMMANDS[] = {"links"};
 // The options before a command that take a value of their own (as "--ip X"; not "--ip=X").
 constexpr std::string_view VALUE_OPTIONS[] = {"-a", "--axis", "--interface", "--protocol", "--port",
-                                              "--baud", "--baud-mul", "--ip", "--trace"};
+                                              "--baud", "--baud-mul", "--ip", "--trace", "--link", "--links-file"};
 constexpr std::size_t MAX_COMMAND_EDITS = 2;
 
 bool listed(std::string_view word, std::span<const std::string_view> words) {
@@ -57,7 +60,7 @@ std::string command_word(int argc, char** argv) {
 
 // 'unknown command "gte"; did you mean "get"?', or nothing for a known command.
 std::optional<std::string> unknown_command(const std::string& word) {
-  if (word.empty() || listed(word, COMMANDS)) return std::nullopt;
+  if (word.empty() || listed(word, COMMANDS) || listed(word, MORE_COMMANDS)) return std::nullopt;
   std::string text = "unknown command \"" + word + "\"";
   const std::vector<std::string> near = core::nearest_words(word, COMMANDS, MAX_COMMAND_EDITS);
   if (!near.empty()) text += "; did you mean " + core::quoted_choices(near) + "?";
@@ -81,6 +84,7 @@ constexpr OutputOptions OUTPUT_OPTIONS[] = {
     {"faults", true, false, false, false},  {"save", false, false, false, false},
     {"diff", true, false, false, true},     {"restore", true, false, false, true},
     {"completion", false, false, false, false}, {"help", false, false, false, false},
+    {"links", true, false, false, false},
 };
 
 // Nothing when the output options given fit the command; the message otherwise.
@@ -127,6 +131,10 @@ void add_link_options(CLI::App& app, Options& options) {
   app.add_option("--baud-mul", options.baud_mul, "Bit rate divisor, 1 to 64 (BAUDRATEMUL)");
   app.add_option("--ip", options.ip, "Card address for EZAL16 (IPADDR)");
   app.add_option("--trace", options.trace_path, "Write the wire trace to FILE")->type_name("FILE");
+  app.add_option("--link", options.link_name, "The link NAME of the links file; its options win over it (ZR90_LINK)")
+      ->type_name("NAME");
+  app.add_option("--links-file", options.links_file, "Named links from FILE, not ~/.config/zr90/links.toml")
+      ->type_name("FILE");
 }
 
 void add_output_options(CLI::App& app, Options& options) {
@@ -135,6 +143,7 @@ void add_output_options(CLI::App& app, Options& options) {
   app.add_flag("--value", options.value_only, "Values only, one a line (get)");
   app.add_flag("--hex", options.hex, "Values in hexadecimal; in JSON a NAME_hex text beside each number");
   app.add_flag("-q,--quiet", options.quiet, "No notices");
+  app.add_flag("-v,--verbose", options.verbose, "Also say the link's defaults assumed (set: each write, too)");
 }
 
 // The trace may not take the place of a file the command reads or writes.
@@ -224,6 +233,11 @@ int main(int argc, char** argv) {
   CLI::App* completion = app.add_subcommand("completion", "Print a completion script");
   completion->add_option("SHELL", shell, "bash or powershell")->required()->check(CLI::IsMember({"bash", "powershell"}));
 
+  CLI::App* links = app.add_subcommand("links", "List the named links and what each reaches");
+  links->footer("The links file holds a [NAME] table for each link, its keys named as the link options:\n"
+                "interface, protocol, port, baud, baud-mul, ip and axis. 'zr90 --link NAME' takes the\n"
+                "link from it; an option given wins over the link, the link over the environment.");
+
   CLI::App* help = app.add_subcommand("help", "Show the help of a command");
   help->add_option("COMMAND", help_topic);
 
@@ -266,11 +280,15 @@ int main(int argc, char** argv) {
   // Reading commands end at once on Ctrl-C; writing ones finish the write in progress.
   options.interrupt_ends_waits = !(set->parsed() || restore->parsed());
   if (list->parsed()) return zr90::run_list(options, arguments);
+  if (completion->parsed()) return zr90::run_completion(shell);
+  if (links->parsed()) return zr90::run_links(options);
+  // Only the commands that open a link read the named one.
+  settings.axes_given = app.get_option("--axis")->count() > 0;
+  options.axes_given = settings.axes_given;
+  if (!zr90::take_named_link(options)) return zr90::EXIT_USAGE;
   if (get->parsed()) return zr90::run_get(options, arguments);
   if (set->parsed()) return zr90::run_set(options, arguments);
   if (watch->parsed()) return zr90::run_watch(options, arguments);
-  if (completion->parsed()) return zr90::run_completion(shell);
-  settings.axes_given = app.get_option("--axis")->count() > 0;
   const std::string trace = !options.trace_path.empty() ? options.trace_path : config::process_environment("ZR90_TRACE");
   for (const std::string& file : {settings.file, settings.other}) {
     if (!(save->parsed() || diff->parsed() || restore->parsed()) || !same_file(trace, file)) continue;

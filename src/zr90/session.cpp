@@ -1,8 +1,10 @@
 #include "zr90/session.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/text.h"
+#include "drive/links_file.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/os_error.h"
@@ -26,7 +28,99 @@ config::GivenSettings given_settings(const Options& options) {
   return given;
 }
 
+// The interfaces that have a way to a drive, as a user types them.
+std::string interface_choices() {
+  std::string text;
+  for (const config::InterfaceDescriptor& row : config::interfaces()) {
+    if (row.endpoint == config::Endpoint::none) continue;
+    text += (text.empty() ? "" : ", ") + std::string(row.name);
+  }
+  return text;
+}
+
+// Said when neither an option, a named link nor the environment names an interface:
+// the first thing a new user meets, so it says every way there is.
+void say_no_interface(const std::string& links_path) {
+  say("no interface given: no --interface, no named link (--link NAME, ZR90_LINK) and no INTERFACE in the "
+      "environment");
+  say("the interfaces: " + interface_choices() + "; name one with --interface and the link with --protocol, --port, "
+      "--baud, --baud-mul or --ip");
+  say("or give --link NAME for a link of " + links_path + " ('zr90 links' lists them), or run "
+      "'zr90 scan' to look for drives");
+}
+
+// The defaults read_settings assumed that could explain a drive that does not answer,
+// as "; no rate was given and 115200 bit/s was assumed (give --baud)"; empty when all
+// were given. A card's protocol and rate are always right by default: nothing is said.
+std::string assumed_defaults(const Options& options, const config::LinkSettings& settings) {
+  if (config::describe(settings.interface_kind).card) return {};
+  std::string text;
+  const config::ProtocolDescriptor& protocol = config::describe(settings.protocol);
+  if (!options.protocol && config::process_environment("PROTOCOL").empty()) {
+    text += "; no protocol was given and " + std::string(protocol.name) + " was assumed (give --protocol)";
+  }
+  if (protocol.default_baudrate > 0 && !options.baud && config::process_environment("BAUDRATE").empty()) {
+    text += "; no rate was given and " + std::to_string(settings.baudrate) + " bit/s was assumed (give --baud)";
+  }
+  return text;
+}
+
+// A link that did not come up, in the words that say what to do about it.
+std::string open_failure_text(const Options& options, const config::LinkSettings& settings,
+                              const core::Failure& failure) {
+  const std::string endpoint = drivelink::endpoint_text(settings);
+  if (const std::optional<std::string> tried = drivelink::unanswered_greeting(settings, failure)) {
+    const bool card = config::describe(settings.interface_kind).card;
+    const bool device_named = !settings.device.empty() && settings.device != settings.comport;
+    return endpoint + (device_named ? " (" + settings.device + ")" : "") + ": no answer in " + *tried +
+           assumed_defaults(options, settings) + "\nis the " + (card ? "card" : "drive") +
+           " on, and does it speak that protocol at that rate? 'zr90 scan --port " + settings.comport +
+           "' tries the others";
+  }
+  std::string text = describe(failure);
+  if (failure.kind == core::FailureKind::timeout) text = endpoint + " does not answer: " + text;
+  // Silence and a refusal mean the same over the network: no card at that address.
+  const bool over_network = config::describe(settings.interface_kind).endpoint == config::Endpoint::ip_address;
+  if (over_network && (failure.kind == core::FailureKind::open || failure.kind == core::FailureKind::timeout)) {
+    if (text.rfind(endpoint, 0) != 0) text = endpoint + ": " + text;
+    return text + (failure.kind == core::FailureKind::open ? "; nothing answers there: " : "; ") +
+           "the card is off or not connected, or the address is not the card's";
+  }
+  if (failure.kind == core::FailureKind::timeout) return text + assumed_defaults(options, settings);
+  if (text.find("Permission denied") != std::string::npos) text += "; is your user in the dialout group?";
+  return text;
+}
+
 }  // namespace
+
+std::string links_file_path(const Options& options) {
+  return !options.links_file.empty() ? options.links_file : drive::default_links_path();
+}
+
+bool take_named_link(Options& options) {
+  const std::string name = options.link_name ? *options.link_name : config::process_environment("ZR90_LINK");
+  if (name.empty()) return true;
+  const std::string path = links_file_path(options);
+  if (path.empty()) {
+    say("no links file: give --links-file FILE (no HOME to find the usual one)");
+    return false;
+  }
+  core::Result<drive::NamedLink> link = drive::find_link(path, name);
+  if (!link) {
+    say(link.error().text);
+    return false;
+  }
+  // An option given wins over the link, and the link over the environment.
+  const std::pair<std::optional<std::string>*, const std::optional<std::string>*> fields[] = {
+      {&options.interface_kind, &link->interface_kind}, {&options.protocol, &link->protocol},
+      {&options.port, &link->port},                     {&options.baud, &link->baud},
+      {&options.baud_mul, &link->baud_mul},             {&options.ip, &link->ip}};
+  for (const auto& [option, value] : fields) {
+    if (!*option) *option = *value;
+  }
+  if (!options.axes_given && link->axes) options.axes = *link->axes;
+  return true;
+}
 
 void say(const std::string& text) {
   // Messages carry names and values from files and the wire: none may reach the
@@ -82,9 +176,17 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
   if (!axes) return std::nullopt;
   session->axes_ = *axes;
 
-  core::Result<config::LinkSettings> settings = config::read_settings(given_settings(options), session->reporter_);
+  if (!options.interface_kind && config::process_environment("INTERFACE").empty()) {
+    say_no_interface(links_file_path(options));
+    return std::nullopt;
+  }
+  // The defaults assumed are said only with -v: said on every run they bury what
+  // matters, and where one is the likely cause of a failure, that failure names it.
+  core::SilentReporter unsaid;
+  core::Reporter& assumptions = options.verbose ? static_cast<core::Reporter&>(session->reporter_) : unsaid;
+  core::Result<config::LinkSettings> settings = config::read_settings(given_settings(options), assumptions);
   if (!settings) {
-    say(settings.error().text);
+    say(describe(settings.error()));
     return std::nullopt;
   }
   if (config::reachable_axes(*settings) == 1 && (session->axes_.size() != 1 || session->axes_[0] != 0)) {
@@ -111,11 +213,13 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
                                                                 : core::CancelToken::never());
   core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(*settings, context, start, devices);
   if (!link) {
-    const core::Failure& failure = link.error();
-    std::string text = describe(failure);
-    if (failure.kind == core::FailureKind::timeout) text = drivelink::endpoint_text(*settings) + " does not answer: " + text;
-    if (text.find("Permission denied") != std::string::npos) text += "; is your user in the dialout group?";
-    say(text);
+    // One line each, so that every line starts with the program's name.
+    const std::string text = open_failure_text(options, *settings, link.error());
+    for (std::size_t start = 0; start <= text.size();) {
+      const std::size_t end = std::min(text.find('\n', start), text.size());
+      say(text.substr(start, end - start));
+      start = end + 1;
+    }
     return std::nullopt;
   }
   session->link_ = std::move(*link);

@@ -30,6 +30,11 @@ struct Options {
   std::optional<std::string> baud;
   std::optional<std::string> baud_mul;
   std::optional<std::string> ip;
+  // --link NAME, else ZR90_LINK: a table of the links file that fills in the link
+  // options not given (--links-file FILE, else the file of default_links_path()).
+  std::optional<std::string> link_name;
+  std::string links_file;
+  bool axes_given = false;  // --axis was on the command line
   bool json = false;
   bool csv = false;
   bool value_only = false;
@@ -89,6 +94,13 @@ class Session {
 // (EXIT_FAILED when an axis did not start). The run's exit code: what body returns,
 // or the open's when the session could not open (the failure has been said).
 int with_session(const Options& options, const std::function<int(Session& session, int exit_code)>& body);
+
+// The named link's settings in options where no option gave one; false once the
+// failure (an unreadable file, an unknown name) has been said.
+bool take_named_link(Options& options);
+
+// The links file zr90 reads: --links-file, else the user's default one.
+std::string links_file_path(const Options& options);
 
 // The axes of --axis, or the usage message said and nothing.
 std::optional<std::vector<uint8_t>> axes_option(const Options& options);
