@@ -12,9 +12,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +30,8 @@ using testsupport::Env;
 using Clock = std::chrono::steady_clock;
 
 constexpr tcflag_t CANONICAL_ECHO = ICANON | ECHO;
+constexpr unsigned short SCREEN_ROWS = 24;
+constexpr unsigned short SCREEN_COLUMNS = 80;
 
 // How the tool is started on the terminal.
 enum class Job {
@@ -43,10 +48,13 @@ constexpr int JOB_STOPPED = 99;
 class TerminalRun {
  public:
   // with_errors: standard error goes where standard output goes, for a question asked there.
+  // output_on_terminal: standard output is the terminal too, read through its master side.
   TerminalRun(const std::string& tool, const std::vector<std::string>& args, const Env& env, Job job = Job::alone,
-              bool with_errors = false) {
+              bool with_errors = false, bool output_on_terminal = false) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    const winsize size{SCREEN_ROWS, SCREEN_COLUMNS, 0, 0};
+    ioctl(master_, TIOCSWINSZ, &size);
     slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
     if (slave_ < 0 || tcgetattr(slave_, &before_) != 0) return;
     int out[2];
@@ -71,7 +79,7 @@ class TerminalRun {
       setsid();  // the test's own terminal stays out of it
       auto start_tool = [&] {
         dup2(slave_, 0);
-        dup2(out[1], 1);
+        dup2(output_on_terminal ? slave_ : out[1], 1);
         // The tool must not hold the read end itself, or it would never see it closed.
         close(out[0]);
         const int null_fd = open("/dev/null", O_WRONLY);
@@ -127,6 +135,11 @@ class TerminalRun {
     resumes_[0] = -1;
     stops_ = stops[0];
     out_ = out[0];
+    if (output_on_terminal) {
+      close(out_);
+      out_ = dup(master_);
+      on_terminal_ = true;
+    }
     tool_pid_ = pid_;
     if (job != Job::alone) {
       pollfd p{job_pid[0], POLLIN, 0};
@@ -210,6 +223,7 @@ class TerminalRun {
   // The exit code once the tool has ended (reading what is left of its output),
   // or -1 when a signal ended it or it was still running after the time limit.
   int finish(int timeout_ms = 10000) {
+    if (on_terminal_) return finish_on_terminal(timeout_ms);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -226,7 +240,33 @@ class TerminalRun {
 
   const std::string& output() const { return text_; }
 
+  // Reads the terminal's output until done(output) holds; false after the time limit.
+  bool wait_for_output(const std::function<bool(const std::string&)>& done, int timeout_ms = 10000) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done(text_)) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return false;
+      read_some(static_cast<int>(left));
+    }
+    return true;
+  }
+
  private:
+  // The test holds the terminal open, so its output never ends: it is read while the
+  // tool runs, and what is left once it has ended.
+  int finish_on_terminal(int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) read_some(10);
+    while (read_some(0)) {
+    }
+    if (ended != pid_) return -1;
+    ended_ = true;
+    signal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
   std::size_t lines() const {
     std::size_t n = 0;
     for (char c : text_) n += c == '\n';
@@ -252,6 +292,7 @@ class TerminalRun {
   pid_t pid_ = -1;
   pid_t tool_pid_ = -1;
   bool ended_ = false;
+  bool on_terminal_ = false;
   int signal_ = 0;
   termios before_{};
   std::string text_;
@@ -427,5 +468,274 @@ TEST_F(FrontendTerminal, CtrlZGivesTheTerminalBackAndFgTakesItAgain) {
     EXPECT_EQ(run.local_modes(), run.local_modes_before());
   }
 }
+
+// What a terminal shows after the bytes a full-screen view wrote: the few sequences
+// such a view uses (cursor moves, clears, colours, the alternate screen).
+class ScreenModel {
+ public:
+  explicit ScreenModel(const std::string& bytes) : cells_(SCREEN_ROWS, std::vector<Cell>(SCREEN_COLUMNS)) {
+    for (std::size_t i = 0; i < bytes.size();) i = take(bytes, i);
+  }
+
+  std::string row(int r) const {
+    std::string text;
+    for (const Cell& cell : cells_[static_cast<std::size_t>(r)]) text += cell.text.empty() ? " " : cell.text;
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+  }
+  // The first row that starts with label, or empty.
+  std::string row_of(const std::string& label) const {
+    for (int r = 0; r < SCREEN_ROWS; ++r) {
+      if (row(r).rfind(label, 0) == 0) return row(r);
+    }
+    return {};
+  }
+  bool shows(const std::string& text) const {
+    for (int r = 0; r < SCREEN_ROWS; ++r) {
+      if (row(r).find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+  // Cells drawn in a braille character of the given ANSI colour (30 + n).
+  int braille_cells(int colour) const {
+    int n = 0;
+    for (const auto& line : cells_) {
+      for (const Cell& cell : line) n += cell.colour == colour && cell.text.rfind("\xe2\xa0", 0) == 0;
+    }
+    return n;
+  }
+  bool alternate() const { return alternate_; }
+  bool cursor_shown() const { return cursor_shown_; }
+
+ private:
+  struct Cell {
+    std::string text;
+    int colour = 0;
+  };
+
+  std::size_t take(const std::string& bytes, std::size_t i) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c == 0x1b && i + 1 < bytes.size() && bytes[i + 1] == '[') return sequence(bytes, i + 2);
+    if (c == '\r') {
+      column_ = 0;
+      return i + 1;
+    }
+    if (c == '\n') {
+      row_ = std::min(row_ + 1, SCREEN_ROWS - 1);
+      return i + 1;
+    }
+    std::size_t length = 1;
+    if (c >= 0xF0) {
+      length = 4;
+    } else if (c >= 0xE0) {
+      length = 3;
+    } else if (c >= 0xC0) {
+      length = 2;
+    }
+    if (column_ < SCREEN_COLUMNS) cells_[static_cast<std::size_t>(row_)][static_cast<std::size_t>(column_)] = {bytes.substr(i, length), colour_};
+    ++column_;
+    return i + length;
+  }
+
+  std::size_t sequence(const std::string& bytes, std::size_t i) {
+    const bool is_private = i < bytes.size() && bytes[i] == '?';
+    if (is_private) ++i;
+    std::vector<int> numbers{0};
+    for (; i < bytes.size() && (std::isdigit(static_cast<unsigned char>(bytes[i])) || bytes[i] == ';'); ++i) {
+      if (bytes[i] == ';') {
+        numbers.push_back(0);
+      } else {
+        numbers.back() = numbers.back() * 10 + (bytes[i] - '0');
+      }
+    }
+    if (i >= bytes.size()) return i;
+    switch (bytes[i]) {
+      case 'H':
+        row_ = std::max(numbers[0], 1) - 1;
+        column_ = (numbers.size() > 1 ? std::max(numbers[1], 1) : 1) - 1;
+        break;
+      case 'J':
+        for (auto& line : cells_) std::fill(line.begin(), line.end(), Cell{});
+        break;
+      case 'K':
+        for (int c = column_; c < SCREEN_COLUMNS; ++c) cells_[static_cast<std::size_t>(row_)][static_cast<std::size_t>(c)] = {};
+        break;
+      case 'm':
+        for (int n : numbers) colour_ = n == 0 ? 0 : n >= 30 && n <= 37 ? n : colour_;
+        break;
+      case 'h':
+      case 'l':
+        if (is_private && numbers[0] == 1049) alternate_ = bytes[i] == 'h';
+        if (is_private && numbers[0] == 25) cursor_shown_ = bytes[i] == 'h';
+        break;
+      default:
+        break;
+    }
+    return i + 1;
+  }
+
+  std::vector<std::vector<Cell>> cells_;
+  int row_ = 0;
+  int column_ = 0;
+  int colour_ = 0;
+  bool alternate_ = false;
+  bool cursor_shown_ = true;
+};
+
+// The number after label in its row ("iq   512" -> 512), or -1.
+long value_in_row(const ScreenModel& screen, const std::string& label) {
+  const std::string row = screen.row_of(label + " ");
+  if (row.empty()) return -1;
+  return std::strtol(row.c_str() + label.size(), nullptr, 10);
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
+// A simulated drive whose iq follows its setpoint: values that change on their own.
+class MovingDrive {
+ public:
+  MovingDrive() : sim_({"drive", "--model", "moving"}) {
+    if (!sim_.started()) return;
+    env_ = testsupport::com_port_env(testsupport::unique_com_number(), sim_.ready_value());
+    env_.insert({{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "ZAL"}, {"BAUDRATE", "115200"}, {"BAUDRATEMUL", "1"}});
+    ready_ = testsupport::run_tool("zr90", {"-q", "set", "-y", "kqp=200", "pidena=1", "qsetpoint=1000"}, env_)
+                 .exit_code == 0 && sim_.settle();
+  }
+  bool ready() const { return ready_; }
+  const Env& env() const { return env_; }
+
+ private:
+  testsupport::Simulator sim_;
+  Env env_;
+  bool ready_ = false;
+};
+
+// The table on the terminal: its heading drawn once, the values in place, and the
+// keys: space pauses, m shows the minimum and maximum, r resets them, q ends.
+TEST_F(FrontendTerminal, WatchDrawsATableInPlaceAndTakesItsKeys) {
+  MovingDrive drive;
+  ASSERT_TRUE(drive.ready());
+  TerminalRun run("zr90", {"-q", "watch", "iq", "busv", "--interval", "20"}, drive.env(), Job::alone, false, true);
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return value_in_row(ScreenModel(out), "iq") > 300; }))
+      << ScreenModel(run.output()).row_of("iq");
+  EXPECT_TRUE(ScreenModel(run.output()).alternate());
+  EXPECT_FALSE(ScreenModel(run.output()).cursor_shown());
+  EXPECT_EQ(occurrences(run.output(), "parameter"), 1u) << "the heading is drawn once";
+  EXPECT_GT(occurrences(run.output(), "\x1b[4;"), 1u) << "the iq row is written again in place";
+  EXPECT_NE(run.output().find("\x1b[0;7m"), std::string::npos) << "a changed value is marked";
+  EXPECT_NE(ScreenModel(run.output()).row_of("zr90 watch  OSDEVICE ZAL").find("samples/s"), std::string::npos);
+
+  const struct {
+    const char* key;
+    std::function<bool(const ScreenModel&)> shown;
+    const char* what;
+  } steps[] = {
+      {" ", [](const ScreenModel& s) { return s.shows("paused"); }, "space pauses"},
+      {"m",
+       [](const ScreenModel& s) {
+         long low = 0, high = 0;
+         const std::string row = s.row_of("iq ");
+         return std::sscanf(row.c_str() + row.find('['), "[%ld %ld]", &low, &high) == 2 && low < high;
+       },
+       "m shows the range seen"},
+      {"r",
+       [](const ScreenModel& s) {
+         long low = 0, high = 0;
+         const std::string row = s.row_of("iq ");
+         return row.find('[') != std::string::npos &&
+                std::sscanf(row.c_str() + row.find('['), "[%ld %ld]", &low, &high) == 2 && low == high &&
+                low == value_in_row(s, "iq");
+       },
+       "r resets it to the value shown"},
+      {"m", [](const ScreenModel& s) { return s.row_of("iq ").find('[') == std::string::npos; }, "m again hides it"},
+      {" ", [](const ScreenModel& s) { return !s.shows("paused"); }, "space resumes"},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    run.type(step.key);
+    EXPECT_TRUE(run.wait_for_output([&](const std::string& out) { return step.shown(ScreenModel(out)); }))
+        << ScreenModel(run.output()).row(0) << "\n" << ScreenModel(run.output()).row_of("iq");
+  }
+  run.type("q");
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_FALSE(ScreenModel(run.output()).alternate());
+  EXPECT_TRUE(ScreenModel(run.output()).cursor_shown());
+  EXPECT_EQ(run.local_modes(), run.local_modes_before());
+}
+
+// q, Esc, Ctrl-C and a request to end each give the user's screen, cursor and
+// terminal modes back.
+TEST_F(FrontendTerminal, WatchOnTheTerminalGivesEverythingBackOnEachEnding) {
+  struct Ending {
+    const char* what;
+    const char* keys;  // typed, or nothing for the signal
+    int signal_number;
+  };
+  for (const Ending ending :
+       {Ending{"q", "q", 0}, Ending{"Esc", "\x1b", 0}, Ending{"Ctrl-C", "", SIGINT}, Ending{"SIGTERM", "", SIGTERM}}) {
+    SCOPED_TRACE(ending.what);
+    TerminalRun run("zr90", {"-q", "watch", "kqp", "fault", "--interval", "20"}, direct(), Job::alone, false, true);
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return ScreenModel(out).shows("0x0000"); }))
+        << "the fault word in hexadecimal";
+    EXPECT_EQ(run.local_modes() & CANONICAL_ECHO, 0u);
+    if (ending.signal_number != 0) {
+      run.send_signal(ending.signal_number);
+    } else {
+      run.type(ending.keys);
+    }
+    EXPECT_EQ(run.finish(), 0);
+    const ScreenModel screen(run.output());
+    EXPECT_FALSE(screen.alternate());
+    EXPECT_TRUE(screen.cursor_shown());
+    EXPECT_EQ(run.local_modes(), run.local_modes_before());
+    EXPECT_EQ(run.unread_input(), "");
+  }
+}
+
+// Ctrl-Z shows the shell's screen, fg draws the view again whole.
+TEST_F(FrontendTerminal, WatchOnTheTerminalLeavesItsScreenOnCtrlZAndRepaintsAfterFg) {
+  TerminalRun run("zr90", {"-q", "watch", "kqp", "--interval", "20"}, direct(), Job::foreground, false, true);
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return ScreenModel(out).shows("kqp"); }));
+  run.suspend();
+  ASSERT_TRUE(run.wait_stopped());
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return !ScreenModel(out).alternate(); }));
+  EXPECT_TRUE(ScreenModel(run.output()).cursor_shown());
+  EXPECT_EQ(run.local_modes(), run.local_modes_before());
+  const std::size_t stopped_at = run.output().size();
+  run.resume_in_foreground();
+  ASSERT_TRUE(run.wait_for_output([&](const std::string& out) {
+    return out.find("\x1b[2J", stopped_at) != std::string::npos && ScreenModel(out).shows("kqp");
+  })) << "not drawn again after fg";
+  EXPECT_TRUE(ScreenModel(run.output()).alternate());
+  run.type("q");
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_FALSE(ScreenModel(run.output()).alternate());
+  EXPECT_EQ(run.local_modes(), run.local_modes_before());
+}
+
+// --plot: a line per value in its own colour, with a legend.
+TEST_F(FrontendTerminal, WatchPlotDrawsEachSeries) {
+  MovingDrive drive;
+  ASSERT_TRUE(drive.ready());
+  TerminalRun run("zr90", {"-q", "watch", "iq", "busv", "--plot", "--interval", "20"}, drive.env(), Job::alone, false,
+                  true);
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) {
+    const ScreenModel screen(out);
+    return screen.braille_cells(36) > 5 && screen.braille_cells(33) > 5;
+  })) << "iq in cyan and busv in yellow";
+  const ScreenModel screen(run.output());
+  EXPECT_TRUE(screen.shows("━━ iq") && screen.shows("━━ busv"));
+  run.type("q");
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_EQ(run.local_modes(), run.local_modes_before());
+}
+
 
 }  // namespace
