@@ -115,7 +115,7 @@ _zr90_complete_axes() {
 # zr90 [options] command [arguments]
 _zr90() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} command="" word i
-  local commands="list get set watch faults save diff restore completion help"
+  local commands="list get set watch plot faults save diff restore completion help"
   local options="-a --axis --interface --protocol --port --baud --baud-mul --ip --trace
     --json --csv --value --hex -q --quiet -h --help -V --version"
   COMPREPLY=()
@@ -128,13 +128,14 @@ _zr90() {
     --protocol) COMPREPLY=($(compgen -W "HEX ZAL SSZAL DIRECT" -- "$cur")); return ;;
     -a | --axis) _zr90_complete_axes "$cur"; return ;;
     --from) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7" -- "$cur")); return ;;
-    --trace) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --trace | --svg | -o | --output) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --port | --baud | --baud-mul | --ip | --interval | --count) return ;;
   esac
   if [[ $cur == -* ]]; then
     case $command in
       set) options="$options -y --yes --no-verify -v --verbose" ;;
-      watch) options="$options --interval --count" ;;
+      watch) options="$options --interval --count --plot --svg --timestamps" ;;
+      plot) options="$options -o --output" ;;
       save) options="$options --ram" ;;
       restore) options="$options --from --dry-run --no-backup -y --yes" ;;
     esac
@@ -150,7 +151,7 @@ _zr90() {
       COMPREPLY=("${COMPREPLY[@]/%/=}")
       compopt -o nospace 2>/dev/null
       ;;
-    save | diff | restore)
+    save | diff | restore | plot)
       COMPREPLY=($(compgen -f -- "$cur"))
       compopt -o filenames 2>/dev/null
       ;;

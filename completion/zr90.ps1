@@ -30,12 +30,13 @@ $script:Zr90ParameterNames = -split @'
 '@
 # END PARAMETER NAMES
 
-$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'faults', 'save', 'diff', 'restore', 'completion', 'help'
+$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'plot', 'faults', 'save', 'diff', 'restore', 'completion', 'help'
 $script:Zr90Options = '-a', '--axis', '--interface', '--protocol', '--port', '--baud', '--baud-mul', '--ip',
   '--trace', '--json', '--csv', '--value', '--hex', '-q', '--quiet', '-h', '--help', '-V', '--version'
 $script:Zr90CommandOptions = @{
   'set'     = '-y', '--yes', '--no-verify', '-v', '--verbose'
-  'watch'   = '--interval', '--count'
+  'watch'   = '--interval', '--count', '--plot', '--svg', '--timestamps'
+  'plot'    = '-o', '--output'
   'save'    = @('--ram')
   'restore' = '--from', '--dry-run', '--no-backup', '-y', '--yes'
 }
@@ -81,7 +82,7 @@ Register-ArgumentCompleter -Native -CommandName zr90, zr90.exe -ScriptBlock {
     '--protocol' { return Zr90Offer @('HEX', 'ZAL', 'SSZAL', 'DIRECT') $wordToComplete }
     { $_ -in '-a', '--axis' } { return Zr90Offer @('0', '1', '2', '3', '4', '5', '6', '7', 'all', '0-3', '0-7') $wordToComplete }
     '--from' { return Zr90Offer @('0', '1', '2', '3', '4', '5', '6', '7') $wordToComplete }
-    '--trace' { return Zr90OfferFiles $wordToComplete }
+    { $_ -in '--trace', '--svg', '-o', '--output' } { return Zr90OfferFiles $wordToComplete }
     { $script:Zr90FreeValues -contains $_ } { return }
   }
   if ($wordToComplete.StartsWith('-')) {
@@ -94,7 +95,7 @@ Register-ArgumentCompleter -Native -CommandName zr90, zr90.exe -ScriptBlock {
     'help' { Zr90Offer $script:Zr90Commands $wordToComplete }
     { $_ -in 'get', 'watch', 'list' } { Zr90OfferNames $wordToComplete }
     'set' { Zr90OfferNames $wordToComplete '=' }
-    { $_ -in 'save', 'diff', 'restore' } { Zr90OfferFiles $wordToComplete }
+    { $_ -in 'save', 'diff', 'restore', 'plot' } { Zr90OfferFiles $wordToComplete }
     'completion' { Zr90Offer @('bash', 'powershell') $wordToComplete }
   }
 }
