@@ -1,7 +1,5 @@
 // zr90 watch: parameters read again and again on a steady schedule, a row per sample,
 // or on a terminal a table (or a chart) drawn in place.
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -9,6 +7,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <vector>
@@ -124,7 +123,8 @@ class Watcher {
     if (request_.live) {
       const WatchView::Mode mode = request_.plot ? WatchView::Mode::plot : WatchView::Mode::table;
       const drive::LinkDescription link = drive::link_description(session_.link().settings());
-      const std::string link_text = link.interface_kind + " " + link.protocol + (link.address.empty() ? "" : " " + link.address);
+      const std::string link_text =
+          link.interface_kind + " " + link.protocol + (link.address.empty() ? "" : " " + link.address);
       view_ = std::make_unique<WatchView>(WatchView::Setup{parameters_, session_.axes(), link_text, mode, options_.hex},
                                           start);
       screen = std::make_unique<ScreenTaken>();
@@ -197,7 +197,8 @@ class Watcher {
     const std::vector<std::vector<drive::AxisValue>> values = read_on_axes(session_, parameters_);
     std::map<std::pair<const drive::Parameter*, uint8_t>, std::string> cells;
     for (std::size_t p = 0; p < parameters_.size(); ++p) {
-      for (const drive::AxisValue& value : values[p]) cells[{&parameters_[p], value.axis}] = cell(parameters_[p], value);
+      for (const drive::AxisValue& value : values[p])
+        cells[{&parameters_[p], value.axis}] = cell(parameters_[p], value);
     }
     if (!request_.svg.empty()) keep(at, values);
     if (view_) {

@@ -117,11 +117,20 @@ std::string xml_escaped(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -143,7 +152,8 @@ std::optional<double> cell_value(const std::string& cell) {
   if (cell.empty()) return NO_VALUE;
   char* end = nullptr;
   const bool hex = cell.size() > 2 && cell[0] == '0' && (cell[1] == 'x' || cell[1] == 'X');
-  const double value = hex ? static_cast<double>(std::strtoull(cell.c_str() + 2, &end, 16)) : std::strtod(cell.c_str(), &end);
+  const double value =
+      hex ? static_cast<double>(std::strtoull(cell.c_str() + 2, &end, 16)) : std::strtod(cell.c_str(), &end);
   if (end == cell.c_str() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
   return value;
 }
@@ -211,8 +221,10 @@ std::vector<screen::Line> braille_chart(std::span<const Series> series, int colu
   std::vector<screen::Line> lines;
   for (int row = 0; row < rows; ++row) {
     const std::string& label = labels[static_cast<std::size_t>(row)];
-    screen::Line line{{0, std::string(static_cast<std::size_t>(label_width - screen::text_width(label)), ' ') + label + "┤",
-                       {.dim = true}}};
+    screen::Line line{
+        {0,
+         std::string(static_cast<std::size_t>(label_width - screen::text_width(label)), ' ') + label + "┤",
+         {.dim = true}}};
     for (screen::Span& span : canvas.line(row, start)) line.push_back(std::move(span));
     lines.push_back(std::move(line));
   }
@@ -233,12 +245,13 @@ std::string svg_chart(const Recording& recording) {
   auto py = [&](double value) { return TOP + (y.high - value) / (y.high - y.low) * plot_height; };
 
   std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"480\" viewBox=\"0 0 960 480\" "
-         "font-family=\"sans-serif\" font-size=\"12\">\n";
+  svg +=
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"480\" viewBox=\"0 0 960 480\" "
+      "font-family=\"sans-serif\" font-size=\"12\">\n";
   svg += "<rect width=\"960\" height=\"480\" fill=\"white\"/>\n";
   svg += "<g class=\"axes\" stroke=\"#888\" stroke-width=\"1\">\n";
-  svg += "<line x1=\"" + number(LEFT) + "\" y1=\"" + number(TOP + plot_height) + "\" x2=\"" + number(LEFT + plot_width) +
-         "\" y2=\"" + number(TOP + plot_height) + "\"/>\n";
+  svg += "<line x1=\"" + number(LEFT) + "\" y1=\"" + number(TOP + plot_height) + "\" x2=\"" +
+         number(LEFT + plot_width) + "\" y2=\"" + number(TOP + plot_height) + "\"/>\n";
   svg += "<line x1=\"" + number(LEFT) + "\" y1=\"" + number(TOP) + "\" x2=\"" + number(LEFT) + "\" y2=\"" +
          number(TOP + plot_height) + "\"/>\n</g>\n";
   svg += "<g class=\"ticks\" fill=\"#333\">\n";
@@ -300,8 +313,8 @@ core::Result<Recording> read_watch_csv(std::string_view text) {
   for (std::size_t n = 1; n < lines.size(); ++n) {
     const std::vector<std::string> cells = split(lines[n], ',');
     if (cells.size() != header.size()) {
-      return refused(n + 1, std::to_string(cells.size()) + " cells where the header has " +
-                                std::to_string(header.size()));
+      return refused(n + 1,
+                     std::to_string(cells.size()) + " cells where the header has " + std::to_string(header.size()));
     }
     const std::optional<double> ms = cell_value(cells[ms_column]);
     if (!ms || std::isnan(*ms)) return refused(n + 1, "\"" + cells[ms_column] + "\" is not a time in ms");

@@ -131,13 +131,22 @@ std::optional<std::string> WatchView::frame(Clock::time_point now, int columns, 
   return screen_.draw(compose(now, columns, rows), columns, rows);
 }
 
+std::string WatchView::plain_text() const {
+  std::string text = screen_.plain_text();
+  const std::size_t keys = text.rfind(KEYS_HELP);
+  if (keys != std::string::npos) text.erase(keys);
+  while (text.size() > 1 && text.ends_with("\n\n")) text.pop_back();
+  return text;
+}
+
 std::string WatchView::shown(const Value& value, uint64_t bits) const {
   return drive::format_value(value.type, bits, value.hex);
 }
 
 screen::Line WatchView::header(Clock::time_point now) const {
-  screen::Line line{{0, "zr90 watch  " + setup_.link + "  " + one_decimal(paused_ ? 0 : rate_) + " samples/s  " +
-                            running_time(now - start_),
+  screen::Line line{{0,
+                     "zr90 watch  " + setup_.link + "  " + one_decimal(paused_ ? 0 : rate_) + " samples/s  " +
+                         running_time(now - start_),
                      {.bold = true}}};
   if (paused_) line.push_back({screen::text_width(line[0].text) + 2, "paused", {.reverse = true}});
   return line;
@@ -179,7 +188,8 @@ screen::Line WatchView::legend() const {
     const Value& value = values_[i];
     std::string text = "━━ " + value.label + " ";
     text += value.bits ? shown(value, *value.bits) : value.history.empty() ? "" : "error";
-    if (extremes_ && value.ever_read) text += " [" + shown(value, value.low_bits) + " " + shown(value, value.high_bits) + "]";
+    if (extremes_ && value.ever_read)
+      text += " [" + shown(value, value.low_bits) + " " + shown(value, value.high_bits) + "]";
     line.push_back({at, text, {.colour = plot::series_colour(i)}});
     at += screen::text_width(text) + 3;
   }

@@ -49,8 +49,8 @@ class WatchView {
   std::optional<std::string> frame(Clock::time_point now, int columns, int rows, bool repaint);
   // How long until frame() has something to draw.
   Clock::duration until_next_frame(Clock::time_point now) const;
-  // The last frame drawn, as plain text.
-  std::string plain_text() const { return screen_.plain_text(); }
+  // The last frame drawn as plain text, without the keys, which no longer apply.
+  std::string plain_text() const;
 
   static constexpr auto MIN_FRAME_GAP = std::chrono::milliseconds(50);
   static constexpr auto IDLE_FRAME_GAP = std::chrono::milliseconds(250);

@@ -469,129 +469,92 @@ TEST_F(FrontendTerminal, CtrlZGivesTheTerminalBackAndFgTakesItAgain) {
   }
 }
 
-// What a terminal shows after the bytes a full-screen view wrote: the few sequences
-// such a view uses (cursor moves, clears, colours, the alternate screen).
+// What a terminal shows after the bytes a full-screen view wrote: the sequences such
+// a view uses (cursor moves, clears, colours, the alternate screen), a cell per character.
 class ScreenModel {
  public:
   explicit ScreenModel(const std::string& bytes) : cells_(SCREEN_ROWS, std::vector<Cell>(SCREEN_COLUMNS)) {
-    for (std::size_t i = 0; i < bytes.size();) i = take(bytes, i);
+    for (std::size_t i = 0; i < bytes.size();)
+      i = bytes.compare(i, 2, "\x1b[") == 0 ? sequence(bytes, i + 2) : put(bytes, i);
   }
-
-  std::string row(int r) const {
-    std::string text;
-    for (const Cell& cell : cells_[static_cast<std::size_t>(r)]) text += cell.text.empty() ? " " : cell.text;
-    return text.substr(0, text.find_last_not_of(' ') + 1);
-  }
-  // The first row that starts with label, or empty.
-  std::string row_of(const std::string& label) const {
-    for (int r = 0; r < SCREEN_ROWS; ++r) {
-      if (row(r).rfind(label, 0) == 0) return row(r);
+  // The first row that starts with prefix (the top one for none), trailing spaces dropped.
+  std::string row(const std::string& prefix = "") const {
+    for (const std::string& text : rows()) {
+      if (text.rfind(prefix, 0) == 0) return text;
     }
     return {};
   }
-  bool shows(const std::string& text) const {
-    for (int r = 0; r < SCREEN_ROWS; ++r) {
-      if (row(r).find(text) != std::string::npos) return true;
-    }
-    return false;
+  bool shows(const std::string& part) const {
+    const std::vector<std::string> all = rows();
+    return std::any_of(all.begin(), all.end(), [&](const std::string& text) { return text.find(part) != text.npos; });
   }
-  // Cells drawn in a braille character of the given ANSI colour (30 + n).
+  // Braille characters drawn in ANSI colour 30 + n.
   int braille_cells(int colour) const {
     int n = 0;
-    for (const auto& line : cells_) {
-      for (const Cell& cell : line) n += cell.colour == colour && cell.text.rfind("\xe2\xa0", 0) == 0;
+    for (const auto& cells : cells_) {
+      for (const Cell& cell : cells) n += cell.colour == colour && cell.text.rfind("\xe2\xa0", 0) == 0;
     }
     return n;
   }
-  bool alternate() const { return alternate_; }
-  bool cursor_shown() const { return cursor_shown_; }
+  bool alternate = false;
+  bool cursor_shown = true;
 
  private:
   struct Cell {
     std::string text;
     int colour = 0;
   };
-
-  std::size_t take(const std::string& bytes, std::size_t i) {
-    const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c == 0x1b && i + 1 < bytes.size() && bytes[i + 1] == '[') return sequence(bytes, i + 2);
-    if (c == '\r') {
-      column_ = 0;
-      return i + 1;
+  std::vector<std::string> rows() const {
+    std::vector<std::string> all;
+    for (const auto& cells : cells_) {
+      std::string& text = all.emplace_back();
+      for (const Cell& cell : cells) text += cell.text.empty() ? " " : cell.text;
+      text.erase(text.find_last_not_of(' ') + 1);
     }
-    if (c == '\n') {
-      row_ = std::min(row_ + 1, SCREEN_ROWS - 1);
-      return i + 1;
+    return all;
+  }
+  std::size_t put(const std::string& bytes, std::size_t i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (c == '\r' || c == '\n') {
+      column_ = c == '\r' ? 0 : column_;
+      row_ = c == '\n' ? std::min(row_ + 1, SCREEN_ROWS - 1) : row_;
+    } else if (column_ < SCREEN_COLUMNS) {
+      cells_[static_cast<std::size_t>(row_)][static_cast<std::size_t>(column_++)] = {bytes.substr(i, length), colour_};
     }
-    std::size_t length = 1;
-    if (c >= 0xF0) {
-      length = 4;
-    } else if (c >= 0xE0) {
-      length = 3;
-    } else if (c >= 0xC0) {
-      length = 2;
-    }
-    if (column_ < SCREEN_COLUMNS) cells_[static_cast<std::size_t>(row_)][static_cast<std::size_t>(column_)] = {bytes.substr(i, length), colour_};
-    ++column_;
     return i + length;
   }
-
   std::size_t sequence(const std::string& bytes, std::size_t i) {
-    const bool is_private = i < bytes.size() && bytes[i] == '?';
-    if (is_private) ++i;
-    std::vector<int> numbers{0};
-    for (; i < bytes.size() && (std::isdigit(static_cast<unsigned char>(bytes[i])) || bytes[i] == ';'); ++i) {
-      if (bytes[i] == ';') {
-        numbers.push_back(0);
-      } else {
-        numbers.back() = numbers.back() * 10 + (bytes[i] - '0');
-      }
+    const bool is_private = bytes[i] == '?';
+    std::vector<int> n{0};
+    for (i += is_private; i < bytes.size() && (std::isdigit(static_cast<unsigned char>(bytes[i])) || bytes[i] == ';');
+         ++i) {
+      bytes[i] == ';' ? n.push_back(0) : void(n.back() = n.back() * 10 + bytes[i] - '0');
     }
-    if (i >= bytes.size()) return i;
-    switch (bytes[i]) {
-      case 'H':
-        row_ = std::max(numbers[0], 1) - 1;
-        column_ = (numbers.size() > 1 ? std::max(numbers[1], 1) : 1) - 1;
-        break;
-      case 'J':
-        for (auto& line : cells_) std::fill(line.begin(), line.end(), Cell{});
-        break;
-      case 'K':
-        for (int c = column_; c < SCREEN_COLUMNS; ++c) cells_[static_cast<std::size_t>(row_)][static_cast<std::size_t>(c)] = {};
-        break;
-      case 'm':
-        for (int n : numbers) colour_ = n == 0 ? 0 : n >= 30 && n <= 37 ? n : colour_;
-        break;
-      case 'h':
-      case 'l':
-        if (is_private && numbers[0] == 1049) alternate_ = bytes[i] == 'h';
-        if (is_private && numbers[0] == 25) cursor_shown_ = bytes[i] == 'h';
-        break;
-      default:
-        break;
-    }
+    const char final = i < bytes.size() ? bytes[i] : '\0';
+    if (final == 'H') row_ = std::max(n[0], 1) - 1, column_ = std::max(n.size() > 1 ? n[1] : 1, 1) - 1;
+    if (final == 'J') cells_.assign(SCREEN_ROWS, std::vector<Cell>(SCREEN_COLUMNS));
+    if (final == 'K')
+      std::fill(cells_[static_cast<std::size_t>(row_)].begin() + column_, cells_[static_cast<std::size_t>(row_)].end(),
+                Cell{});
+    for (int code : n) colour_ = final != 'm' ? colour_ : code == 0 ? 0 : code >= 30 && code <= 37 ? code : colour_;
+    if (is_private && n[0] == 1049) alternate = final == 'h';
+    if (is_private && n[0] == 25) cursor_shown = final == 'h';
     return i + 1;
   }
-
   std::vector<std::vector<Cell>> cells_;
-  int row_ = 0;
-  int column_ = 0;
-  int colour_ = 0;
-  bool alternate_ = false;
-  bool cursor_shown_ = true;
+  int row_ = 0, column_ = 0, colour_ = 0;
 };
 
-// The number after label in its row ("iq   512" -> 512), or -1.
-long value_in_row(const ScreenModel& screen, const std::string& label) {
-  const std::string row = screen.row_of(label + " ");
+// The number after label in its row ("iq   512" -> 512), or -1; and the [low high] after it.
+long value_in_row(const ScreenModel& screen, const std::string& label, long* low = nullptr, long* high = nullptr) {
+  const std::string row = screen.row(label + " ");
   if (row.empty()) return -1;
+  if (low != nullptr &&
+      (row.find('[') == std::string::npos || std::sscanf(row.c_str() + row.find('['), "[%ld %ld]", low, high) != 2)) {
+    return -1;
+  }
   return std::strtol(row.c_str() + label.size(), nullptr, 10);
-}
-
-std::size_t occurrences(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
-  return n;
 }
 
 // A simulated drive whose iq follows its setpoint: values that change on their own.
@@ -601,141 +564,119 @@ class MovingDrive {
     if (!sim_.started()) return;
     env_ = testsupport::com_port_env(testsupport::unique_com_number(), sim_.ready_value());
     env_.insert({{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "ZAL"}, {"BAUDRATE", "115200"}, {"BAUDRATEMUL", "1"}});
-    ready_ = testsupport::run_tool("zr90", {"-q", "set", "-y", "kqp=200", "pidena=1", "qsetpoint=1000"}, env_)
-                 .exit_code == 0 && sim_.settle();
+    const testsupport::RunResult set =
+        testsupport::run_tool("zr90", {"-q", "set", "-y", "kqp=200", "pidena=1", "qsetpoint=1000"}, env_);
+    ready_ = set.exit_code == 0 && sim_.settle();
   }
   bool ready() const { return ready_; }
-  const Env& env() const { return env_; }
+  Env env_;
 
  private:
   testsupport::Simulator sim_;
-  Env env_;
   bool ready_ = false;
 };
 
-// The table on the terminal: its heading drawn once, the values in place, and the
+bool restored(TerminalRun& run) {
+  const ScreenModel screen(run.output());
+  return !screen.alternate && screen.cursor_shown && run.local_modes() == run.local_modes_before();
+}
+
+// The table on the terminal: the heading drawn once, the values in place, and the
 // keys: space pauses, m shows the minimum and maximum, r resets them, q ends.
 TEST_F(FrontendTerminal, WatchDrawsATableInPlaceAndTakesItsKeys) {
   MovingDrive drive;
   ASSERT_TRUE(drive.ready());
-  TerminalRun run("zr90", {"-q", "watch", "iq", "busv", "--interval", "20"}, drive.env(), Job::alone, false, true);
+  TerminalRun run("zr90", {"-q", "watch", "iq", "busv", "--interval", "20"}, drive.env_, Job::alone, false, true);
   ASSERT_TRUE(run.started());
-  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return value_in_row(ScreenModel(out), "iq") > 300; }))
-      << ScreenModel(run.output()).row_of("iq");
-  EXPECT_TRUE(ScreenModel(run.output()).alternate());
-  EXPECT_FALSE(ScreenModel(run.output()).cursor_shown());
-  EXPECT_EQ(occurrences(run.output(), "parameter"), 1u) << "the heading is drawn once";
-  EXPECT_GT(occurrences(run.output(), "\x1b[4;"), 1u) << "the iq row is written again in place";
-  EXPECT_NE(run.output().find("\x1b[0;7m"), std::string::npos) << "a changed value is marked";
-  EXPECT_NE(ScreenModel(run.output()).row_of("zr90 watch  OSDEVICE ZAL").find("samples/s"), std::string::npos);
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return value_in_row(ScreenModel(out), "iq") > 300; }));
+  const ScreenModel screen(run.output());
+  EXPECT_TRUE(screen.alternate && !screen.cursor_shown);
+  EXPECT_NE(screen.row("zr90 watch  OSDEVICE ZAL").find("samples/s"), std::string::npos);
+  const std::string& out = run.output();
+  EXPECT_EQ(out.find("parameter"), out.rfind("parameter")) << "the heading is drawn once";
+  EXPECT_NE(out.find("\x1b[4;"), out.rfind("\x1b[4;")) << "the iq row is written again in place";
+  EXPECT_NE(out.find("\x1b[0;7m"), std::string::npos) << "a changed value is marked";
 
   const struct {
     const char* key;
     std::function<bool(const ScreenModel&)> shown;
-    const char* what;
   } steps[] = {
-      {" ", [](const ScreenModel& s) { return s.shows("paused"); }, "space pauses"},
+      {" ", [](const ScreenModel& s) { return s.shows("paused"); }},
       {"m",
        [](const ScreenModel& s) {
-         long low = 0, high = 0;
-         const std::string row = s.row_of("iq ");
-         return std::sscanf(row.c_str() + row.find('['), "[%ld %ld]", &low, &high) == 2 && low < high;
-       },
-       "m shows the range seen"},
+         long l, h;
+         return value_in_row(s, "iq", &l, &h) >= 0 && l < h;
+       }},
       {"r",
        [](const ScreenModel& s) {
-         long low = 0, high = 0;
-         const std::string row = s.row_of("iq ");
-         return row.find('[') != std::string::npos &&
-                std::sscanf(row.c_str() + row.find('['), "[%ld %ld]", &low, &high) == 2 && low == high &&
-                low == value_in_row(s, "iq");
-       },
-       "r resets it to the value shown"},
-      {"m", [](const ScreenModel& s) { return s.row_of("iq ").find('[') == std::string::npos; }, "m again hides it"},
-      {" ", [](const ScreenModel& s) { return !s.shows("paused"); }, "space resumes"},
+         long l, h;
+         const long value = value_in_row(s, "iq", &l, &h);
+         return value >= 0 && value == l && l == h;
+       }},
+      {"m", [](const ScreenModel& s) { return s.row("iq ").find('[') == std::string::npos; }},
+      {" ", [](const ScreenModel& s) { return !s.shows("paused"); }},
   };
   for (const auto& step : steps) {
-    SCOPED_TRACE(step.what);
+    SCOPED_TRACE(std::string("key '") + step.key + "'");
     run.type(step.key);
-    EXPECT_TRUE(run.wait_for_output([&](const std::string& out) { return step.shown(ScreenModel(out)); }))
-        << ScreenModel(run.output()).row(0) << "\n" << ScreenModel(run.output()).row_of("iq");
+    EXPECT_TRUE(run.wait_for_output([&](const std::string& text) { return step.shown(ScreenModel(text)); }))
+        << ScreenModel(run.output()).row() << "\n"
+        << ScreenModel(run.output()).row("iq ");
   }
   run.type("q");
   EXPECT_EQ(run.finish(), 0);
-  EXPECT_FALSE(ScreenModel(run.output()).alternate());
-  EXPECT_TRUE(ScreenModel(run.output()).cursor_shown());
-  EXPECT_EQ(run.local_modes(), run.local_modes_before());
+  EXPECT_TRUE(restored(run));
 }
 
-// q, Esc, Ctrl-C and a request to end each give the user's screen, cursor and
-// terminal modes back.
+// q, Esc, Ctrl-C and a request to end each give the user's screen, cursor and terminal back.
 TEST_F(FrontendTerminal, WatchOnTheTerminalGivesEverythingBackOnEachEnding) {
-  struct Ending {
-    const char* what;
-    const char* keys;  // typed, or nothing for the signal
-    int signal_number;
-  };
-  for (const Ending ending :
-       {Ending{"q", "q", 0}, Ending{"Esc", "\x1b", 0}, Ending{"Ctrl-C", "", SIGINT}, Ending{"SIGTERM", "", SIGTERM}}) {
-    SCOPED_TRACE(ending.what);
+  for (const auto& [keys, signal_number] :
+       std::vector<std::pair<std::string, int>>{{"q", 0}, {"\x1b", 0}, {"", SIGINT}, {"", SIGTERM}}) {
+    SCOPED_TRACE(keys + std::to_string(signal_number));
     TerminalRun run("zr90", {"-q", "watch", "kqp", "fault", "--interval", "20"}, direct(), Job::alone, false, true);
-    ASSERT_TRUE(run.started());
-    ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return ScreenModel(out).shows("0x0000"); }))
-        << "the fault word in hexadecimal";
+    ASSERT_TRUE(run.wait_for_output([](const std::string& out) {
+      return ScreenModel(out).row("fault ").ends_with("0x0000");
+    })) << "the fault word in hexadecimal";
     EXPECT_EQ(run.local_modes() & CANONICAL_ECHO, 0u);
-    if (ending.signal_number != 0) {
-      run.send_signal(ending.signal_number);
-    } else {
-      run.type(ending.keys);
-    }
+    signal_number != 0 ? run.send_signal(signal_number) : run.type(keys);
     EXPECT_EQ(run.finish(), 0);
-    const ScreenModel screen(run.output());
-    EXPECT_FALSE(screen.alternate());
-    EXPECT_TRUE(screen.cursor_shown());
-    EXPECT_EQ(run.local_modes(), run.local_modes_before());
+    EXPECT_TRUE(restored(run));
     EXPECT_EQ(run.unread_input(), "");
   }
 }
 
-// Ctrl-Z shows the shell's screen, fg draws the view again whole.
+// Ctrl-Z shows the shell's screen; fg draws the view again, whole.
 TEST_F(FrontendTerminal, WatchOnTheTerminalLeavesItsScreenOnCtrlZAndRepaintsAfterFg) {
   TerminalRun run("zr90", {"-q", "watch", "kqp", "--interval", "20"}, direct(), Job::foreground, false, true);
-  ASSERT_TRUE(run.started());
   ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return ScreenModel(out).shows("kqp"); }));
   run.suspend();
   ASSERT_TRUE(run.wait_stopped());
-  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return !ScreenModel(out).alternate(); }));
-  EXPECT_TRUE(ScreenModel(run.output()).cursor_shown());
-  EXPECT_EQ(run.local_modes(), run.local_modes_before());
+  ASSERT_TRUE(run.wait_for_output([&](const std::string&) { return restored(run); }));
   const std::size_t stopped_at = run.output().size();
   run.resume_in_foreground();
-  ASSERT_TRUE(run.wait_for_output([&](const std::string& out) {
+  EXPECT_TRUE(run.wait_for_output([&](const std::string& out) {
     return out.find("\x1b[2J", stopped_at) != std::string::npos && ScreenModel(out).shows("kqp");
   })) << "not drawn again after fg";
-  EXPECT_TRUE(ScreenModel(run.output()).alternate());
+  EXPECT_TRUE(ScreenModel(run.output()).alternate);
   run.type("q");
   EXPECT_EQ(run.finish(), 0);
-  EXPECT_FALSE(ScreenModel(run.output()).alternate());
-  EXPECT_EQ(run.local_modes(), run.local_modes_before());
+  EXPECT_TRUE(restored(run));
 }
 
-// --plot: a line per value in its own colour, with a legend.
+// --plot: a line per value in its own colour, and a legend.
 TEST_F(FrontendTerminal, WatchPlotDrawsEachSeries) {
   MovingDrive drive;
   ASSERT_TRUE(drive.ready());
-  TerminalRun run("zr90", {"-q", "watch", "iq", "busv", "--plot", "--interval", "20"}, drive.env(), Job::alone, false,
+  TerminalRun run("zr90", {"-q", "watch", "iq", "busv", "--plot", "--interval", "20"}, drive.env_, Job::alone, false,
                   true);
-  ASSERT_TRUE(run.started());
-  ASSERT_TRUE(run.wait_for_output([](const std::string& out) {
+  EXPECT_TRUE(run.wait_for_output([](const std::string& out) {
     const ScreenModel screen(out);
-    return screen.braille_cells(36) > 5 && screen.braille_cells(33) > 5;
+    return screen.braille_cells(36) > 5 && screen.braille_cells(33) > 5 && screen.shows("━━ iq") &&
+           screen.shows("━━ busv");
   })) << "iq in cyan and busv in yellow";
-  const ScreenModel screen(run.output());
-  EXPECT_TRUE(screen.shows("━━ iq") && screen.shows("━━ busv"));
   run.type("q");
   EXPECT_EQ(run.finish(), 0);
-  EXPECT_EQ(run.local_modes(), run.local_modes_before());
+  EXPECT_TRUE(restored(run));
 }
-
 
 }  // namespace

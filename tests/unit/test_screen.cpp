@@ -1,5 +1,5 @@
 // The full-screen view's pieces on plain strings: what a frame change writes to the
-// terminal, the table's layout, the chart's scale and dots, the SVG and its CSV.
+// terminal, the table's layout, the chart's scale and dots, and the reading of watch's CSV.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "drive/faults.h"
 #include "zr90/plot.h"
 #include "zr90/screen.h"
 #include "zr90/table_view.h"
@@ -39,9 +38,7 @@ TEST(Screen, OnlyWhatChangedIsWrittenAgain) {
     std::string expected;
   } cases[] = {
       {"nothing changed", first, ""},
-      {"one cell's value, drawn over itself",
-       {first[0], {{0, "kqp", {}}, {12, "  1300", {}}}},
-       "\x1b[2;13H  1300"},
+      {"one cell's value, drawn over itself", {first[0], {{0, "kqp", {}}, {12, "  1300", {}}}}, "\x1b[2;13H  1300"},
       {"one cell's style",
        {first[0], {{0, "kqp", {}}, {12, "  1200", {.reverse = true}}}},
        "\x1b[2;13H\x1b[0;7m  1200\x1b[0m"},
@@ -71,12 +68,6 @@ TEST(Screen, ClipsToTheWindowAndRepaintsWhenAsked) {
   EXPECT_EQ(screen.plain_text(), "abcdef\nsecond\n");
 }
 
-TEST(Screen, WidthsCountCharactersNotBytes) {
-  EXPECT_EQ(zr90::screen::text_width("⣿⣿ab"), 4);
-  EXPECT_EQ(zr90::screen::clip("⣿⣿ab", 3), "⣿⣿a");
-  EXPECT_EQ(zr90::screen::clip("ab", 5), "ab");
-}
-
 TEST(TableLayout, ColumnsAlignAndNeverNarrow) {
   zr90::screen::TableLayout layout;
   zr90::screen::TableModel model{"parameter", {"axis 0", "axis 2"}, {{"kqp", {{"1200", {}}, {"error", {}}}}}};
@@ -100,12 +91,8 @@ TEST(PlotScale, RoundTicksAroundTheValues) {
     int ticks;
     double want_low, want_high, want_step;
   } cases[] = {
-      {0, 1000, 4, 0, 1000, 500},
-      {3, 97, 4, 0, 100, 50},
-      {-120, 130, 5, -150, 150, 50},
-      {0.1, 0.27, 4, 0.1, 0.3, 0.05},
-      {1200, 1200, 4, 1000, 1400, 100},
-      {0, 0, 4, -1, 1, 0.5},
+      {0, 1000, 4, 0, 1000, 500},     {3, 97, 4, 0, 100, 50},           {-120, 130, 5, -150, 150, 50},
+      {0.1, 0.27, 4, 0.1, 0.3, 0.05}, {1200, 1200, 4, 1000, 1400, 100}, {0, 0, 4, -1, 1, 0.5},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.low) + " to " + std::to_string(c.high));
@@ -157,19 +144,6 @@ TEST(BrailleChart, AGapWhereAReadFailed) {
   EXPECT_NE(text.find("⠤  ⠤\n"), std::string::npos) << text;
 }
 
-TEST(SvgChart, APolylinePerSeriesThroughEveryValueRead) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  zr90::plot::Recording recording{{"kqp", "2:iq"}, {0, 100, 200}, {{1, 2, 3}, {5, nan, 7}}};
-  const std::string svg = zr90::plot::svg_chart(recording);
-  EXPECT_EQ(count(svg, "<polyline"), 2u);
-  const std::size_t first = svg.find("data-series=\"kqp\"");
-  ASSERT_NE(first, std::string::npos);
-  const std::size_t points = svg.find("points=\"", first) + 8;
-  EXPECT_EQ(count(svg.substr(points, svg.find('"', points) - points), ","), 3u);
-  EXPECT_NE(svg.find(">2:iq</text>"), std::string::npos) << "the legend names each series";
-  EXPECT_EQ(svg.find("nan"), std::string::npos);
-}
-
 TEST(WatchCsv, ReadsWhatWatchWrites) {
   const struct {
     const char* text;
@@ -200,11 +174,6 @@ TEST(WatchCsv, ReadsWhatWatchWrites) {
   ASSERT_TRUE(read);
   EXPECT_EQ(read->values[0][0], 4);
   EXPECT_TRUE(std::isnan(read->values[1][0])) << "a failed read is a gap";
-}
-
-TEST(FaultWords, FoundByTheirParameterName) {
-  for (const char* name : {"fault", "FAULTMASK", "startupstatus", "status"}) EXPECT_NE(drive::fault_word(name), nullptr);
-  for (const char* name : {"kqp", "faults", ""}) EXPECT_EQ(drive::fault_word(name), nullptr);
 }
 
 }  // namespace
