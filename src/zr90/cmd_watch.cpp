@@ -121,35 +121,15 @@ class Watcher {
     const Clock::time_point start = Clock::now();
     std::unique_ptr<ScreenTaken> screen;
     if (request_.live) {
-      const WatchView::Mode mode = request_.plot ? WatchView::Mode::plot : WatchView::Mode::table;
-      const drive::LinkDescription link = drive::link_description(session_.link().settings());
-      const std::string link_text =
-          link.interface_kind + " " + link.protocol + (link.address.empty() ? "" : " " + link.address);
-      view_ = std::make_unique<WatchView>(WatchView::Setup{parameters_, session_.axes(), link_text, mode, options_.hex},
-                                          start);
-      screen = std::make_unique<ScreenTaken>();
-      size_ = platform::console::screen_size();
+      screen = start_view(start);
     } else if (!options_.json && !emit(table_.header())) {
       // JSON is one object per sample, a line each: nothing before the first.
       return EXIT_USAGE;
     }
-    Clock::time_point due = start;
-    long sample = 0;
-    for (; !options_.count || sample < *options_.count; ++sample) {
-      if (sample > 0 && !wait_until(due)) break;
-      if (!take_sample(start)) return EXIT_USAGE;
-      if (platform::console::interrupted()) break;
-      due += std::chrono::milliseconds(options_.interval_ms);
-    }
-    if (output_failed_) return EXIT_USAGE;
-    if (view_) {
-      // A run that ran its count leaves its last picture on the user's screen.
-      const bool counted = options_.count && sample >= *options_.count;
-      if (counted && !draw(Clock::now(), true)) return EXIT_USAGE;
-      screen.reset();
-      if (counted && !emit(view_->plain_text())) return EXIT_USAGE;
-      for (const std::string& message : said_later_) say(message);
-    }
+    const std::optional<long> taken = take_samples(start);
+    if (!taken) return EXIT_USAGE;
+    // A run that ran its count leaves its last picture on the user's screen.
+    if (view_ && !end_view(std::move(screen), options_.count && *taken >= *options_.count)) return EXIT_USAGE;
     return any_failed_ ? EXIT_FAILED : EXIT_DONE;
   }
 
@@ -157,6 +137,42 @@ class Watcher {
   const plot::Recording& recording() const { return recording_; }
 
  private:
+  std::unique_ptr<ScreenTaken> start_view(Clock::time_point start) {
+    const WatchView::Mode mode = request_.plot ? WatchView::Mode::plot : WatchView::Mode::table;
+    const drive::LinkDescription link = drive::link_description(session_.link().settings());
+    const std::string link_text =
+        link.interface_kind + " " + link.protocol + (link.address.empty() ? "" : " " + link.address);
+    view_ = std::make_unique<WatchView>(WatchView::Setup{parameters_, session_.axes(), link_text, mode, options_.hex},
+                                        start);
+    size_ = platform::console::screen_size();
+    return std::make_unique<ScreenTaken>();
+  }
+
+  // The samples on their schedule until the count, a key or a signal ends them; how
+  // many were taken, or nothing when standard output failed.
+  std::optional<long> take_samples(Clock::time_point start) {
+    Clock::time_point due = start;
+    long sample = 0;
+    for (; !options_.count || sample < *options_.count; ++sample) {
+      if (sample > 0 && !wait_until(due)) break;
+      if (!take_sample(start)) return std::nullopt;
+      if (platform::console::interrupted()) break;
+      due += std::chrono::milliseconds(options_.interval_ms);
+    }
+    if (output_failed_) return std::nullopt;
+    return sample;
+  }
+
+  // The user's screen back, with the last picture when asked; the failed reads said
+  // where they stay. False when standard output failed.
+  bool end_view(std::unique_ptr<ScreenTaken> screen, bool keep_picture) {
+    if (keep_picture && !draw(Clock::now(), true)) return false;
+    screen.reset();
+    if (keep_picture && !emit(view_->plain_text())) return false;
+    for (const std::string& message : said_later_) say(message);
+    return true;
+  }
+
   // Draws a frame when one is due (or repaint); false when standard output failed.
   bool draw(Clock::time_point now, bool repaint = false) {
     if (platform::console::screen_needs_repaint()) {

@@ -52,21 +52,30 @@ void WatchView::record(Clock::time_point at, const std::vector<std::vector<drive
   for (const std::vector<drive::AxisValue>& row : values) {
     for (const drive::AxisValue& read : row) {
       if (index >= values_.size()) return;
-      Value& value = values_[index++];
-      const std::optional<uint64_t> bits = read.value ? std::optional<uint64_t>(*read.value) : std::nullopt;
-      if (bits && value.bits && *bits != *value.bits) value.changed = at;
-      value.bits = bits;
-      value.history.push_back(bits ? static_cast<double>(drive::signed_value(value.type, *bits))
-                                   : std::numeric_limits<double>::quiet_NaN());
-      if (value.history.size() > HISTORY) value.history.pop_front();
-      if (!bits) continue;
-      const int64_t number = drive::signed_value(value.type, *bits);
-      if (!value.ever_read || number < value.low) value.low = number, value.low_bits = *bits;
-      if (!value.ever_read || number > value.high) value.high = number, value.high_bits = *bits;
-      value.ever_read = true;
+      take(values_[index++], at, read.value ? std::optional<uint64_t>(*read.value) : std::nullopt);
     }
   }
-  // The rate counts the gaps between samples: from the first one on, renewed each second.
+  count_sample(at);
+  changed_ = true;
+}
+
+void WatchView::take(Value& value, Clock::time_point at, std::optional<uint64_t> bits) {
+  if (bits && value.bits && *bits != *value.bits) value.changed = at;
+  value.bits = bits;
+  if (!bits) {
+    value.history.push_back(std::numeric_limits<double>::quiet_NaN());
+  } else {
+    const int64_t number = drive::signed_value(value.type, *bits);
+    value.history.push_back(static_cast<double>(number));
+    if (!value.ever_read || number < value.low) value.low = number, value.low_bits = *bits;
+    if (!value.ever_read || number > value.high) value.high = number, value.high_bits = *bits;
+    value.ever_read = true;
+  }
+  if (value.history.size() > HISTORY) value.history.pop_front();
+}
+
+// The rate counts the gaps between samples: from the first one on, renewed each second.
+void WatchView::count_sample(Clock::time_point at) {
   if (samples_++ == 0) {
     samples_at_mark_ = 1;
     mark_ = at;
@@ -78,7 +87,6 @@ void WatchView::record(Clock::time_point at, const std::vector<std::vector<drive
     samples_at_mark_ = samples_;
     mark_ = at;
   }
-  changed_ = true;
 }
 
 void WatchView::set_status(std::string text) {

@@ -71,6 +71,8 @@ class WatchView {
     std::deque<double> history;  // NaN where a read failed
   };
 
+  void take(Value& value, Clock::time_point at, std::optional<uint64_t> bits);
+  void count_sample(Clock::time_point at);
   screen::Frame compose(Clock::time_point now, int columns, int rows);
   screen::Line header(Clock::time_point now) const;
   screen::TableModel table(Clock::time_point now) const;
