@@ -124,7 +124,7 @@ _zr90_complete_links() {
 # zr90 [options] command [arguments]
 _zr90() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} command="" word i
-  local commands="list get set watch faults save diff restore links completion help"
+  local commands="list get set watch plot faults save diff restore links completion help"
   local options="-a --axis --interface --protocol --port --baud --baud-mul --ip --trace --link --links-file
     --json --csv --value --hex -q --quiet -v --verbose -h --help -V --version"
   COMPREPLY=()
@@ -137,14 +137,15 @@ _zr90() {
     --protocol) COMPREPLY=($(compgen -W "HEX ZAL SSZAL DIRECT" -- "$cur")); return ;;
     -a | --axis) _zr90_complete_axes "$cur"; return ;;
     --from) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7" -- "$cur")); return ;;
-    --trace | --links-file) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --trace | --links-file | --svg | -o | --output) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --link) _zr90_complete_links "$cur"; return ;;
     --port | --baud | --baud-mul | --ip | --interval | --count) return ;;
   esac
   if [[ $cur == -* ]]; then
     case $command in
       set) options="$options -y --yes --no-verify" ;;
-      watch) options="$options --interval --count" ;;
+      watch) options="$options --interval --count --plot --svg --timestamps" ;;
+      plot) options="$options -o --output" ;;
       save) options="$options --ram" ;;
       restore) options="$options --from --dry-run --no-backup -y --yes" ;;
     esac
@@ -160,7 +161,7 @@ _zr90() {
       COMPREPLY=("${COMPREPLY[@]/%/=}")
       compopt -o nospace 2>/dev/null
       ;;
-    save | diff | restore)
+    save | diff | restore | plot)
       COMPREPLY=($(compgen -f -- "$cur"))
       compopt -o filenames 2>/dev/null
       ;;

@@ -30,13 +30,14 @@ $script:Zr90ParameterNames = -split @'
 '@
 # END PARAMETER NAMES
 
-$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'faults', 'save', 'diff', 'restore', 'links', 'completion', 'help'
+$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'plot', 'faults', 'save', 'diff', 'restore', 'links', 'completion', 'help'
 $script:Zr90Options = '-a', '--axis', '--interface', '--protocol', '--port', '--baud', '--baud-mul', '--ip',
   '--trace', '--link', '--links-file', '--json', '--csv', '--value', '--hex', '-q', '--quiet', '-v', '--verbose',
   '-h', '--help', '-V', '--version'
 $script:Zr90CommandOptions = @{
   'set'     = '-y', '--yes', '--no-verify'
-  'watch'   = '--interval', '--count'
+  'watch'   = '--interval', '--count', '--plot', '--svg', '--timestamps'
+  'plot'    = '-o', '--output'
   'save'    = @('--ram')
   'restore' = '--from', '--dry-run', '--no-backup', '-y', '--yes'
 }
@@ -82,7 +83,7 @@ Register-ArgumentCompleter -Native -CommandName zr90, zr90.exe -ScriptBlock {
     '--protocol' { return Zr90Offer @('HEX', 'ZAL', 'SSZAL', 'DIRECT') $wordToComplete }
     { $_ -in '-a', '--axis' } { return Zr90Offer @('0', '1', '2', '3', '4', '5', '6', '7', 'all', '0-3', '0-7') $wordToComplete }
     '--from' { return Zr90Offer @('0', '1', '2', '3', '4', '5', '6', '7') $wordToComplete }
-    { $_ -in '--trace', '--links-file' } { return Zr90OfferFiles $wordToComplete }
+    { $_ -in '--trace', '--links-file', '--svg', '-o', '--output' } { return Zr90OfferFiles $wordToComplete }
     '--link' {
       $names = @(& $before[0] links 2>$null | ForEach-Object { ($_ -split '\s+')[0] })
       return Zr90Offer $names $wordToComplete
@@ -99,7 +100,7 @@ Register-ArgumentCompleter -Native -CommandName zr90, zr90.exe -ScriptBlock {
     'help' { Zr90Offer $script:Zr90Commands $wordToComplete }
     { $_ -in 'get', 'watch', 'list' } { Zr90OfferNames $wordToComplete }
     'set' { Zr90OfferNames $wordToComplete '=' }
-    { $_ -in 'save', 'diff', 'restore' } { Zr90OfferFiles $wordToComplete }
+    { $_ -in 'save', 'diff', 'restore', 'plot' } { Zr90OfferFiles $wordToComplete }
     'completion' { Zr90Offer @('bash', 'powershell') $wordToComplete }
   }
 }

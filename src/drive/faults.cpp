@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "core/text.h"
+
 namespace drive {
 
 namespace {
@@ -19,6 +21,13 @@ const std::array<FaultWord, 4> FAULT_WORDS{{
 }  // namespace
 
 std::span<const FaultWord> fault_words() { return FAULT_WORDS; }
+
+const FaultWord* fault_word(std::string_view name) {
+  for (const FaultWord& word : FAULT_WORDS) {
+    if (core::UPSTRING(std::string(word.name)) == core::UPSTRING(std::string(name))) return &word;
+  }
+  return nullptr;
+}
 
 std::vector<std::string> set_bit_names(uint16_t value, std::span<const dict::BITNAME> names) {
   std::vector<std::string> set;

@@ -27,6 +27,10 @@ struct FaultWord {
 // fault, faultmask, startupstatus, status: in the order a report shows them.
 std::span<const FaultWord> fault_words();
 
+// The word a parameter of the dictionary holds (its name without an offset, in any
+// letter case); nothing for a parameter that is no fault or status word.
+const FaultWord* fault_word(std::string_view name);
+
 // The names of the bits set in value, lowest first; "bit N" for a bit without one.
 std::vector<std::string> set_bit_names(uint16_t value, std::span<const dict::BITNAME> names);
 

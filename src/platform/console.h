@@ -52,4 +52,26 @@ inline constexpr int NO_KEY = -1;
 // interrupt_token().
 bool interrupted();
 
+// A view drawn over the whole terminal (zr90 watch on a terminal).
+
+// True when standard output is a terminal (a console on Windows).
+bool output_is_terminal();
+
+struct ScreenSize {
+  int columns = 80;
+  int rows = 24;
+};
+// The size of standard output's terminal; 80 by 24 where it cannot be asked.
+ScreenSize screen_size();
+
+// During a key poll: standard output's terminal shows a screen of its own (the
+// alternate screen, on Windows with virtual-terminal sequences switched on) with the
+// cursor hidden. The user's screen comes back with leave_screen, and also before the
+// process stops (Ctrl-Z) or a signal ends it; fg takes the view's screen again.
+void enter_screen();
+void leave_screen();
+// True, once, when what the view's screen shows was lost or no longer fits: after
+// fg, or when the window changed size. The view then draws everything again.
+bool screen_needs_repaint();
+
 }  // namespace platform::console

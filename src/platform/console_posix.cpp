@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -28,6 +29,18 @@ core::CancelToken interrupt;
 volatile std::sig_atomic_t terminal_changed = 0;
 termios saved_terminal{};
 
+// A full-screen view runs (wanted) and its screen is the one the terminal shows
+// (shown); set in this order, cleared in the reverse one.
+volatile std::sig_atomic_t screen_wanted = 0;
+volatile std::sig_atomic_t screen_shown = 0;
+// The view's screen was lost (fg) or changed size: set by the handlers, taken by the view.
+std::atomic<bool> repaint{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+// The alternate screen with the cursor hidden, and back.
+constexpr char ENTER_SCREEN[] = "\x1b[?1049h\x1b[?25l";
+constexpr char LEAVE_SCREEN[] = "\x1b[?25h\x1b[?1049l";
+
 // What the key poll does with a signal it catches.
 enum class Catch {
   // Ctrl-C, and the polite requests to end (kill, a closed terminal), end a repeat
@@ -40,6 +53,8 @@ enum class Catch {
   // A signal whose default action ends the process (some with a core dump): the
   // terminal is given back first, then the signal does what it always does.
   fatal,
+  // The window changed size: a view on the screen draws itself again.
+  resize,
 };
 struct Caught {
   int signal_number;
@@ -51,7 +66,7 @@ constexpr Caught CAUGHT[] = {
     {SIGCONT, Catch::resume},  {SIGQUIT, Catch::fatal},  {SIGPIPE, Catch::fatal},  {SIGUSR1, Catch::fatal},
     {SIGUSR2, Catch::fatal},   {SIGALRM, Catch::fatal},  {SIGVTALRM, Catch::fatal}, {SIGPROF, Catch::fatal},
     {SIGXCPU, Catch::fatal},   {SIGXFSZ, Catch::fatal},  {SIGABRT, Catch::fatal},  {SIGTRAP, Catch::fatal},
-    {SIGSYS, Catch::fatal},
+    {SIGSYS, Catch::fatal},    {SIGWINCH, Catch::resize},
 };
 static_assert(CAUGHT[0].signal_number == SIGINT);
 // What each caught signal did before the poll, to be put back when it stops.
@@ -98,12 +113,39 @@ void give_terminal_back() {
   terminal_changed = 0;
 }
 
+// Called from the handlers too: write(2) only.
+void write_all(const char* text, std::size_t size) {
+  while (size > 0) {
+    const ssize_t wrote = write(STDOUT_FILENO, text, size);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return;
+    text += wrote;
+    size -= static_cast<std::size_t>(wrote);
+  }
+}
+
+void show_view_screen() {
+  if (!screen_wanted || screen_shown || !in_foreground()) return;
+  write_all(ENTER_SCREEN, sizeof ENTER_SCREEN - 1);
+  screen_shown = 1;
+  repaint = true;
+}
+
+void show_user_screen() {
+  if (!screen_shown) return;
+  screen_shown = 0;
+  write_all(LEAVE_SCREEN, sizeof LEAVE_SCREEN - 1);
+}
+
 void on_interrupt(int) { interrupt.cancel(); }
+
+void on_resize(int) { repaint = true; }
 
 // Runs with the default action already back in place (SA_RESETHAND) and the
 // signal not blocked (SA_NODEFER): raising it again ends the process its own way.
 void on_fatal_signal(int signal_number) {
   const int saved_errno = errno;
+  show_user_screen();
   if (terminal_changed) tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
   raise(signal_number);
   errno = saved_errno;
@@ -115,6 +157,7 @@ void on_fatal_signal(int signal_number) {
 // system refused (an orphaned process group) ends up there at once.
 void on_stop(int) {
   const int saved_errno = errno;
+  show_user_screen();
   give_terminal_back();
   struct sigaction ours {};
   struct sigaction stop_default {};
@@ -124,13 +167,17 @@ void on_stop(int) {
   raise(SIGTSTP);
   sigaction(SIGTSTP, &ours, nullptr);
   take_terminal();
+  show_view_screen();
   errno = saved_errno;
 }
 
 // "fg" after a stop, or after a run that began in the background.
 void on_continue(int) {
   const int saved_errno = errno;
-  if (polling()) take_terminal();
+  if (polling()) {
+    take_terminal();
+    show_view_screen();
+  }
   errno = saved_errno;
 }
 
@@ -178,6 +225,10 @@ struct sigaction action_for(Catch what) {
     case Catch::fatal:
       action.sa_handler = on_fatal_signal;
       action.sa_flags = SA_RESETHAND | SA_NODEFER;
+      break;
+    case Catch::resize:
+      action.sa_handler = on_resize;
+      action.sa_flags = SA_RESTART;
       break;
   }
   return action;
@@ -287,5 +338,27 @@ void stop_key_poll() {
   give_terminal_back();
   release_signals();
 }
+
+bool output_is_terminal() { return isatty(STDOUT_FILENO) != 0; }
+
+ScreenSize screen_size() {
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) return {};
+  return {size.ws_col, size.ws_row};
+}
+
+void enter_screen() {
+  const HoldStops hold;
+  screen_wanted = 1;
+  show_view_screen();
+}
+
+void leave_screen() {
+  const HoldStops hold;
+  show_user_screen();
+  screen_wanted = 0;
+}
+
+bool screen_needs_repaint() { return repaint.exchange(false); }
 
 }  // namespace platform::console

@@ -9,7 +9,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "platform/console.h"
@@ -165,6 +167,62 @@ void stop_key_poll() {
   if (!polling) return;
   polling = false;
   SetConsoleCtrlHandler(on_control, FALSE);
+}
+
+namespace {
+
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+// The output mode to give back, and the size the view last drew for: a console sends
+// no signal when its window changes, so the size is compared instead.
+std::optional<DWORD> saved_output_mode;
+ScreenSize drawn_size;
+
+HANDLE output_handle() { return GetStdHandle(STD_OUTPUT_HANDLE); }
+
+void write_console(std::string_view text) {
+  DWORD wrote = 0;
+  WriteFile(output_handle(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
+}
+
+}  // namespace
+
+bool output_is_terminal() {
+  const HANDLE out = output_handle();
+  DWORD mode = 0;
+  return out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) == FILE_TYPE_CHAR &&
+         GetConsoleMode(out, &mode) != 0;
+}
+
+ScreenSize screen_size() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(output_handle(), &info)) return {};
+  return {info.srWindow.Right - info.srWindow.Left + 1, info.srWindow.Bottom - info.srWindow.Top + 1};
+}
+
+void enter_screen() {
+  DWORD mode = 0;
+  if (saved_output_mode || !GetConsoleMode(output_handle(), &mode)) return;
+  if (!SetConsoleMode(output_handle(), mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return;
+  saved_output_mode = mode;
+  drawn_size = screen_size();
+  write_console("\x1b[?1049h\x1b[?25l");
+}
+
+void leave_screen() {
+  if (!saved_output_mode) return;
+  write_console("\x1b[?25h\x1b[?1049l");
+  SetConsoleMode(output_handle(), *saved_output_mode);
+  saved_output_mode.reset();
+}
+
+bool screen_needs_repaint() {
+  const ScreenSize now = screen_size();
+  if (now.columns == drawn_size.columns && now.rows == drawn_size.rows) return false;
+  drawn_size = now;
+  return true;
 }
 
 }  // namespace platform::console

@@ -12,7 +12,16 @@ namespace zr90 {
 int run_list(const Options& options, const std::vector<std::string>& patterns);
 int run_get(const Options& options, const std::vector<std::string>& names);
 int run_set(const Options& options, const std::vector<std::string>& assignments);
-int run_watch(const Options& options, const std::vector<std::string>& names);
+// What watch is asked for beyond the common options.
+struct WatchRequest {
+  bool plot = false;        // lines over the last samples instead of the table
+  std::string svg;          // a chart of every sample written here at the end
+  bool timestamps = false;  // the wall-clock time of each row
+  bool live = false;        // decided by run_watch: a table or chart drawn on the terminal
+};
+int run_watch(const Options& options, const std::vector<std::string>& names, WatchRequest request);
+// A CSV of watch turned into an SVG chart, to svg (standard output when empty).
+int run_plot(const std::string& csv, const std::string& svg);
 int run_faults(const Options& options);
 int run_completion(const std::string& shell);
 int run_links(const Options& options);

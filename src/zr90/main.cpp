@@ -36,8 +36,9 @@ constexpr char FOOTER[] =
 
 constexpr std::string_view COMMANDS[] = {"list", "get", "set", "watch", "faults", "save", "diff", "restore",
                                          "completion", "help"};
-// Known as well, but left out of the short reminder when no command is given.
-constexpr std::string_view MORE_COMMANDS[] = {"links"};
+// Known as well, but left out of the short reminder when no command is given (the
+// help lists them).
+constexpr std::string_view MORE_COMMANDS[] = {"links", "plot"};
 // The options before a command that take a value of their own (as "--ip X"; not "--ip=X").
 constexpr std::string_view VALUE_OPTIONS[] = {"-a", "--axis", "--interface", "--protocol", "--port",
                                               "--baud", "--baud-mul", "--ip", "--trace", "--link", "--links-file"};
@@ -62,7 +63,9 @@ std::string command_word(int argc, char** argv) {
 std::optional<std::string> unknown_command(const std::string& word) {
   if (word.empty() || listed(word, COMMANDS) || listed(word, MORE_COMMANDS)) return std::nullopt;
   std::string text = "unknown command \"" + word + "\"";
-  const std::vector<std::string> near = core::nearest_words(word, COMMANDS, MAX_COMMAND_EDITS);
+  std::vector<std::string_view> known(std::begin(COMMANDS), std::end(COMMANDS));
+  known.insert(known.end(), std::begin(MORE_COMMANDS), std::end(MORE_COMMANDS));
+  const std::vector<std::string> near = core::nearest_words(word, known, MAX_COMMAND_EDITS);
   if (!near.empty()) text += "; did you mean " + core::quoted_choices(near) + "?";
   return text;
 }
@@ -84,7 +87,7 @@ constexpr OutputOptions OUTPUT_OPTIONS[] = {
     {"faults", true, false, false, false},  {"save", false, false, false, false},
     {"diff", true, false, false, true},     {"restore", true, false, false, true},
     {"completion", false, false, false, false}, {"help", false, false, false, false},
-    {"links", true, false, false, false},
+    {"links", true, false, false, false},   {"plot", false, false, false, false},
 };
 
 // Nothing when the output options given fit the command; the message otherwise.
@@ -196,6 +199,18 @@ int main(int argc, char** argv) {
   watch->add_option("--interval", options.interval_ms, "Milliseconds between samples; 0: as fast as the link allows")
       ->check(CLI::Range(0, 3600000));
   watch->add_option("--count", options.count, "Stop after N samples")->check(CLI::PositiveNumber);
+  zr90::WatchRequest watching;
+  watch->add_flag("--plot", watching.plot, "On a terminal: lines over the last samples instead of the table");
+  watch->add_option("--svg", watching.svg, "At the end, write a chart of every sample to FILE (SVG)")->type_name("FILE");
+  watch->add_flag("--timestamps", watching.timestamps, "Text, CSV and JSON: the UTC time of each sample first");
+  watch->footer("On a terminal (without --csv and --json) a table drawn in place, a row per parameter and a column\n"
+                "per axis: space pauses, m shows each value's minimum and maximum, r resets them.");
+
+  std::string plot_csv;
+  std::string plot_svg;
+  CLI::App* plot = app.add_subcommand("plot", "Turn a CSV of 'watch --csv' into an SVG chart");
+  plot->add_option("FILE", plot_csv, "CSV written by zr90 watch --csv")->required();
+  plot->add_option("-o,--output", plot_svg, "SVG file to write (standard output without it)")->type_name("FILE");
 
   app.add_subcommand("faults", "Read and decode the fault and status words")
       ->footer("An axis without a fault is one line, 'no faults'.\n"
@@ -282,13 +297,13 @@ int main(int argc, char** argv) {
   if (list->parsed()) return zr90::run_list(options, arguments);
   if (completion->parsed()) return zr90::run_completion(shell);
   if (links->parsed()) return zr90::run_links(options);
+  if (plot->parsed()) return zr90::run_plot(plot_csv, plot_svg);
   // Only the commands that open a link read the named one.
   settings.axes_given = app.get_option("--axis")->count() > 0;
   options.axes_given = settings.axes_given;
   if (!zr90::take_named_link(options)) return zr90::EXIT_USAGE;
   if (get->parsed()) return zr90::run_get(options, arguments);
   if (set->parsed()) return zr90::run_set(options, arguments);
-  if (watch->parsed()) return zr90::run_watch(options, arguments);
   const std::string trace = !options.trace_path.empty() ? options.trace_path : config::process_environment("ZR90_TRACE");
   for (const std::string& file : {settings.file, settings.other}) {
     if (!(save->parsed() || diff->parsed() || restore->parsed()) || !same_file(trace, file)) continue;
@@ -296,6 +311,12 @@ int main(int argc, char** argv) {
                  trace.c_str(), file.c_str());
     return zr90::EXIT_USAGE;
   }
+  if (watch->parsed() && same_file(trace, watching.svg)) {
+    std::fprintf(stderr, "zr90: the trace file %s is the chart %s too; give the trace another name\n", trace.c_str(),
+                 watching.svg.c_str());
+    return zr90::EXIT_USAGE;
+  }
+  if (watch->parsed()) return zr90::run_watch(options, arguments, watching);
   if (save->parsed()) return zr90::run_save(options, settings);
   if (diff->parsed()) return zr90::run_diff(options, settings);
   if (restore->parsed()) return zr90::run_restore(options, settings);

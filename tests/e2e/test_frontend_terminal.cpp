@@ -12,9 +12,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +30,8 @@ using testsupport::Env;
 using Clock = std::chrono::steady_clock;
 
 constexpr tcflag_t CANONICAL_ECHO = ICANON | ECHO;
+constexpr unsigned short SCREEN_ROWS = 24;
+constexpr unsigned short SCREEN_COLUMNS = 80;
 
 // How the tool is started on the terminal.
 enum class Job {
@@ -43,10 +48,13 @@ constexpr int JOB_STOPPED = 99;
 class TerminalRun {
  public:
   // with_errors: standard error goes where standard output goes, for a question asked there.
+  // output_on_terminal: standard output is the terminal too, read through its master side.
   TerminalRun(const std::string& tool, const std::vector<std::string>& args, const Env& env, Job job = Job::alone,
-              bool with_errors = false) {
+              bool with_errors = false, bool output_on_terminal = false) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    const winsize size{SCREEN_ROWS, SCREEN_COLUMNS, 0, 0};
+    ioctl(master_, TIOCSWINSZ, &size);
     slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
     if (slave_ < 0 || tcgetattr(slave_, &before_) != 0) return;
     int out[2];
@@ -71,7 +79,7 @@ class TerminalRun {
       setsid();  // the test's own terminal stays out of it
       auto start_tool = [&] {
         dup2(slave_, 0);
-        dup2(out[1], 1);
+        dup2(output_on_terminal ? slave_ : out[1], 1);
         // The tool must not hold the read end itself, or it would never see it closed.
         close(out[0]);
         const int null_fd = open("/dev/null", O_WRONLY);
@@ -127,6 +135,11 @@ class TerminalRun {
     resumes_[0] = -1;
     stops_ = stops[0];
     out_ = out[0];
+    if (output_on_terminal) {
+      close(out_);
+      out_ = dup(master_);
+      on_terminal_ = true;
+    }
     tool_pid_ = pid_;
     if (job != Job::alone) {
       pollfd p{job_pid[0], POLLIN, 0};
@@ -210,6 +223,7 @@ class TerminalRun {
   // The exit code once the tool has ended (reading what is left of its output),
   // or -1 when a signal ended it or it was still running after the time limit.
   int finish(int timeout_ms = 10000) {
+    if (on_terminal_) return finish_on_terminal(timeout_ms);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -226,7 +240,33 @@ class TerminalRun {
 
   const std::string& output() const { return text_; }
 
+  // Reads the terminal's output until done(output) holds; false after the time limit.
+  bool wait_for_output(const std::function<bool(const std::string&)>& done, int timeout_ms = 10000) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done(text_)) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return false;
+      read_some(static_cast<int>(left));
+    }
+    return true;
+  }
+
  private:
+  // The test holds the terminal open, so its output never ends: it is read while the
+  // tool runs, and what is left once it has ended.
+  int finish_on_terminal(int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) read_some(10);
+    while (read_some(0)) {
+    }
+    if (ended != pid_) return -1;
+    ended_ = true;
+    signal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
   std::size_t lines() const {
     std::size_t n = 0;
     for (char c : text_) n += c == '\n';
@@ -252,6 +292,7 @@ class TerminalRun {
   pid_t pid_ = -1;
   pid_t tool_pid_ = -1;
   bool ended_ = false;
+  bool on_terminal_ = false;
   int signal_ = 0;
   termios before_{};
   std::string text_;
@@ -426,6 +467,216 @@ TEST_F(FrontendTerminal, CtrlZGivesTheTerminalBackAndFgTakesItAgain) {
     EXPECT_EQ(run.finish(), 0);
     EXPECT_EQ(run.local_modes(), run.local_modes_before());
   }
+}
+
+// What a terminal shows after the bytes a full-screen view wrote: the sequences such
+// a view uses (cursor moves, clears, colours, the alternate screen), a cell per character.
+class ScreenModel {
+ public:
+  explicit ScreenModel(const std::string& bytes) : cells_(SCREEN_ROWS, std::vector<Cell>(SCREEN_COLUMNS)) {
+    for (std::size_t i = 0; i < bytes.size();)
+      i = bytes.compare(i, 2, "\x1b[") == 0 ? sequence(bytes, i + 2) : put(bytes, i);
+  }
+  // The first row that starts with prefix (the top one for none), trailing spaces dropped.
+  std::string row(const std::string& prefix = "") const {
+    for (const std::string& text : rows()) {
+      if (text.rfind(prefix, 0) == 0) return text;
+    }
+    return {};
+  }
+  bool shows(const std::string& part) const {
+    const std::vector<std::string> all = rows();
+    return std::any_of(all.begin(), all.end(), [&](const std::string& text) { return text.find(part) != text.npos; });
+  }
+  // Braille characters drawn in ANSI colour 30 + n.
+  int braille_cells(int colour) const {
+    int n = 0;
+    for (const auto& cells : cells_) {
+      for (const Cell& cell : cells) n += cell.colour == colour && cell.text.rfind("\xe2\xa0", 0) == 0;
+    }
+    return n;
+  }
+  bool alternate = false;
+  bool cursor_shown = true;
+
+ private:
+  struct Cell {
+    std::string text;
+    int colour = 0;
+  };
+  std::vector<std::string> rows() const {
+    std::vector<std::string> all;
+    for (const auto& cells : cells_) {
+      std::string& text = all.emplace_back();
+      for (const Cell& cell : cells) text += cell.text.empty() ? " " : cell.text;
+      text.erase(text.find_last_not_of(' ') + 1);
+    }
+    return all;
+  }
+  std::size_t put(const std::string& bytes, std::size_t i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (c == '\r' || c == '\n') {
+      column_ = c == '\r' ? 0 : column_;
+      row_ = c == '\n' ? std::min(row_ + 1, SCREEN_ROWS - 1) : row_;
+    } else if (column_ < SCREEN_COLUMNS) {
+      cells_[static_cast<std::size_t>(row_)][static_cast<std::size_t>(column_++)] = {bytes.substr(i, length), colour_};
+    }
+    return i + length;
+  }
+  std::size_t sequence(const std::string& bytes, std::size_t i) {
+    const bool is_private = bytes[i] == '?';
+    std::vector<int> n{0};
+    for (i += is_private; i < bytes.size() && (std::isdigit(static_cast<unsigned char>(bytes[i])) || bytes[i] == ';');
+         ++i) {
+      bytes[i] == ';' ? n.push_back(0) : void(n.back() = n.back() * 10 + bytes[i] - '0');
+    }
+    const char final = i < bytes.size() ? bytes[i] : '\0';
+    if (final == 'H') row_ = std::max(n[0], 1) - 1, column_ = std::max(n.size() > 1 ? n[1] : 1, 1) - 1;
+    if (final == 'J') cells_.assign(SCREEN_ROWS, std::vector<Cell>(SCREEN_COLUMNS));
+    if (final == 'K')
+      std::fill(cells_[static_cast<std::size_t>(row_)].begin() + column_, cells_[static_cast<std::size_t>(row_)].end(),
+                Cell{});
+    for (int code : n) colour_ = final != 'm' ? colour_ : code == 0 ? 0 : code >= 30 && code <= 37 ? code : colour_;
+    if (is_private && n[0] == 1049) alternate = final == 'h';
+    if (is_private && n[0] == 25) cursor_shown = final == 'h';
+    return i + 1;
+  }
+  std::vector<std::vector<Cell>> cells_;
+  int row_ = 0, column_ = 0, colour_ = 0;
+};
+
+// The number after label in its row ("iq   512" -> 512), or -1; and the [low high] after it.
+long value_in_row(const ScreenModel& screen, const std::string& label, long* low = nullptr, long* high = nullptr) {
+  const std::string row = screen.row(label + " ");
+  if (row.empty()) return -1;
+  if (low != nullptr &&
+      (row.find('[') == std::string::npos || std::sscanf(row.c_str() + row.find('['), "[%ld %ld]", low, high) != 2)) {
+    return -1;
+  }
+  return std::strtol(row.c_str() + label.size(), nullptr, 10);
+}
+
+// A simulated drive whose iq follows its setpoint: values that change on their own.
+class MovingDrive {
+ public:
+  MovingDrive() : sim_({"drive", "--model", "moving"}) {
+    if (!sim_.started()) return;
+    env_ = testsupport::com_port_env(testsupport::unique_com_number(), sim_.ready_value());
+    env_.insert({{"INTERFACE", "OSDEVICE"}, {"PROTOCOL", "ZAL"}, {"BAUDRATE", "115200"}, {"BAUDRATEMUL", "1"}});
+    const testsupport::RunResult set =
+        testsupport::run_tool("zr90", {"-q", "set", "-y", "kqp=200", "pidena=1", "qsetpoint=1000"}, env_);
+    ready_ = set.exit_code == 0 && sim_.settle();
+  }
+  bool ready() const { return ready_; }
+  Env env_;
+
+ private:
+  testsupport::Simulator sim_;
+  bool ready_ = false;
+};
+
+bool restored(TerminalRun& run) {
+  const ScreenModel screen(run.output());
+  return !screen.alternate && screen.cursor_shown && run.local_modes() == run.local_modes_before();
+}
+
+// The table on the terminal: the heading drawn once, the values in place, and the
+// keys: space pauses, m shows the minimum and maximum, r resets them, q ends.
+TEST_F(FrontendTerminal, WatchDrawsATableInPlaceAndTakesItsKeys) {
+  MovingDrive drive;
+  ASSERT_TRUE(drive.ready());
+  TerminalRun run("zr90", {"-q", "watch", "iq", "busv", "--interval", "20"}, drive.env_, Job::alone, false, true);
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return value_in_row(ScreenModel(out), "iq") > 300; }));
+  const ScreenModel screen(run.output());
+  EXPECT_TRUE(screen.alternate && !screen.cursor_shown);
+  EXPECT_NE(screen.row("zr90 watch  OSDEVICE ZAL").find("samples/s"), std::string::npos);
+  const std::string& out = run.output();
+  EXPECT_EQ(out.find("parameter"), out.rfind("parameter")) << "the heading is drawn once";
+  EXPECT_NE(out.find("\x1b[4;"), out.rfind("\x1b[4;")) << "the iq row is written again in place";
+  EXPECT_NE(out.find("\x1b[0;7m"), std::string::npos) << "a changed value is marked";
+
+  const struct {
+    const char* key;
+    std::function<bool(const ScreenModel&)> shown;
+  } steps[] = {
+      {" ", [](const ScreenModel& s) { return s.shows("paused"); }},
+      {"m",
+       [](const ScreenModel& s) {
+         long l, h;
+         return value_in_row(s, "iq", &l, &h) >= 0 && l < h;
+       }},
+      {"r",
+       [](const ScreenModel& s) {
+         long l, h;
+         const long value = value_in_row(s, "iq", &l, &h);
+         return value >= 0 && value == l && l == h;
+       }},
+      {"m", [](const ScreenModel& s) { return s.row("iq ").find('[') == std::string::npos; }},
+      {" ", [](const ScreenModel& s) { return !s.shows("paused"); }},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(std::string("key '") + step.key + "'");
+    run.type(step.key);
+    EXPECT_TRUE(run.wait_for_output([&](const std::string& text) { return step.shown(ScreenModel(text)); }))
+        << ScreenModel(run.output()).row() << "\n"
+        << ScreenModel(run.output()).row("iq ");
+  }
+  run.type("q");
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_TRUE(restored(run));
+}
+
+// q, Esc, Ctrl-C and a request to end each give the user's screen, cursor and terminal back.
+TEST_F(FrontendTerminal, WatchOnTheTerminalGivesEverythingBackOnEachEnding) {
+  for (const auto& [keys, signal_number] :
+       std::vector<std::pair<std::string, int>>{{"q", 0}, {"\x1b", 0}, {"", SIGINT}, {"", SIGTERM}}) {
+    SCOPED_TRACE(keys + std::to_string(signal_number));
+    TerminalRun run("zr90", {"-q", "watch", "kqp", "fault", "--interval", "20"}, direct(), Job::alone, false, true);
+    ASSERT_TRUE(run.wait_for_output([](const std::string& out) {
+      return ScreenModel(out).row("fault ").ends_with("0x0000");
+    })) << "the fault word in hexadecimal";
+    EXPECT_EQ(run.local_modes() & CANONICAL_ECHO, 0u);
+    signal_number != 0 ? run.send_signal(signal_number) : run.type(keys);
+    EXPECT_EQ(run.finish(), 0);
+    EXPECT_TRUE(restored(run));
+    EXPECT_EQ(run.unread_input(), "");
+  }
+}
+
+// Ctrl-Z shows the shell's screen; fg draws the view again, whole.
+TEST_F(FrontendTerminal, WatchOnTheTerminalLeavesItsScreenOnCtrlZAndRepaintsAfterFg) {
+  TerminalRun run("zr90", {"-q", "watch", "kqp", "--interval", "20"}, direct(), Job::foreground, false, true);
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return ScreenModel(out).shows("kqp"); }));
+  run.suspend();
+  ASSERT_TRUE(run.wait_stopped());
+  ASSERT_TRUE(run.wait_for_output([&](const std::string&) { return restored(run); }));
+  const std::size_t stopped_at = run.output().size();
+  run.resume_in_foreground();
+  EXPECT_TRUE(run.wait_for_output([&](const std::string& out) {
+    return out.find("\x1b[2J", stopped_at) != std::string::npos && ScreenModel(out).shows("kqp");
+  })) << "not drawn again after fg";
+  EXPECT_TRUE(ScreenModel(run.output()).alternate);
+  run.type("q");
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_TRUE(restored(run));
+}
+
+// --plot: a line per value in its own colour, and a legend.
+TEST_F(FrontendTerminal, WatchPlotDrawsEachSeries) {
+  MovingDrive drive;
+  ASSERT_TRUE(drive.ready());
+  TerminalRun run("zr90", {"-q", "watch", "iq", "busv", "--plot", "--interval", "20"}, drive.env_, Job::alone, false,
+                  true);
+  EXPECT_TRUE(run.wait_for_output([](const std::string& out) {
+    const ScreenModel screen(out);
+    return screen.braille_cells(36) > 5 && screen.braille_cells(33) > 5 && screen.shows("━━ iq") &&
+           screen.shows("━━ busv");
+  })) << "iq in cyan and busv in yellow";
+  run.type("q");
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_TRUE(restored(run));
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ expect "zr90sim drive --protocol " "hex zal"
 expect "zr90sim card --crc " "either off on"
 expect "zr90sim card --fault idrom-w" "idrom-wideio"
 expect "zr90sim drive --fault silent" "silent silent-after="
-expect "zr90 " "completion diff faults get help links list restore save set watch"
+expect "zr90 " "completion diff faults get help links list plot restore save set watch"
 expect "zr90 --json g" "get"
 expect "zr90 -a " "0 0-3 0-7 1 2 3 4 5 6 7 all"
 expect "zr90 -a 0," "0,0 0,1 0,2 0,3 0,4 0,5 0,6 0,7"
@@ -71,7 +71,7 @@ expect "zr90 set kq" "kqi= kqil= kqp="
 expect "zr90 restore --from " "0 1 2 3 4 5 6 7"
 expect "zr90 completion " "bash powershell"
 touch "$HOME/line.json" "$HOME/lime.json"
-for command in save diff restore; do expect "zr90 $command $HOME/li" "$HOME/lime.json $HOME/line.json"; done
+for command in save diff restore plot; do expect "zr90 $command $HOME/li" "$HOME/lime.json $HOME/line.json"; done
 expect "zr90 --trace $HOME/lin" "$HOME/line.json"
 # Every command zr90's help names, and every option of each command's help, is offered.
 commands=$(zr90 --help | sed -n '/^Subcommands:/,/^$/p' | awk 'NR > 1 && NF { print $1 }' | sort | tr '\n' ' ' | sed 's/ $//')
