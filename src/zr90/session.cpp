@@ -146,10 +146,11 @@ int with_session(const Options& options, const std::function<int(Session& sessio
   // command says, with what was done reported and the terminal as it was.
   platform::console::catch_interrupts();
   int exit_code = EXIT_USAGE;
-  std::optional<std::unique_ptr<Session>> session = Session::open(options, exit_code);
-  if (session) exit_code = body(**session, exit_code);
+  std::unique_ptr<Session> session;
+  if (std::optional<std::unique_ptr<Session>> opened = Session::open(options, exit_code)) session = std::move(*opened);
+  if (session) exit_code = body(*session, exit_code);
   // A trace with holes would mislead whoever reads it: said once, and the run failed.
-  if (const std::optional<std::string> trouble = session ? (*session)->trace_trouble() : std::nullopt) {
+  if (const std::optional<std::string> trouble = session ? session->trace_trouble() : std::nullopt) {
     say(*trouble);
     if (exit_code == EXIT_DONE) exit_code = EXIT_FAILED;
   }
@@ -208,9 +209,10 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
     devices.trace = session->trace_.get();
   }
   const drivelink::StartRequest start{card::StartMode::setup, mask_of(session->axes_), true, true};
+  if (!options.interrupt_ends_waits) session->start_write_grace();
   const drivelink::Context context(session->reporter_, platform::system_clock(),
                                    options.interrupt_ends_waits ? platform::console::interrupt_token()
-                                                                : core::CancelToken::never());
+                                                                : session->write_cancel_);
   core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(*settings, context, start, devices);
   if (!link) {
     // One line each, so that every line starts with the program's name.
@@ -232,6 +234,28 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
   }
   exit_code = session->live_axes_.size() == session->axes_.size() ? EXIT_DONE : EXIT_FAILED;
   return session;
+}
+
+// A write cut in half can leave a drive's non-volatile flag set, so that its later
+// register writes go to the EEPROM: on Ctrl-C the access in progress is given
+// WRITE_GRACE_MS, which a responsive drive needs a fraction of, before its waits
+// are cut. A module that stays busy is then given up on, well within 100 ms. The
+// signal handler can only set a flag; this thread turns it into the later cut.
+void Session::start_write_grace() {
+  constexpr int WRITE_GRACE_MS = 50;
+  constexpr int LOOK_MS = 10;
+  write_grace_ = std::jthread([this](const std::stop_token& stop) {
+    const core::CancelToken& interrupt = platform::console::interrupt_token();
+    core::Clock& clock = platform::system_clock();
+    while (!interrupt.cancelled()) {
+      if (stop.stop_requested()) return;
+      (void)clock.sleep_ms(LOOK_MS, interrupt);
+    }
+    for (int waited = 0; waited < WRITE_GRACE_MS && !stop.stop_requested(); waited += LOOK_MS) {
+      (void)clock.sleep_ms(LOOK_MS, core::CancelToken::never());
+    }
+    write_cancel_.cancel();
+  });
 }
 
 }  // namespace zr90

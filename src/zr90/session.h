@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/config.h"
@@ -82,9 +83,17 @@ class Session {
  private:
   Session() = default;
 
+  // Cuts the waits of a writing command short once Ctrl-C or SIGTERM came and the
+  // access in progress had its grace (see open()).
+  void start_write_grace();
+
   std::unique_ptr<platform::WireTrace> trace_;
   std::string trace_path_;
   StderrReporter reporter_{false};
+  // The token a writing command's link waits by, and the thread that sets it;
+  // both outlive the link.
+  core::CancelToken write_cancel_;
+  std::jthread write_grace_;
   std::unique_ptr<drivelink::Link> link_;
   std::vector<uint8_t> axes_;
   std::vector<uint8_t> live_axes_;
