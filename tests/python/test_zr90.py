@@ -262,3 +262,42 @@ def test_the_package_finds_the_library_beside_itself_then_by_zr90_library(tmp_pa
             assert found.stdout == (str(beside / "zr90" / "libzr90.so.1") if not extra else built)
         else:
             assert "ZR90_LIBRARY" in found.stderr
+
+
+def python_examples():
+    """The complete examples of docs/python.md, as a reader copies them."""
+    page = open(os.path.join(os.path.dirname(__file__), "..", "..", "docs", "python.md"), encoding="utf-8").read()
+    examples = []
+    for section in page.split("\n## Example: ")[1:]:
+        examples.append(section.split("```python\n", 1)[1].split("```", 1)[0])
+    return examples
+
+
+def test_the_end_of_line_example_passes_and_keeps_the_settings(card, tmp_path):
+    end_of_line = python_examples()[0]
+    result = subprocess.run([sys.executable, "-c", end_of_line], cwd=tmp_path, capture_output=True, text=True,
+                            env=dict(os.environ, **card.env), timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines()[-1] == "passed; settings kept in drive-1001.json"
+    assert zr90.Settings.load(tmp_path / "drive-1001.json")[0]["nvkqp"] == 1300
+
+
+def test_the_step_response_example_records_the_current_rising(tmp_path):
+    step = python_examples()[1]
+    drive = subprocess.Popen([os.environ.get("ZR90_SIM", "zr90sim"), "drive", "--model", "moving"],
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    try:
+        ready = drive.stdout.readline()
+        assert ready.startswith("ready "), ready
+        env = dict(os.environ, INTERFACE="OSDEVICE", PROTOCOL="ZAL", COMPORT="COM1", BAUDRATE="115200",
+                   BAUDRATEMUL="1", ZR90_COM1=ready.split()[1])
+        result = subprocess.run([sys.executable, "-c", step], cwd=tmp_path, capture_output=True, text=True, env=env,
+                                timeout=60)
+    finally:
+        drive.terminate()
+        drive.wait(10)
+    assert result.returncode == 0, result.stderr
+    rows = (tmp_path / "step.csv").read_text().splitlines()
+    assert rows[0] == "ms,iq" and len(rows) == 51
+    currents = [int(row.split(",")[1]) for row in rows[1:]]
+    assert currents[0] < 300 < 800 < currents[-1]
