@@ -34,7 +34,8 @@ from . import _native as native
 from ._native import lib
 
 __all__ = ["Link", "Settings", "Parameter", "FaultWord", "Faults", "Difference", "Change", "Sample", "Error",
-           "LinkError", "AccessError", "SettingsError", "ValueRefused", "Cancelled", "parameters", "version"]
+           "LinkError", "AccessError", "SettingsError", "ValueRefused", "Cancelled", "parameter", "parameters",
+           "version"]
 
 Axes = Union[int, Iterable[int], str]
 Names = Union[str, Iterable[str]]
@@ -157,7 +158,8 @@ class _Interrupts:
         if threading.current_thread() is not threading.main_thread():
             return function(*arguments)
         previous = signal.set_wakeup_fd(self._writer.fileno(), warn_on_full_buffer=False)
-        self._forward = previous
+        # A call made from within another one (a signal handler's) must not forward to itself.
+        self._forward = previous if previous != self._writer.fileno() else -1
         self._waiting = handle
         try:
             return function(*arguments)

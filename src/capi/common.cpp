@@ -21,15 +21,23 @@ void copy_text(char* target, std::size_t size, std::string_view text) {
 
 int code_of(core::FailureKind kind) {
   switch (kind) {
-    case core::FailureKind::config: return ZR90_CONFIG;
-    case core::FailureKind::open: return ZR90_OPEN;
+    case core::FailureKind::config:
+      return ZR90_CONFIG;
+    case core::FailureKind::open:
+      return ZR90_OPEN;
     case core::FailureKind::missed_answer:
-    case core::FailureKind::timeout: return ZR90_TIMEOUT;
-    case core::FailureKind::corrupt: return ZR90_CORRUPT;
-    case core::FailureKind::module: return ZR90_MODULE;
-    case core::FailureKind::unsupported: return ZR90_UNSUPPORTED;
-    case core::FailureKind::nonvolatile: return ZR90_NONVOLATILE;
-    case core::FailureKind::interrupted: return ZR90_CANCELLED;
+    case core::FailureKind::timeout:
+      return ZR90_TIMEOUT;
+    case core::FailureKind::corrupt:
+      return ZR90_CORRUPT;
+    case core::FailureKind::module:
+      return ZR90_MODULE;
+    case core::FailureKind::unsupported:
+      return ZR90_UNSUPPORTED;
+    case core::FailureKind::nonvolatile:
+      return ZR90_NONVOLATILE;
+    case core::FailureKind::interrupted:
+      return ZR90_CANCELLED;
   }
   return ZR90_OPEN;
 }
@@ -64,24 +72,25 @@ int failed(zr90_error* error, const core::Failure& failure, const core::CancelTo
   return failed(error, code_of(failure.kind), text, where);
 }
 
-std::optional<std::vector<drive::Parameter>> parameters_named(std::span<const char* const> names, zr90_error* error) {
-  std::vector<drive::Parameter> parameters;
+int parameters_named(std::span<const char* const> names, std::vector<drive::Parameter>& parameters, zr90_error* error) {
   for (const char* name : names) {
-    if (name == nullptr) {
-      failed(error, ZR90_ARGUMENT, "a parameter name is NULL");
-      return std::nullopt;
-    }
+    if (name == nullptr) return failed(error, ZR90_ARGUMENT, "a parameter name is NULL");
     core::Result<drive::Parameter> parameter = drive::find_parameter(name);
-    if (!parameter) {
-      failed(error, ZR90_UNKNOWN_NAME, parameter.error().text, capi::Where{-1, name});
-      return std::nullopt;
-    }
+    if (!parameter) return failed(error, ZR90_UNKNOWN_NAME, parameter.error().text, capi::Where{-1, name});
     parameters.push_back(std::move(*parameter));
   }
-  return parameters;
+  return ZR90_OK;
 }
 
-int64_t number_of(const drive::Parameter& parameter, uint64_t bits) { return drive::signed_value(parameter.type, bits); }
+int ready(const zr90_link* link, zr90_error* error) {
+  if (link == nullptr || !link->link) return failed(error, ZR90_ARGUMENT, "no open link");
+  if (link->cancel.cancelled()) return failed(error, ZR90_CANCELLED, "cancelled");
+  return ZR90_OK;
+}
+
+int64_t number_of(const drive::Parameter& parameter, uint64_t bits) {
+  return drive::signed_value(parameter.type, bits);
+}
 
 }  // namespace capi
 
@@ -107,9 +116,10 @@ extern "C" {
 ZR90_API const char* zr90_version(void) { return ZR90_VERSION; }
 
 ZR90_API const char* zr90_code_name(int code) {
-  static const char* const NAMES[] = {"ok",      "argument",    "unknown name", "bad value", "config",    "open",
-                                      "timeout", "corrupt",     "module",       "unsupported", "nonvolatile",
-                                      "cancelled", "not started", "mismatch",   "settings",  "file",      "no memory"};
+  static const char* const NAMES[] = {"ok",          "argument",  "unknown name", "bad value", "config",
+                                      "open",        "timeout",   "corrupt",      "module",    "unsupported",
+                                      "nonvolatile", "cancelled", "not started",  "mismatch",  "settings",
+                                      "file",        "no memory"};
   return code >= 0 && code < static_cast<int>(std::size(NAMES)) ? NAMES[code] : "unknown";
 }
 
@@ -134,7 +144,8 @@ ZR90_API int zr90_parameter_info(const char* name, zr90_parameter* parameter, zr
       return ZR90_OK;
     }
   }
-  return capi::failed(error, ZR90_UNKNOWN_NAME, std::string("unknown parameter \"") + name + "\"", capi::Where{-1, name});
+  return capi::failed(error, ZR90_UNKNOWN_NAME, std::string("unknown parameter \"") + name + "\"",
+                      capi::Where{-1, name});
 }
 
 ZR90_API void zr90_free(void* memory) { std::free(memory); }

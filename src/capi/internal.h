@@ -2,7 +2,9 @@
 // the one way a failure becomes a zr90_error.
 #pragma once
 
+#include <exception>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -42,8 +44,23 @@ int failed(zr90_error* error, int code, const std::string& message, const Where&
 // A failure of the drive layer: its kind's code, or ZR90_CANCELLED once the token was set.
 int failed(zr90_error* error, const core::Failure& failure, const core::CancelToken& cancel, const Where& where = {});
 
-// Every name looked up by the workbench's rules; the first unknown one fails.
-std::optional<std::vector<drive::Parameter>> parameters_named(std::span<const char* const> names, zr90_error* error);
+// Every name looked up by the workbench's rules, added to parameters; the first unknown one fails.
+int parameters_named(std::span<const char* const> names, std::vector<drive::Parameter>& parameters, zr90_error* error);
+
+// Exceptions end at the interface: a C caller cannot catch them.
+template <class Body>
+int guarded(zr90_error* error, Body body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return failed(error, ZR90_NO_MEMORY, "out of memory");
+  } catch (const std::exception& e) {
+    return failed(error, ZR90_ARGUMENT, e.what());
+  }
+}
+
+// Every call that reaches the drives starts here: an open link given, not cancelled.
+int ready(const zr90_link* link, zr90_error* error);
 
 // The value as the C interface gives it: signed types sign-extended.
 int64_t number_of(const drive::Parameter& parameter, uint64_t bits);

@@ -10,6 +10,8 @@
 #include "platform/clock.h"
 
 using capi::failed;
+using capi::guarded;
+using capi::ready;
 using capi::Where;
 
 int zr90_link::check_axes(std::span<const uint8_t> axes, zr90_error* error) const {
@@ -43,7 +45,8 @@ config::GivenSettings given_settings(const zr90_options& options) {
 // What zr90 says of a link that does not come up, so that both speak alike.
 std::string open_message(const core::Failure& failure, const config::LinkSettings& settings) {
   std::string text = failure.detail.empty() ? failure.text : failure.detail;
-  if (failure.kind == core::FailureKind::timeout) text = drivelink::endpoint_text(settings) + " does not answer: " + text;
+  if (failure.kind == core::FailureKind::timeout)
+    text = drivelink::endpoint_text(settings) + " does not answer: " + text;
   if (text.find("Permission denied") != std::string::npos) text += "; is your user in the dialout group?";
   return text;
 }
@@ -72,25 +75,6 @@ int open_link(const zr90_options& options, zr90_link* handle, zr90_error* error)
   return ZR90_OK;
 }
 
-// Every call that reaches the drives starts here: a link given, not cancelled.
-int ready(const zr90_link* link, zr90_error* error) {
-  if (link == nullptr || !link->link) return failed(error, ZR90_ARGUMENT, "no open link");
-  if (link->cancel.cancelled()) return failed(error, ZR90_CANCELLED, "cancelled");
-  return ZR90_OK;
-}
-
-// Exceptions end at the interface: a C caller cannot catch them.
-template <class Body>
-int guarded(zr90_error* error, Body body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return failed(error, ZR90_NO_MEMORY, "out of memory");
-  } catch (const std::exception& e) {
-    return failed(error, ZR90_ARGUMENT, e.what());
-  }
-}
-
 int failed_read(zr90_link& link, zr90_error* error, const drive::AxisValue& value, std::string_view name) {
   const Where where{value.axis, name};
   if (!link.started(value.axis)) {
@@ -114,8 +98,8 @@ zr90_write write_one(zr90_link& link, uint8_t axis, const drive::Parameter& para
     return note(failed(first_failure == ZR90_OK ? error : nullptr, ZR90_NOT_STARTED,
                        "the channel did not start; is a drive connected?", where));
   }
-  const drive::WriteOutcome outcome =
-      drive::write_verified(*link.link, axis, parameter, bits, {.read_before = false, .write = true, .read_back = verify});
+  const drive::WriteOutcome outcome = drive::write_verified(*link.link, axis, parameter, bits,
+                                                            {.read_before = false, .write = true, .read_back = verify});
   result.written = outcome.written ? 1 : 0;
   if (outcome.read_back) result.read_back = capi::number_of(parameter, *outcome.read_back);
   zr90_error* first = first_failure == ZR90_OK ? error : nullptr;
@@ -131,9 +115,31 @@ zr90_write write_one(zr90_link& link, uint8_t axis, const drive::Parameter& para
   return result;
 }
 
+struct PlannedWrite {
+  drive::Parameter parameter;
+  uint64_t bits = 0;
+};
+
+// Every name and value checked before the first write, so that a refused one leaves the drives as they were.
+int checked_writes(const zr90_assignment* assignments, std::size_t count, std::vector<PlannedWrite>& writes,
+                   zr90_error* error) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const char* name = assignments[i].name;
+    std::vector<drive::Parameter> found;
+    if (int code = capi::parameters_named({&name, 1}, found, error); code != ZR90_OK) return code;
+    const drive::Parameter& p = found[0];
+    if (assignments[i].value == nullptr) return failed(error, ZR90_ARGUMENT, "no value for " + p.name, {-1, p.name});
+    core::Result<uint64_t> bits = drive::parse_value(p, assignments[i].value);
+    if (!bits) return failed(error, ZR90_BAD_VALUE, bits.error().text, {-1, p.name});
+    writes.push_back({p, *bits});
+  }
+  return ZR90_OK;
+}
+
 std::string bit_names(const drive::FaultWord& word, uint16_t value) {
-  const std::vector<std::string> names = word.role == drive::WordRole::mask ? drive::left_out_bit_names(value, word.bits)
-                                                                            : drive::set_bit_names(value, word.bits);
+  const std::vector<std::string> names = word.role == drive::WordRole::mask
+                                             ? drive::left_out_bit_names(value, word.bits)
+                                             : drive::set_bit_names(value, word.bits);
   std::string text;
   for (const std::string& name : names) text += (text.empty() ? "" : " ") + name;
   return text;
@@ -206,12 +212,11 @@ ZR90_API int zr90_get_many(zr90_link* link, const char* const* names, size_t nam
   return guarded(error, [&]() -> int {
     const std::span<const uint8_t> axis_span(axes, axis_count);
     if (int code = link->check_axes(axis_span, error); code != ZR90_OK) return code;
-    const std::optional<std::vector<drive::Parameter>> parameters =
-        capi::parameters_named(std::span<const char* const>(names, name_count), error);
-    if (!parameters) return error ? error->code : ZR90_UNKNOWN_NAME;
+    std::vector<drive::Parameter> parameters;
+    if (int code = capi::parameters_named({names, name_count}, parameters, error); code != ZR90_OK) return code;
     int first_failure = ZR90_OK;
-    for (std::size_t n = 0; n < parameters->size(); ++n) {
-      const drive::Parameter& parameter = (*parameters)[n];
+    for (std::size_t n = 0; n < parameters.size(); ++n) {
+      const drive::Parameter& parameter = parameters[n];
       const std::vector<drive::AxisValue> values =
           drive::read_on_axes(*link->link, axis_span, link->link->not_started(), parameter);
       for (std::size_t a = 0; a < values.size(); ++a) {
@@ -246,17 +251,8 @@ ZR90_API int zr90_set_many(zr90_link* link, const zr90_assignment* assignments, 
   return guarded(error, [&]() -> int {
     const std::span<const uint8_t> axis_span(axes, axis_count);
     if (int code = link->check_axes(axis_span, error); code != ZR90_OK) return code;
-    // Every name and value checked before the first write.
-    std::vector<std::pair<drive::Parameter, uint64_t>> writes;
-    for (std::size_t i = 0; i < count; ++i) {
-      const char* name = assignments[i].name;
-      const std::optional<std::vector<drive::Parameter>> parameter = capi::parameters_named({&name, 1}, error);
-      if (!parameter) return error ? error->code : ZR90_UNKNOWN_NAME;
-      if (assignments[i].value == nullptr) return failed(error, ZR90_ARGUMENT, "no value for " + (*parameter)[0].name);
-      core::Result<uint64_t> bits = drive::parse_value((*parameter)[0], assignments[i].value);
-      if (!bits) return failed(error, ZR90_BAD_VALUE, bits.error().text, capi::Where{-1, (*parameter)[0].name});
-      writes.emplace_back((*parameter)[0], *bits);
-    }
+    std::vector<PlannedWrite> writes;
+    if (int code = checked_writes(assignments, count, writes, error); code != ZR90_OK) return code;
     int first_failure = ZR90_OK;
     bool stopped = false;
     for (std::size_t n = 0; n < writes.size(); ++n) {
@@ -265,12 +261,12 @@ ZR90_API int zr90_set_many(zr90_link* link, const zr90_assignment* assignments, 
         stopped = stopped || link->cancel.cancelled();
         if (!stopped) {
           bool ends_link = false;
-          result = write_one(*link, axes[a], writes[n].first, writes[n].second, verify != 0, error, first_failure,
+          result = write_one(*link, axes[a], writes[n].parameter, writes[n].bits, verify != 0, error, first_failure,
                              ends_link);
           // Nothing is sent after a failure that ends the link; a cancel ends the call.
           stopped = ends_link || result.code == ZR90_CANCELLED;
         } else if (first_failure == ZR90_OK) {
-          first_failure = failed(error, ZR90_CANCELLED, "cancelled", {axes[a], writes[n].first.name});
+          first_failure = failed(error, ZR90_CANCELLED, "cancelled", {axes[a], writes[n].parameter.name});
         }
         if (results != nullptr) results[n * axis_count + a] = result;
       }

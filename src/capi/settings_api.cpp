@@ -13,25 +13,10 @@
 #include "zr90/version.h"
 
 using capi::failed;
+using capi::guarded;
+using capi::ready;
 
 namespace {
-
-template <class Body>
-int guarded(zr90_error* error, Body body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return failed(error, ZR90_NO_MEMORY, "out of memory");
-  } catch (const std::exception& e) {
-    return failed(error, ZR90_ARGUMENT, e.what());
-  }
-}
-
-int ready(const zr90_link* link, zr90_error* error) {
-  if (link == nullptr || !link->link) return failed(error, ZR90_ARGUMENT, "no open link");
-  if (link->cancel.cancelled()) return failed(error, ZR90_CANCELLED, "cancelled");
-  return ZR90_OK;
-}
 
 drive::SettingsFile file_of(const zr90_link& link) {
   drive::SettingsFile file;
@@ -42,15 +27,16 @@ drive::SettingsFile file_of(const zr90_link& link) {
 }
 
 // The settings of each axis, or the first axis's failure.
-int read_drives(zr90_link& link, std::span<const uint8_t> axes, bool with_ram, std::vector<drive::DriveSettings>& drives,
-                zr90_error* error) {
+int read_drives(zr90_link& link, std::span<const uint8_t> axes, bool with_ram,
+                std::vector<drive::DriveSettings>& drives, zr90_error* error) {
   for (drive::Snapshot& snapshot : drive::read_snapshots(*link.link, axes, link.link->not_started(), with_ram)) {
     if (snapshot.settings) {
       drives.push_back(std::move(*snapshot.settings));
       continue;
     }
     if (!link.started(snapshot.axis)) {
-      return failed(error, ZR90_NOT_STARTED, "the channel did not start; is a drive connected?", capi::Where{snapshot.axis});
+      return failed(error, ZR90_NOT_STARTED, "the channel did not start; is a drive connected?",
+                    capi::Where{snapshot.axis});
     }
     const core::Failure& failure = snapshot.settings.error();
     if (link.cancel.cancelled()) return failed(error, ZR90_CANCELLED, "cancelled", capi::Where{snapshot.axis});
@@ -95,10 +81,11 @@ struct Target {
 
 int targets_of(const zr90_link& link, const drive::SettingsFile& file, const zr90_restore_options& options,
                std::vector<Target>& targets, zr90_error* error) {
-  std::vector<uint8_t> axes = options.axes != nullptr ? std::vector<uint8_t>(options.axes, options.axes + options.axis_count)
-                                                      : axes_of(file);
+  std::vector<uint8_t> axes =
+      options.axes != nullptr ? std::vector<uint8_t>(options.axes, options.axes + options.axis_count) : axes_of(file);
   if (options.from_axis >= 0 && (options.from_axis > 7 || !file.drive(static_cast<uint8_t>(options.from_axis)))) {
-    return failed(error, ZR90_ARGUMENT, "the settings hold no axis " + std::to_string(options.from_axis) + " to copy from");
+    return failed(error, ZR90_ARGUMENT,
+                  "the settings hold no axis " + std::to_string(options.from_axis) + " to copy from");
   }
   if (int code = link.check_axes(axes, error); code != ZR90_OK) return code;
   for (uint8_t axis : axes) {
@@ -138,7 +125,8 @@ int restore_result(const std::vector<drive::AxisPlan>& plans, const std::optiona
         return failed(error, ZR90_MISMATCH, "written and verified, then changed by a later write", where);
       }
       if (change.outcome != drive::Outcome::verified) {
-        return failed(error, cancelled ? ZR90_CANCELLED : ZR90_MISMATCH, cancelled ? "cancelled" : "not written", where);
+        return failed(error, cancelled ? ZR90_CANCELLED : ZR90_MISMATCH, cancelled ? "cancelled" : "not written",
+                      where);
       }
     }
   }
@@ -163,7 +151,8 @@ int restore(zr90_link& link, const zr90_settings& settings, const zr90_restore_o
   bool cancelled = false;
   if (!options.dry_run && planned > 0) {
     if (options.backup_dir != nullptr) {
-      if (int code = write_backup(link, settings, options.backup_dir, before, backup, error); code != ZR90_OK) return code;
+      if (int code = write_backup(link, settings, options.backup_dir, before, backup, error); code != ZR90_OK)
+        return code;
     }
     drive::RestoreCallbacks callbacks;
     callbacks.cancelled = [&link] { return link.cancel.cancelled(); };
@@ -175,8 +164,10 @@ int restore(zr90_link& link, const zr90_settings& settings, const zr90_restore_o
         failed(&e, *write.failure, link.cancel, where);
       } else {
         const drive::Parameter& p = change.wanted.parameter;
-        failed(&e, ZR90_MISMATCH, "wrote " + drive::format_value(p.type, change.wanted.bits, false) + ", read back " +
-                                      drive::format_value(p.type, *write.read_back, false), where);
+        failed(&e, ZR90_MISMATCH,
+               "wrote " + drive::format_value(p.type, change.wanted.bits, false) + ", read back " +
+                   drive::format_value(p.type, *write.read_back, false),
+               where);
       }
       first_failure = e;
     };
@@ -197,13 +188,15 @@ int restore(zr90_link& link, const zr90_settings& settings, const zr90_restore_o
 
 extern "C" {
 
-ZR90_API int zr90_save(zr90_link* link, const uint8_t* axes, size_t axis_count, int with_ram,
-                       zr90_settings** settings, zr90_error* error) {
+ZR90_API int zr90_save(zr90_link* link, const uint8_t* axes, size_t axis_count, int with_ram, zr90_settings** settings,
+                       zr90_error* error) {
   if (int code = ready(link, error); code != ZR90_OK) return code;
-  if (settings == nullptr || (axes == nullptr && axis_count > 0)) return failed(error, ZR90_ARGUMENT, "NULL settings or axes");
+  if (settings == nullptr || (axes == nullptr && axis_count > 0))
+    return failed(error, ZR90_ARGUMENT, "NULL settings or axes");
   *settings = nullptr;
   return guarded(error, [&]() -> int {
-    const std::vector<uint8_t> chosen = axes != nullptr ? std::vector<uint8_t>(axes, axes + axis_count) : started_axes(*link);
+    const std::vector<uint8_t> chosen =
+        axes != nullptr ? std::vector<uint8_t>(axes, axes + axis_count) : started_axes(*link);
     if (int code = link->check_axes(chosen, error); code != ZR90_OK) return code;
     auto saved = std::make_unique<zr90_settings>();
     saved->file = file_of(*link);
@@ -226,7 +219,8 @@ ZR90_API int zr90_save_like(zr90_link* link, const zr90_settings* like, zr90_set
     if (int code = read_drives(*link, axes, with_ram, live, error); code != ZR90_OK) return code;
     auto saved = std::make_unique<zr90_settings>();
     saved->file = file_of(*link);
-    for (const drive::DriveSettings& d : live) saved->file.drives.push_back(drive::only_as_in(d, *like->file.drive(d.axis)));
+    for (const drive::DriveSettings& d : live)
+      saved->file.drives.push_back(drive::only_as_in(d, *like->file.drive(d.axis)));
     *settings = saved.release();
     return ZR90_OK;
   });
@@ -320,7 +314,8 @@ ZR90_API int zr90_restore(zr90_link* link, const zr90_settings* settings, const 
       backup[n] = '\0';
     }
     zr90_error ignored{};
-    if (int handed = handed_out(rows, changes, count, &ignored); handed != ZR90_OK) return failed(error, handed, ignored.message);
+    if (int handed = handed_out(rows, changes, count, &ignored); handed != ZR90_OK)
+      return failed(error, handed, ignored.message);
     return code;
   });
 }
