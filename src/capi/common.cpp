@@ -15,7 +15,8 @@ namespace {
 
 void copy_text(char* target, std::size_t size, std::string_view text) {
   const std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
-  std::memcpy(target, text.data(), n);
+  // An empty view may have no data at all, which memcpy must not be given.
+  if (n > 0) std::memcpy(target, text.data(), n);
   target[n] = '\0';
 }
 
