@@ -95,6 +95,17 @@ def test_an_access_that_fails_raises_access_error_naming_axis_and_parameter(star
             link.set({"kqp": 1}, axes=axis)
 
 
+def test_a_restore_onto_an_axis_without_a_drive_writes_nothing_and_says_which(start_card, tmp_path):
+    card = start_card("nodrive=5")
+    with link_to(card) as link:
+        settings = link.save(axes=4)
+        with pytest.raises(zr90.AccessError, match="did not start") as caught:
+            link.restore(settings, axes=[4, 5], from_axis=4)
+        assert (caught.value.axis, caught.value.changes) == (5, [])
+        with pytest.raises(zr90.ValueRefused, match="no axis 6"):
+            link.restore(settings, axes=6)
+
+
 def test_faults_and_watch(card):
     with link_to(card) as link:
         faults = link.faults()
@@ -216,9 +227,11 @@ def test_cancel_from_another_thread_raises_cancelled(start_card):
 
     card = start_card("busy-after=10", "busy-slow=300")
     with link_to(card, channels=1) as link:
+        started = time.monotonic()
         threading.Timer(0.2, link.cancel).start()
         with pytest.raises(zr90.Cancelled):
-            link.get("kqp")
+            link.get("kqp")  # stuck for hours unless cancelled
+        assert time.monotonic() - started < 2
 
 
 def run_program(path, card, *arguments):
