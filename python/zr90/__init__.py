@@ -137,6 +137,8 @@ class _Interrupts:
         self._writer.setblocking(False)
         self._waiting: Optional[int] = None  # the handle of the call in progress
         self._forward = -1
+        self._to_clear: set = set()
+        self._main = threading.main_thread().ident
         threading.Thread(target=self._watch, name="zr90-interrupts", daemon=True).start()
 
     def _watch(self) -> None:
@@ -151,11 +153,19 @@ class _Interrupts:
                     pass
             handle = self._waiting
             if handle is not None and signal.SIGINT in data:
-                lib.zr90_cancel(handle)
+                self.cancelled(handle)
+
+    def cancelled(self, handle: int) -> None:
+        """Cancels the link's wait; its next call starts afresh."""
+        self._to_clear.add(handle)
+        lib.zr90_cancel(handle)
 
     def call(self, handle: int, function, *arguments) -> int:
-        lib.zr90_clear_cancel(handle)
-        if threading.current_thread() is not threading.main_thread():
+        # Only a link that was cancelled needs clearing: a call less on every read.
+        if handle in self._to_clear:
+            self._to_clear.discard(handle)
+            lib.zr90_clear_cancel(handle)
+        if threading.get_ident() != self._main:
             return function(*arguments)
         previous = signal.set_wakeup_fd(self._writer.fileno(), warn_on_full_buffer=False)
         # A call made from within another one (a signal handler's) must not forward to itself.
@@ -452,7 +462,7 @@ class Link:
 
     def cancel(self) -> None:
         """Ends the wait of the call in progress (from another thread); it raises Cancelled."""
-        lib.zr90_cancel(self._open_handle())
+        self._interrupts.cancelled(self._open_handle())
 
     def _call(self, function, *arguments) -> None:
         handle = self._open_handle()
