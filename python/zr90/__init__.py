@@ -393,7 +393,8 @@ class Link:
     What is not given is taken as zr90 takes it: from the environment (INTERFACE,
     PROTOCOL, COMPORT, BAUDRATE, BAUDRATEMUL, IPADDR), else the default; on a card
     the card's protocol. Link(interface="EZAL16", ip="10.0.0.2") reaches a card.
-    channels (card links) is a bit per axis to start; all eight by default."""
+    channels (card links) is a bit per axis to start; all eight by default.
+    Threads may share a link: their calls take turns."""
 
     def __init__(self, interface: Optional[str] = None, protocol: Optional[str] = None, port: Optional[str] = None,
                  baud: Optional[int] = None, baud_mul: Optional[float] = None, ip: Optional[str] = None,
@@ -402,6 +403,7 @@ class Link:
             return None if value is None else str(value).encode()
 
         self._handle: Optional[int] = None
+        self._turns = threading.RLock()
         #: Where the last restore kept the drives' own settings, if it made a backup.
         self.backup: Optional[str] = None
         options = native.Options(text(interface), text(protocol), text(port), text(baud), text(baud_mul), text(ip),
@@ -432,10 +434,13 @@ class Link:
         self.close()
 
     def close(self) -> None:
-        """Closes the link; later calls raise LinkError."""
-        if self._handle is not None:
-            lib.zr90_close(self._handle)
-            self._handle = None
+        """Closes the link once its call in progress has ended; later calls raise LinkError."""
+        if self._handle is None:
+            return
+        with self._turns:
+            if self._handle is not None:
+                lib.zr90_close(self._handle)
+                self._handle = None
 
     def __del__(self) -> None:
         self.close()
@@ -465,9 +470,12 @@ class Link:
         self._interrupts.cancelled(self._open_handle())
 
     def _call(self, function, *arguments) -> None:
-        handle = self._open_handle()
         error = native.Error()
-        if self._interrupts.call(handle, function, handle, *arguments, ctypes.byref(error)) != native.OK:
+        # libzr90 takes one call on a link at a time: threads that share it take turns.
+        with self._turns:
+            handle = self._open_handle()
+            code = self._interrupts.call(handle, function, handle, *arguments, ctypes.byref(error))
+        if code != native.OK:
             _raise(error)
 
     def _axes(self, axes: Axes) -> List[int]:
@@ -563,11 +571,12 @@ class Link:
         found = ctypes.POINTER(native.Change)()
         count = ctypes.c_size_t()
         backup = ctypes.create_string_buffer(4096)
-        handle = self._open_handle()
         error = native.Error()
-        code = self._interrupts.call(handle, lib.zr90_restore, handle, settings._handle, ctypes.byref(options),
-                                     ctypes.byref(found), ctypes.byref(count), backup, len(backup),
-                                     ctypes.byref(error))
+        with self._turns:
+            handle = self._open_handle()
+            code = self._interrupts.call(handle, lib.zr90_restore, handle, settings._handle, ctypes.byref(options),
+                                         ctypes.byref(found), ctypes.byref(count), backup, len(backup),
+                                         ctypes.byref(error))
         try:
             changes = [Change(c.axis, c.name.decode(), c.old_value, c.new_value, _OUTCOMES[c.outcome])
                        for c in found[: count.value]]

@@ -106,6 +106,24 @@ def test_a_restore_onto_an_axis_without_a_drive_writes_nothing_and_says_which(st
             link.restore(settings, axes=6)
 
 
+def test_links_in_threads_work_side_by_side_and_a_shared_one_takes_turns(start_card):
+    from concurrent.futures import ThreadPoolExecutor
+
+    cards = [start_card(), start_card()]
+    links = [link_to(card) for card in cards]
+
+    def read_many(link: zr90.Link, axes: list) -> set:
+        return {link.get("unitnumber", axes=axis) for _ in range(100) for axis in axes}
+
+    # The two links' calls overlap; the two threads on the first one take turns.
+    with ThreadPoolExecutor(3) as pool:
+        jobs = [pool.submit(read_many, links[0], [0, 1]), pool.submit(read_many, links[1], [2, 3]),
+                pool.submit(read_many, links[0], [4])]
+        assert [job.result() for job in jobs] == [{UNIT[0], UNIT[1]}, {UNIT[2], UNIT[3]}, {UNIT[4]}]
+    for link in links:
+        link.close()
+
+
 def test_faults_and_watch(card):
     with link_to(card) as link:
         faults = link.faults()
