@@ -28,7 +28,7 @@ echo "-- cross build into $win_build"
 cmake --preset windows -B "$win_build" -DCMAKE_CXX_FLAGS=-Werror
 cmake --build "$win_build" -j2
 win_bin=$(cd "$win_build" && pwd)
-for exe in parmpeek.exe parmpoke.exe; do
+for exe in parmpeek.exe parmpoke.exe zr90.dll zr90-capi-check.exe; do
   test -f "$win_bin/$exe" || { echo "windows.sh: $exe was not built" >&2; exit 1; }
 done
 
@@ -64,6 +64,24 @@ setarch "$(uname -m)" -R "$wine_loader" wineboot -i >/dev/null 2>&1 </dev/null |
 # A new prefix maps COM1 and up to the host's serial devices; the tests want a
 # machine whose only ports are the ones they link in themselves.
 rm -f "$WINEPREFIX"/dosdevices/com*
+
+echo "-- the C interface of zr90.dll under Wine, against a simulated card"
+sim_out=$(mktemp "${TMPDIR:-/tmp}/zr90-capi-sim.XXXXXX")
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/zr90-capi.XXXXXX")
+for _ in 1 2 3 4 5; do
+  address=127.0.$((RANDOM % 200 + 20)).$((RANDOM % 200 + 20))
+  "$linux_build/zr90sim" card --udp "$address" >"$sim_out" 2>/dev/null &
+  sim_pid=$!
+  for _ in $(seq 100); do grep -q '^ready ' "$sim_out" && break; kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.05; done
+  grep -q '^ready ' "$sim_out" && break
+  kill "$sim_pid" 2>/dev/null || true
+done
+capi_status=0
+INTERFACE=EZAL16 PROTOCOL=SSZAL IPADDR=$address BAUDRATE=2500000 \
+  setarch "$(uname -m)" -R "$wine_loader" "$win_bin/zr90-capi-check.exe" "Z:${scratch//\//\\}" || capi_status=$?
+kill "$sim_pid" 2>/dev/null || true
+rm -rf "$scratch" "$sim_out"
+[ "$capi_status" = 0 ] || { echo "windows.sh: zr90-capi-check.exe failed under Wine" >&2; exit 1; }
 
 echo "-- end-to-end tests of the Windows programs under Wine"
 # One at a time: the COM port links live in the one prefix that all tests share.

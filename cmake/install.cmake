@@ -44,6 +44,20 @@ else()
 endif()
 
 install(TARGETS ${ZR90_PROGRAMS} RUNTIME DESTINATION ${ZR90_INSTALL_BINDIR})
+
+# libzr90, its header and the Python package over it. On Windows the DLL lies beside
+# the programs and the package finds it two folders up; elsewhere the library goes
+# into the system's library folder, the package where Debian's python3 looks.
+if(WIN32)
+  install(FILES $<TARGET_FILE:libzr90> DESTINATION .)
+  install(FILES src/capi/zr90.h DESTINATION include)
+  set(ZR90_PYTHON_DIR python)
+else()
+  install(TARGETS libzr90 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES src/capi/zr90.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  set(ZR90_PYTHON_DIR lib/python3/dist-packages CACHE STRING "Where the zr90 Python package is installed, under the prefix")
+endif()
+install(DIRECTORY python/zr90 DESTINATION ${ZR90_PYTHON_DIR} FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
 install(FILES ${ZR90_DOCS} DESTINATION ${ZR90_INSTALL_DOCDIR})
 
 # Packages.
@@ -61,7 +75,8 @@ card reached over UDP or a serial port. zr90, the workbench, reads, writes and
 watches many parameters on up to eight drives in one run, decodes faults, speaks
 JSON and CSV, and saves, compares and restores a drive's settings. zr90sim
 simulates a drive and a card, so that the tools and scripts built on them can be
-tried without hardware.")
+tried without hardware. libzr90 and the zr90 Python package give programs and
+scripts the same access.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "drive/settings_diff.h"
 #include "drive/settings_file.h"
 #include "zr90/axes.h"
 #include "zr90/commands.h"
@@ -13,56 +14,11 @@
 
 namespace zr90 {
 
+using drive::Difference;
 using drive::DriveSettings;
-using drive::SavedValue;
 using drive::SettingsFile;
 
 namespace {
-
-struct Difference {
-  uint8_t axis = 0;
-  drive::Parameter parameter;
-  std::optional<uint64_t> a;
-  std::optional<uint64_t> b;
-};
-
-std::optional<uint64_t> value_in(const std::vector<SavedValue>& values, const drive::Parameter& parameter) {
-  for (const SavedValue& v : values) {
-    if (v.parameter.name == parameter.name) return v.bits;
-  }
-  return std::nullopt;
-}
-
-// Dictionary order over both sides; a setting one side lacks differs from any value.
-void compare_section(uint8_t axis, const std::vector<drive::Parameter>& order, const std::vector<SavedValue>& a,
-                     const std::vector<SavedValue>& b, std::vector<Difference>& differences) {
-  for (const drive::Parameter& parameter : order) {
-    const std::optional<uint64_t> left = value_in(a, parameter);
-    const std::optional<uint64_t> right = value_in(b, parameter);
-    if (left != right) differences.push_back({axis, parameter, left, right});
-  }
-}
-
-void compare_drive(uint8_t axis, const DriveSettings* a, const DriveSettings* b, std::vector<Difference>& differences) {
-  static const DriveSettings none;
-  const DriveSettings& left = a ? *a : none;
-  const DriveSettings& right = b ? *b : none;
-  compare_section(axis, drive::saved_eeprom_parameters(), left.eeprom, right.eeprom, differences);
-  compare_section(axis, drive::saved_ram_parameters(), left.ram, right.ram, differences);
-}
-
-// The live drive reduced to what the file holds: a file that keeps a few settings
-// is compared on those alone.
-DriveSettings only_as_in(const DriveSettings& live, const DriveSettings& file) {
-  DriveSettings kept{live.axis, {}, {}, file.has_ram};
-  for (const SavedValue& v : live.eeprom) {
-    if (value_in(file.eeprom, v.parameter)) kept.eeprom.push_back(v);
-  }
-  for (const SavedValue& v : live.ram) {
-    if (value_in(file.ram, v.parameter)) kept.ram.push_back(v);
-  }
-  return kept;
-}
 
 std::string value_text(const drive::Parameter& parameter, const std::optional<uint64_t>& bits, bool hex) {
   return bits ? drive::format_value(parameter.type, *bits, hex) : "-";
@@ -142,7 +98,7 @@ std::optional<SettingsFile> live_side(Session& session, const SettingsFile& a, c
       say(unreadable_message(snapshot.axis, snapshot.settings.error()));
       return std::nullopt;
     }
-    live.drives.push_back(only_as_in(*snapshot.settings, *a.drive(snapshot.axis)));
+    live.drives.push_back(drive::only_as_in(*snapshot.settings, *a.drive(snapshot.axis)));
   }
   return live;
 }
@@ -194,7 +150,7 @@ int run_diff(const Options& options, const SettingsRequest& request) {
       say("neither file holds axis " + std::to_string(axis));
       return EXIT_USAGE;
     }
-    compare_drive(axis, a->drive(axis), b->drive(axis), differences);
+    drive::compare_drive(axis, a->drive(axis), b->drive(axis), differences);
   }
   const Sides sides{request.file, request.other.empty() ? "drives" : request.other};
   if (!print(options, differences, sides, *a, *b)) {

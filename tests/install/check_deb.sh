@@ -41,7 +41,9 @@ expected=()
 for p in "${programs[@]}"; do
   expected+=("./usr/bin/$p" "./usr/share/man/man1/$p.1" "./usr/share/bash-completion/completions/$p")
 done
-expected+=(./usr/share/doc/zr90-tools/README.md)
+expected+=(./usr/share/doc/zr90-tools/README.md ./usr/lib/libzr90.so ./usr/lib/libzr90.so.${version%%.*}
+  ./usr/lib/libzr90.so.$version ./usr/include/zr90.h ./usr/lib/python3/dist-packages/zr90/__init__.py
+  ./usr/lib/python3/dist-packages/zr90/_native.py)
 for doc in "$docs_dir"/*.md; do expected+=("./usr/share/doc/zr90-tools/${doc##*/}"); done
 diff <(printf '%s\n' "${expected[@]}" | sort) \
      <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort) ||
@@ -59,15 +61,25 @@ fi
 root=$work/root
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/log"
 touch "$root/var/lib/dpkg/status"
-# The fresh root has no libc package: its dependencies are the host's.
-dpkg_in_root() { "${as_root[@]}" dpkg --root="$root" --log=/dev/null --force-depends --force-not-root "$@"; }
+# The library is made known to the loader when the package is configured.
+dpkg-deb -I "$deb" postinst 2>/dev/null | grep -qx $'\tldconfig' || fail "the package does not run ldconfig when installed"
+# The fresh root has no libc package: its dependencies are the host's. Nor has it a
+# shell: its scripts run outside it, with an ldconfig that leaves the host's cache alone.
+mkdir -p "$work/stub"
+printf '#!/bin/sh\nexit 0\n' >"$work/stub/ldconfig"
+chmod +x "$work/stub/ldconfig"
+dpkg_in_root() {
+  PATH="$work/stub:$PATH" "${as_root[@]}" dpkg --root="$root" --log=/dev/null --force-depends --force-not-root \
+    --force-script-chrootless "$@"
+}
 dpkg_in_root -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i"; }
 for p in "${programs[@]}"; do
   [ "$("$root/usr/bin/$p" --version)" = "$p $version (ZR90 service tools)" ] || fail "installed $p --version"
 done
-dpkg_in_root -r zr90-tools >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -r"; }
+# Purged: the ldconfig scripts keep a removed package known until then.
+dpkg_in_root -P zr90-tools >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -P"; }
 left=$(find "$root/usr" -type f 2>/dev/null || true)
-[ -z "$left" ] || fail "dpkg -r left: $left"
+[ -z "$left" ] || fail "dpkg -P left: $left"
 status=$(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Status}' zr90-tools 2>/dev/null || true)
 [[ -z $status || $status == *not-installed* ]] || fail "dpkg still has zr90-tools as: $status"
 echo "$(basename "$deb"): fields, files, install and removal ok"

@@ -19,7 +19,8 @@ expected=()
 for p in "${programs[@]}"; do
   expected+=("bin/$p" "share/man/man1/$p.1" "share/bash-completion/completions/$p")
 done
-expected+=(share/doc/zr90-tools/README.md)
+expected+=(share/doc/zr90-tools/README.md lib/libzr90.so.$version include/zr90.h
+  lib/python3/dist-packages/zr90/__init__.py lib/python3/dist-packages/zr90/_native.py)
 for doc in "$(dirname "$0")"/../../docs/*.md; do expected+=("share/doc/zr90-tools/${doc##*/}"); done
 diff <(printf '%s\n' "${expected[@]}" | sort) <(cd "$prefix" && find . -type f | sed 's|^\./||' | sort) ||
   fail "installed files differ from the expected list (< expected, > installed)"
@@ -38,6 +39,19 @@ for p in "${programs[@]}"; do
   [ "$found" = "$prefix/share/man/man1/$p.1" ] || fail "man -w $p finds '$found'"
 done
 [[ $("$prefix/bin/parmpeek" --help) == "Usage: parmpeek parm "* ]] || fail "parmpeek --help"
+
+# The library exports its C interface and nothing else, under its soname; the
+# package finds it from where it is installed, with no search path set.
+[ -L "$prefix/lib/libzr90.so.${version%%.*}" ] && [ -L "$prefix/lib/libzr90.so" ] || fail "libzr90's links are missing"
+if command -v nm >/dev/null; then
+  exported=$(nm -D --defined-only "$prefix/lib/libzr90.so" | awk '{print $3}' | grep -v '^zr90_' || true)
+  [ -z "$exported" ] || fail "libzr90 exports more than zr90_*: $exported"
+fi
+if command -v python3 >/dev/null; then
+  found=$(cd / && env -u LD_LIBRARY_PATH -u ZR90_LIBRARY PYTHONPATH="$prefix/lib/python3/dist-packages" \
+    python3 -c 'import zr90; print(zr90.version(), len(zr90.parameters()))')
+  [ "$found" = "$version 178" ] || fail "the installed zr90 package says '$found'"
+fi
 
 # DESTDIR stages the same tree under the prefix, as a packager builds.
 DESTDIR=$work/stage cmake --install "$build" --prefix /usr/local >/dev/null

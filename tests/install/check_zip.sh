@@ -12,7 +12,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 top=zr90-tools-$version-win64
 [ "$(basename "$zip")" = "$top.zip" ] || fail "the zip is named $(basename "$zip"), not $top.zip"
-expected=("$top/README.txt" "$top/completion/zr90.ps1")
+expected=("$top/README.txt" "$top/completion/zr90.ps1" "$top/zr90.dll" "$top/include/zr90.h"
+  "$top/python/zr90/__init__.py" "$top/python/zr90/_native.py")
 for p in "${programs[@]}"; do expected+=("$top/$p.exe"); done
 for doc in "$docs_dir"/*.md; do expected+=("$top/docs/${doc##*/}"); done
 diff <(printf '%s\n' "${expected[@]}" | sort) <(unzip -Z1 "$zip" | grep -v '/$' | sort) ||
@@ -28,4 +29,10 @@ readme=$work/$top/README.txt
 for exe in "${programs[@]}"; do
   [ "$(head -c 2 "$work/$top/$exe.exe")" = MZ ] || fail "$exe.exe is not a Windows program"
 done
+[ "$(head -c 2 "$work/$top/zr90.dll")" = MZ ] || fail "zr90.dll is not a Windows library"
+# The C++ run-time is inside: the DLL needs nothing a Windows machine lacks.
+if command -v x86_64-w64-mingw32-objdump >/dev/null; then
+  needed=$(x86_64-w64-mingw32-objdump -p "$work/$top/zr90.dll" | sed -n 's/^\tDLL Name: //p' | grep -iE 'libstdc|libgcc|winpthread' || true)
+  [ -z "$needed" ] || fail "zr90.dll needs $needed"
+fi
 echo "$(basename "$zip"): ok"
