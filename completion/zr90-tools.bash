@@ -115,7 +115,7 @@ _zr90_complete_axes() {
 # zr90 [options] command [arguments]
 _zr90() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} command="" word i
-  local commands="list get set watch faults save diff restore completion help"
+  local commands="list get set watch faults save diff restore scan info completion help"
   local options="-a --axis --interface --protocol --port --baud --baud-mul --ip --trace
     --json --csv --value --hex -q --quiet -h --help -V --version"
   COMPREPLY=()
@@ -129,7 +129,7 @@ _zr90() {
     -a | --axis) _zr90_complete_axes "$cur"; return ;;
     --from) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7" -- "$cur")); return ;;
     --trace) COMPREPLY=($(compgen -f -- "$cur")); return ;;
-    --port | --baud | --baud-mul | --ip | --interval | --count) return ;;
+    --port | --baud | --baud-mul | --ip | --interval | --count | --save) return ;;
   esac
   if [[ $cur == -* ]]; then
     case $command in
@@ -137,6 +137,7 @@ _zr90() {
       watch) options="$options --interval --count" ;;
       save) options="$options --ram" ;;
       restore) options="$options --from --dry-run --no-backup -y --yes" ;;
+      scan) options="$options --save" ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
     return

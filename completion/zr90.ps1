@@ -30,7 +30,8 @@ $script:Zr90ParameterNames = -split @'
 '@
 # END PARAMETER NAMES
 
-$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'faults', 'save', 'diff', 'restore', 'completion', 'help'
+$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'faults', 'save', 'diff', 'restore', 'scan', 'info',
+  'completion', 'help'
 $script:Zr90Options = '-a', '--axis', '--interface', '--protocol', '--port', '--baud', '--baud-mul', '--ip',
   '--trace', '--json', '--csv', '--value', '--hex', '-q', '--quiet', '-h', '--help', '-V', '--version'
 $script:Zr90CommandOptions = @{
@@ -38,9 +39,10 @@ $script:Zr90CommandOptions = @{
   'watch'   = '--interval', '--count'
   'save'    = @('--ram')
   'restore' = '--from', '--dry-run', '--no-backup', '-y', '--yes'
+  'scan'    = @('--save')
 }
 # Options whose value is typed freely: nothing to offer.
-$script:Zr90FreeValues = '--port', '--baud', '--baud-mul', '--ip', '--interval', '--count'
+$script:Zr90FreeValues = '--port', '--baud', '--baud-mul', '--ip', '--interval', '--count', '--save'
 
 function script:Zr90Offer([string[]] $Candidates, [string] $Word) {
   foreach ($candidate in $Candidates) {

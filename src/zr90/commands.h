@@ -15,6 +15,12 @@ int run_set(const Options& options, const std::vector<std::string>& assignments)
 int run_watch(const Options& options, const std::vector<std::string>& names);
 int run_faults(const Options& options);
 int run_completion(const std::string& shell);
+int run_info(const Options& options);
+
+struct ScanRequest {
+  std::string save_name;  // --save: keep the first find as this named link
+};
+int run_scan(const Options& options, const ScanRequest& request);
 
 // What save, diff and restore are asked for beyond the common options.
 struct SettingsRequest {
