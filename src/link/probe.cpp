@@ -46,8 +46,12 @@ bool mentions(const core::Failure& failure, const char* words) {
 std::string reason_of(const core::Failure& failure) { return failure.detail.empty() ? failure.text : failure.detail; }
 
 // A failure of the port itself (its open) ends the port's probe: no other rate or
-// protocol can do better. Only the open of the line carries the system's reason.
-bool port_failure(const core::Failure& failure) { return !failure.detail.empty() || mentions(failure, "is in use"); }
+// protocol can do better. Only the open of the line carries the system's reason; a
+// rate the port cannot run at is only that rate's end.
+bool port_failure(const core::Failure& failure) {
+  if (mentions(failure, "no line rate")) return false;
+  return !failure.detail.empty() || mentions(failure, "is in use");
+}
 
 // The link's own waits, shortened for probing.
 Context probe_context(core::Reporter& reporter, core::Waits waits, const ProbeWaits& limits, bool text) {

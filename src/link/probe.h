@@ -52,7 +52,7 @@ struct ProbeWaits {
   // outlast the time a drive takes to drop a partial frame: the probe without CRC
   // bytes is one to a drive that wants them.
   int zal_char_timeout_ms = 600;
-  int text_char_timeout_ms = 100;
+  int text_char_timeout_ms = 80;
   int card_reply_ms = 300;    // a card's reply datagram once it has answered
   int address_reply_ms = 600; // the first reply of any address
 };

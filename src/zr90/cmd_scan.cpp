@@ -175,6 +175,11 @@ NamedLink named_link(const Find& find) {
 }  // namespace
 
 int run_scan(const Options& options, const ScanRequest& request) {
+  // A scan opens many links at once; one trace of them all would read as nonsense.
+  if (!options.trace_path.empty()) {
+    say("--trace does not apply to scan; trace the link a scan found with another command");
+    return EXIT_USAGE;
+  }
   std::vector<int32_t> rates(std::begin(drivelink::DEFAULT_SCAN_RATES), std::end(drivelink::DEFAULT_SCAN_RATES));
   if (options.baud) {
     core::Result<std::vector<int32_t>> given = drivelink::scan_rates(*options.baud);

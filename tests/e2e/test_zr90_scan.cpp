@@ -188,6 +188,7 @@ TEST(Zr90Scan, RefusesWhatItCannotScan) {
       {{"--ip", "10.0.0.0/40"}, "\"10.0.0.0/40\": the prefix length after / must be 0 to 32"},
       {{"--baud", "115200,fast"}, "\"fast\" is not a bit rate (as 115200)"},
       {{"--csv"}, "--csv does not apply to scan; scan takes --json"},
+      {{"--trace", "wire.txt"}, "--trace does not apply to scan; trace the link a scan found with another command"},
   };
   for (const auto& row : rows) {
     std::vector<std::string> args{"scan"};
