@@ -10,6 +10,7 @@
 #include "card/idrom.h"
 #include "core/bytes.h"
 #include "core/numbers.h"
+#include "core/text.h"
 #include "link/link.h"
 #include "platform/udp_socket.h"
 
@@ -132,28 +133,9 @@ void run_parallel(std::size_t count, std::size_t max_threads, Work work) {
   }
 }
 
-std::vector<std::string> split_list(const std::string& text) {
-  std::vector<std::string> items;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = text.find(',', start);
-    items.push_back(text.substr(start, comma - start));
-    if (comma == std::string::npos) return items;
-    start = comma + 1;
-  }
-}
-
 // A dotted IPv4 address of four decimal numbers, each 0 to 255.
 std::optional<uint32_t> ipv4_value(const std::string& text) {
-  const std::vector<std::string> parts = [&] {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    for (std::size_t dot; (dot = text.find('.', start)) != std::string::npos; start = dot + 1) {
-      out.push_back(text.substr(start, dot - start));
-    }
-    out.push_back(text.substr(start));
-    return out;
-  }();
+  const std::vector<std::string> parts = core::split_at(text, '.');
   if (parts.size() != 4) return std::nullopt;
   uint32_t value = 0;
   for (const std::string& part : parts) {
@@ -207,7 +189,7 @@ core::Status add_block(const std::string& item, std::vector<std::string>& addres
 
 core::Result<std::vector<std::string>> scan_addresses(const std::string& text) {
   std::vector<std::string> addresses;
-  for (const std::string& item : split_list(text)) {
+  for (const std::string& item : core::split_at(text, ',')) {
     if (core::Status added = add_block(item, addresses); !added) return added.error();
   }
   if (addresses.size() > MAX_SCAN_ADDRESSES) {
@@ -219,7 +201,7 @@ core::Result<std::vector<std::string>> scan_addresses(const std::string& text) {
 
 core::Result<std::vector<int32_t>> scan_rates(const std::string& text) {
   std::vector<int32_t> rates;
-  for (const std::string& item : split_list(text)) {
+  for (const std::string& item : core::split_at(text, ',')) {
     uint32_t rate = 0;
     if (!core::parse_unsigned(item, rate) || rate == 0 || rate > 0x7FFFFFFF) {
       return bad_scan_option("\"" + item + "\" is not a bit rate (as 115200)");

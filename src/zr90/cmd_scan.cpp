@@ -3,11 +3,13 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "config/descriptors.h"
+#include "core/text.h"
 #include "link/link.h"
 #include "link/probe.h"
 #include "platform/clock.h"
@@ -29,24 +31,14 @@ using drivelink::PortState;
 constexpr std::size_t WHERE_COLUMN = 16;
 constexpr std::size_t WHAT_COLUMN = 40;
 
-std::vector<std::string> split_list(const std::string& text) {
-  std::vector<std::string> items;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = text.find(',', start);
-    const std::string item = text.substr(start, comma - start);
-    if (!item.empty()) items.push_back(item);
-    if (comma == std::string::npos) return items;
-    start = comma + 1;
-  }
-}
-
 // The ports given, or without --port and --ip every port of the machine and every
 // COMn that ZR90_COMn names; a device listed twice is probed once.
 std::vector<config::SerialPortName> ports_to_probe(const Options& options) {
   std::vector<config::SerialPortName> ports;
   if (options.port) {
-    for (const std::string& name : split_list(*options.port)) ports.push_back(config::serial_port_named(name));
+    for (const std::string& name : core::split_at(*options.port, ',')) {
+      if (!name.empty()) ports.push_back(config::serial_port_named(name));
+    }
     return ports;
   }
   if (options.ip) return ports;
@@ -159,8 +151,8 @@ std::string json_report(const std::vector<PortProbe>& probes, const std::vector<
 }
 
 // The settings a named link keeps for the find: what its options say.
-NamedLink named_link(const Find& find) {
-  NamedLink link;
+FoundLink found_link(const Find& find) {
+  FoundLink link;
   link.interface_kind = interface_name(find);
   link.protocol = protocol_name(find);
   if (over_udp(find)) {
@@ -172,69 +164,98 @@ NamedLink named_link(const Find& find) {
   return link;
 }
 
-}  // namespace
+// What a scan probes: the rates, the addresses and the ports.
+struct ScanPlan {
+  std::vector<int32_t> rates;
+  std::vector<std::string> addresses;
+  std::vector<config::SerialPortName> ports;
+};
 
-int run_scan(const Options& options, const ScanRequest& request) {
+// What the options ask for; nothing when they are refused (said).
+std::optional<ScanPlan> scan_plan(const Options& options) {
   // A scan opens many links at once; one trace of them all would read as nonsense.
   if (!options.trace_path.empty()) {
     say("--trace does not apply to scan; trace the link a scan found with another command");
-    return EXIT_USAGE;
+    return std::nullopt;
   }
-  std::vector<int32_t> rates(std::begin(drivelink::DEFAULT_SCAN_RATES), std::end(drivelink::DEFAULT_SCAN_RATES));
+  ScanPlan plan;
+  plan.rates.assign(std::begin(drivelink::DEFAULT_SCAN_RATES), std::end(drivelink::DEFAULT_SCAN_RATES));
   if (options.baud) {
     core::Result<std::vector<int32_t>> given = drivelink::scan_rates(*options.baud);
     if (!given) {
       say(given.error().text);
-      return EXIT_USAGE;
+      return std::nullopt;
     }
-    rates = *given;
+    plan.rates = std::move(*given);
   }
-  std::vector<std::string> addresses;
   if (options.ip) {
     core::Result<std::vector<std::string>> given = drivelink::scan_addresses(*options.ip);
     if (!given) {
       say(given.error().text);
-      return EXIT_USAGE;
+      return std::nullopt;
     }
-    addresses = *given;
+    plan.addresses = std::move(*given);
   }
-  const std::vector<config::SerialPortName> ports = ports_to_probe(options);
+  plan.ports = ports_to_probe(options);
+  return plan;
+}
 
-  platform::console::catch_interrupts();
-  const core::Waits waits{platform::system_clock(), platform::console::interrupt_token()};
+struct ScanResult {
+  std::vector<PortProbe> probes;
   std::vector<Find> cards;
+  std::vector<const Find*> finds() const {
+    std::vector<const Find*> all;
+    for (const PortProbe& probe : probes) {
+      if (probe.find) all.push_back(&*probe.find);
+    }
+    for (const Find& card : cards) all.push_back(&card);
+    return all;
+  }
+};
+
+ScanResult run_probes(const ScanPlan& plan, core::Waits waits) {
+  ScanResult result;
   // The addresses and the ports wait on different things: side by side, the scan
   // takes as long as the slower of them.
-  std::thread network([&] { cards = drivelink::find_cards(addresses, waits); });
-  const std::vector<PortProbe> probes = drivelink::probe_ports(ports, rates, waits);
+  std::thread network([&] { result.cards = drivelink::find_cards(plan.addresses, waits); });
+  result.probes = drivelink::probe_ports(plan.ports, plan.rates, waits);
   network.join();
+  return result;
+}
+
+int save_first(const Options& options, const std::string& name, const Find& find) {
+  if (core::Status saved = save_found_link(options, name, found_link(find)); !saved) {
+    say("cannot save the link " + name + ": " + describe(saved.error()));
+    return EXIT_FAILED;
+  }
+  if (!options.quiet) say("saved " + find.where + " as the link " + name);
+  return EXIT_DONE;
+}
+
+}  // namespace
+
+int run_scan(const Options& options, const ScanRequest& request) {
+  const std::optional<ScanPlan> plan = scan_plan(options);
+  if (!plan) return EXIT_USAGE;
+  platform::console::catch_interrupts();
+  const core::Waits waits{platform::system_clock(), platform::console::interrupt_token()};
+  const ScanResult result = run_probes(*plan, waits);
   if (waits.cancelled()) {
     say("scan interrupted");
     return EXIT_FAILED;
   }
-
-  const std::string report = options.json ? json_report(probes, cards, addresses.size()) : table(probes, cards);
+  const std::string report = options.json ? json_report(result.probes, result.cards, plan->addresses.size())
+                                          : table(result.probes, result.cards);
   if (!emit(report)) {
     say("cannot write to standard output");
     return EXIT_USAGE;
   }
-  std::vector<const Find*> finds;
-  for (const PortProbe& probe : probes) {
-    if (probe.find) finds.push_back(&*probe.find);
-  }
-  for (const Find& card : cards) finds.push_back(&card);
+  const std::vector<const Find*> finds = result.finds();
   if (finds.empty()) {
     if (!options.json) say("nothing found");
     return EXIT_FAILED;
   }
-  if (!request.save_name.empty()) {
-    if (core::Status saved = store_named_link(request.save_name, named_link(*finds.front())); !saved) {
-      say("cannot save the link " + request.save_name + ": " + describe(saved.error()));
-      return EXIT_FAILED;
-    }
-    if (!options.quiet) say("saved " + finds.front()->where + " as the link " + request.save_name);
-  }
-  return EXIT_DONE;
+  return request.save_name.empty() ? EXIT_DONE : save_first(options, request.save_name, *finds.front());
 }
 
 }  // namespace zr90
