@@ -76,13 +76,17 @@ Find found(config::LinkSettings settings, std::string where) {
   return find;
 }
 
-// Every channel started: the ones that did not start have no drive.
-core::Result<Find> open_card(const config::LinkSettings& settings, std::string where, core::Waits waits,
-                             const ProbeWaits& limits) {
+// Every channel started: the ones that did not start have no drive. A card that
+// answered its cookie is a find even when its link does not come up.
+Find open_card(const config::LinkSettings& settings, std::string where, core::Waits waits,
+               const ProbeWaits& limits) {
+  Find find = found(settings, std::move(where));
   core::Result<std::unique_ptr<Link>> link =
       open_link(settings, waits, limits, {card::StartMode::setup, EVERY_CHANNEL, true});
-  if (!link) return link.error();
-  Find find = found(settings, std::move(where));
+  if (!link) {
+    find.trouble = reason_of(link.error());
+    return find;
+  }
   find.card = (*link)->card_identity();
   find.drives = static_cast<core::ChannelMask>(EVERY_CHANNEL & ~(*link)->not_started());
   return find;
@@ -105,11 +109,10 @@ Attempt try_zal(const config::SerialPortName& port, int32_t rate, core::Waits wa
   core::Result<std::unique_ptr<Link>> link = open_link(settings, waits, limits);
   if (!link) return {std::nullopt, port_failure(link.error()) ? std::optional(link.error()) : std::nullopt};
   if (rate == CARD_HOST_PORT_RATE && answers_as_card(**link)) {
-    link->reset();
+    link->reset();  // the card's link opens the port afresh
     const config::LinkSettings card_settings =
         serial_settings(port, INTERFACETYPES::OSZAL, PROTOCOLTYPES::SSZAL, rate);
-    core::Result<Find> card = open_card(card_settings, port.name, waits, limits);
-    if (card) return {std::move(*card), std::nullopt};
+    return {open_card(card_settings, port.name, waits, limits), std::nullopt};
   }
   Find find = found(settings, port.name);
   find.crc = (*link)->status().find("CRC") != std::string::npos;
@@ -265,7 +268,7 @@ std::vector<Find> find_cards(std::span<const std::string> addresses, core::Waits
   }
   sockets.clear();
 
-  std::vector<std::optional<Find>> cards(answered.size());
+  std::vector<Find> cards(answered.size());
   run_parallel(answered.size(), MAX_CARD_THREADS, [&](std::size_t k) {
     config::LinkSettings settings;
     settings.interface_kind = INTERFACETYPES::EZAL16;
@@ -273,14 +276,9 @@ std::vector<Find> find_cards(std::span<const std::string> addresses, core::Waits
     settings.ip_address = addresses[answered[k]];
     settings.baudrate = config::describe(PROTOCOLTYPES::SSZAL).default_baudrate;
     settings.baudrate_mul = 1.0;
-    core::Result<Find> card = open_card(settings, settings.ip_address, waits, limits);
-    if (card) cards[k] = std::move(*card);
+    cards[k] = open_card(settings, settings.ip_address, waits, limits);
   });
-  std::vector<Find> finds;
-  for (std::optional<Find>& card : cards) {
-    if (card) finds.push_back(std::move(*card));
-  }
-  return finds;
+  return cards;
 }
 
 }  // namespace drivelink

@@ -27,9 +27,13 @@ struct Find {
   config::LinkSettings settings;
   std::string where;  // the port or the address, as a user gives it to the options
   bool crc = false;   // a drive speaking ZAL with CRC bytes
-  // A card: what it is and the channels of its serial-channel module with a drive.
+  // A card: what it is and the channels of its serial-channel module with a drive;
+  // or, when it answered with its cookie but its link did not come up, why.
   std::optional<card::CardIdentity> card;
   core::ChannelMask drives = 0;
+  std::string trouble;
+
+  bool is_card() const { return config::describe(settings.interface_kind).card; }
 };
 
 enum class PortState : uint8_t {
@@ -69,7 +73,7 @@ std::vector<PortProbe> probe_ports(std::span<const config::SerialPortName> ports
 
 // Asks every address for the card's identification cookie at once, then opens a link
 // to each that answered with it, starting every channel to see which have a drive.
-// Only the cards that opened are returned, in the order of addresses.
+// Every card that answered is returned, in the order of addresses.
 std::vector<Find> find_cards(std::span<const std::string> addresses, core::Waits waits,
                              const ProbeWaits& limits = {});
 

@@ -63,7 +63,7 @@ std::string reach_options(const Find& find) {
   std::string text = "--interface " + interface_name(find) + " --protocol " + protocol_name(find);
   if (over_udp(find)) return text + " --ip " + find.where;
   text += " --port " + find.where;
-  if (!find.card) text += " --baud " + std::to_string(find.settings.baudrate);
+  if (!find.is_card()) text += " --baud " + std::to_string(find.settings.baudrate);
   return text;
 }
 
@@ -77,6 +77,7 @@ std::vector<uint8_t> drive_channels(const Find& find) {
 
 // "drive, ZAL with CRC, 115200 bit/s" or "card ZR90CARD, drives on 0,2"
 std::string what_text(const Find& find) {
+  if (!find.trouble.empty()) return "card, its link does not come up: " + find.trouble;
   if (find.card) {
     const std::vector<uint8_t> channels = drive_channels(find);
     return "card " + find.card->board + (channels.empty() ? ", no drive" : ", drives on " + axes_text(channels));
@@ -121,13 +122,15 @@ std::string table(const std::vector<PortProbe>& probes, const std::vector<Find>&
 
 nlohmann::ordered_json find_json(const Find& find) {
   nlohmann::ordered_json row;
-  row["kind"] = find.card ? "card" : "drive";
+  row["kind"] = find.is_card() ? "card" : "drive";
   row[over_udp(find) ? "ip" : "port"] = find.where;
   row["interface"] = interface_name(find);
   row["protocol"] = protocol_name(find);
   if (find.card) {
     row["board"] = find.card->board;
     row["drives"] = drive_channels(find);
+  } else if (find.is_card()) {
+    row["trouble"] = find.trouble;
   } else {
     row["baud"] = find.settings.baudrate;
     row["crc"] = find.crc;
@@ -159,7 +162,7 @@ FoundLink found_link(const Find& find) {
     link.ip = find.where;
   } else {
     link.port = find.where;
-    if (!find.card) link.baud = std::to_string(find.settings.baudrate);
+    if (!find.is_card()) link.baud = std::to_string(find.settings.baudrate);
   }
   return link;
 }

@@ -178,6 +178,17 @@ TEST(Zr90Scan, FindsACardAtAnAddressAndInABlock) {
   EXPECT_EQ(scan_json({}, {"--ip", block}, 0)["addresses"], 254);
 }
 
+TEST(Zr90Scan, ACardWhoseLinkDoesNotComeUpIsFoundWithTheReason) {
+  auto card = cardtest::udp_card({"--fault", "nomodule"});
+  ASSERT_TRUE(card->sim && card->sim->started());
+  const std::string address = card->env.at("IPADDR");
+  const Json report = scan_json({}, {"--ip", address}, 0);
+  ASSERT_EQ(report["finds"].size(), 1u) << report.dump();
+  EXPECT_EQ(report["finds"][0]["kind"], "card");
+  EXPECT_EQ(report["finds"][0]["trouble"], "No SSZAL hardware");
+  EXPECT_FALSE(report["finds"][0].contains("drives"));
+}
+
 TEST(Zr90Scan, RefusesWhatItCannotScan) {
   const struct {
     std::vector<std::string> args;
