@@ -236,7 +236,7 @@ int main(int argc, char** argv) {
                "Probing sends bytes to whatever is attached to a port.\n"
                "Exit codes: 0 something was found, 1 nothing was found, 2 usage error.");
 
-  app.add_subcommand("info", "Show what is at the end of the link: the card, and each drive's identity and faults")
+  app.add_subcommand("info", "Show the card and the drives at the end of the link: what they are, faults")
       ->footer("On a card, every channel is started to learn which have a drive; without --axis the drives\n"
                "shown are those found.");
 
