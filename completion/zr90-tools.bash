@@ -124,7 +124,7 @@ _zr90_complete_links() {
 # zr90 [options] command [arguments]
 _zr90() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} command="" word i
-  local commands="list get set watch plot faults save diff restore links completion help"
+  local commands="list get set watch plot faults save diff restore links scan info completion help"
   local options="-a --axis --interface --protocol --port --baud --baud-mul --ip --trace --link --links-file
     --json --csv --value --hex -q --quiet -v --verbose -h --help -V --version"
   COMPREPLY=()
@@ -139,7 +139,7 @@ _zr90() {
     --from) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7" -- "$cur")); return ;;
     --trace | --links-file | --svg | -o | --output) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     --link) _zr90_complete_links "$cur"; return ;;
-    --port | --baud | --baud-mul | --ip | --interval | --count) return ;;
+    --port | --baud | --baud-mul | --ip | --interval | --count | --save) return ;;
   esac
   if [[ $cur == -* ]]; then
     case $command in
@@ -148,6 +148,7 @@ _zr90() {
       plot) options="$options -o --output" ;;
       save) options="$options --ram" ;;
       restore) options="$options --from --dry-run --no-backup -y --yes" ;;
+      scan) options="$options --save" ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
     return

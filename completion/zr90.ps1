@@ -30,7 +30,8 @@ $script:Zr90ParameterNames = -split @'
 '@
 # END PARAMETER NAMES
 
-$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'plot', 'faults', 'save', 'diff', 'restore', 'links', 'completion', 'help'
+$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'plot', 'faults', 'save', 'diff', 'restore', 'links',
+  'scan', 'info', 'completion', 'help'
 $script:Zr90Options = '-a', '--axis', '--interface', '--protocol', '--port', '--baud', '--baud-mul', '--ip',
   '--trace', '--link', '--links-file', '--json', '--csv', '--value', '--hex', '-q', '--quiet', '-v', '--verbose',
   '-h', '--help', '-V', '--version'
@@ -40,9 +41,10 @@ $script:Zr90CommandOptions = @{
   'plot'    = '-o', '--output'
   'save'    = @('--ram')
   'restore' = '--from', '--dry-run', '--no-backup', '-y', '--yes'
+  'scan'    = @('--save')
 }
 # Options whose value is typed freely: nothing to offer.
-$script:Zr90FreeValues = '--port', '--baud', '--baud-mul', '--ip', '--interval', '--count'
+$script:Zr90FreeValues = '--port', '--baud', '--baud-mul', '--ip', '--interval', '--count', '--save'
 
 function script:Zr90Offer([string[]] $Candidates, [string] $Word) {
   foreach ($candidate in $Candidates) {

@@ -1,6 +1,7 @@
 #include "card/card.h"
 
 #include "card/backend.h"
+#include "card/identity.h"
 #include "card/idrom.h"
 #include "card/sserial.h"
 
@@ -65,6 +66,9 @@ core::Result<OpenedCard> set_up(HostBus& bus, const CardStart& start, core::Wait
     opened.start_reply = *reply;
     opened.not_started = static_cast<core::ChannelMask>(*reply & start.channels);
   }
+  opened.identity = identify_card(*idrom);
+  opened.identity.serial_major = module.major_revision();
+  opened.identity.serial_minor = module.minor_revision();
   module.skip_needless_ready_checks(start.fewest_exchanges);
   const auto started = static_cast<core::ChannelMask>(start.channels & ~opened.not_started);
   opened.backend = make_card_backend(module, reporter, start, start.mode == StartMode::none ? 0 : started);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "card/identity.h"
 #include "core/access.h"
 #include "core/clock.h"
 #include "core/reporter.h"
@@ -95,6 +96,8 @@ struct OpenedCard {
   // The module's whole answer to the start command, every channel's bit (0xFF when
   // it never completed). The single-channel programs count any bit as a failed start.
   uint8_t start_reply = 0;
+  // What the card is; kept for whoever asks, it costs no access.
+  CardIdentity identity;
 };
 
 // Checks the card's identification, copies its IDROM, finds the serial-channel

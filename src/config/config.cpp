@@ -218,6 +218,22 @@ core::Result<LinkSettings> read_settings(const GivenSettings& given, core::Repor
   return settings;
 }
 
+SerialPortName serial_port_named(const std::string& name, const EnvLookup& lookup) {
+  if (is_device_path(name)) return {name, name, name};
+  return {name, name, device_for(name, lookup)};
+}
+
+std::vector<SerialPortName> mapped_serial_ports(const EnvLookup& lookup) {
+  std::vector<SerialPortName> ports;
+  if (!PORT_DEVICES_NAMED) return ports;
+  for (int n = 1; n <= MAX_MAPPED_PORT; ++n) {
+    const std::string name = "COM" + std::to_string(n);
+    const std::string device = device_for(name, lookup);
+    if (!device.empty()) ports.push_back({name, name, device});
+  }
+  return ports;
+}
+
 core::Result<LinkSettings> settings_from_environment(core::Reporter& reporter, const EnvLookup& lookup) {
   return read_settings({}, reporter, lookup);
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "config/descriptors.h"
 #include "core/reporter.h"
@@ -62,6 +63,23 @@ core::Result<LinkSettings> settings_from_environment(core::Reporter& reporter,
 
 // How many drives the link reaches: 1, or the card module's channels.
 unsigned reachable_axes(const LinkSettings& settings);
+
+// A serial port as a user names it ("COM3", "/dev/ttyUSB0") and what a link opens
+// for it: the COMn name and the device behind it (empty for the platform's own).
+struct SerialPortName {
+  std::string name;
+  std::string comport;
+  std::string device;
+};
+
+// The port a user names: "COMn" (the device ZR90_COMn names outside Windows) or a
+// device path, which stands for itself.
+SerialPortName serial_port_named(const std::string& name, const EnvLookup& lookup = process_environment);
+
+// The COMn ports (n from 1 to MAX_MAPPED_PORT) that ZR90_COMn maps to a device;
+// none on Windows, where a COM name is all a port takes.
+inline constexpr int MAX_MAPPED_PORT = 255;
+std::vector<SerialPortName> mapped_serial_ports(const EnvLookup& lookup = process_environment);
 
 // "COM" followed by a number in one of the accepted number forms (a sign allowed);
 // the number, or nothing. The one parser of port names.

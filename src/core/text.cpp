@@ -179,4 +179,15 @@ std::string quoted_choices(const std::vector<std::string>& words) {
   return text;
 }
 
+std::vector<std::string> split_at(std::string_view text, char delimiter) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = text.find(delimiter, start);
+    pieces.emplace_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    if (end == std::string_view::npos) return pieces;
+    start = end + 1;
+  }
+}
+
 }  // namespace core

@@ -45,4 +45,8 @@ std::string escaped_controls(std::string_view text);
 // "a", "b" or "c"
 std::string quoted_choices(const std::vector<std::string>& words);
 
+// The pieces of text between the delimiters, empty ones included: "a,,b" gives "a",
+// "", "b"; "" gives one empty piece.
+std::vector<std::string> split_at(std::string_view text, char delimiter);
+
 }  // namespace core

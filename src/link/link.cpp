@@ -194,6 +194,7 @@ class LinkBuilder {
     link_.status_ = "SSZAL hardware found";
     link_.not_started_ = opened->not_started;
     link_.start_reply_ = opened->start_reply;
+    link_.card_identity_ = std::move(opened->identity);
     parts_.backend = std::move(opened->backend);
     return {};
   }

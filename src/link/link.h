@@ -76,6 +76,8 @@ class Link final : public core::Backend {
   // The module's whole answer to the start command: a bit for each channel that
   // failed, requested or not, or 0xFF when the start never completed. 0 elsewhere.
   uint8_t start_reply() const { return start_reply_; }
+  // What the card at the far end is; nothing for links that reach a drive directly.
+  const std::optional<card::CardIdentity>& card_identity() const { return card_identity_; }
 
   core::Result<uint64_t> read(uint8_t channel, Location location) override;
   core::Status write(uint8_t channel, Location location, uint64_t value) override;
@@ -95,6 +97,7 @@ class Link final : public core::Backend {
   std::string status_;
   ChannelMask not_started_ = 0;
   uint8_t start_reply_ = 0;
+  std::optional<card::CardIdentity> card_identity_;
 };
 
 // Refuses, before anything is opened, an axis the link's protocol cannot reach.

@@ -25,6 +25,12 @@ int run_plot(const std::string& csv, const std::string& svg);
 int run_faults(const Options& options);
 int run_completion(const std::string& shell);
 int run_links(const Options& options);
+int run_info(const Options& options);
+
+struct ScanRequest {
+  std::string save_name;  // --save: keep the first find as this named link
+};
+int run_scan(const Options& options, const ScanRequest& request);
 
 // What save, diff and restore are asked for beyond the common options.
 struct SettingsRequest {

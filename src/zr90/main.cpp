@@ -38,7 +38,7 @@ constexpr std::string_view COMMANDS[] = {"list", "get", "set", "watch", "faults"
                                          "completion", "help"};
 // Known as well, but left out of the short reminder when no command is given (the
 // help lists them).
-constexpr std::string_view MORE_COMMANDS[] = {"links", "plot"};
+constexpr std::string_view MORE_COMMANDS[] = {"links", "plot", "scan", "info"};
 // The options before a command that take a value of their own (as "--ip X"; not "--ip=X").
 constexpr std::string_view VALUE_OPTIONS[] = {"-a", "--axis", "--interface", "--protocol", "--port",
                                               "--baud", "--baud-mul", "--ip", "--trace", "--link", "--links-file"};
@@ -73,7 +73,8 @@ std::optional<std::string> unknown_command(const std::string& word) {
 std::string command_list() {
   std::string text;
   for (std::string_view command : COMMANDS) text += (text.empty() ? "" : ", ") + std::string(command);
-  return text;
+  // Where a first run starts, on a line of its own.
+  return text + "\nzr90: to find what is attached: scan, then info";
 }
 
 // The output options each command takes; any other is a usage error, not ignored.
@@ -86,6 +87,7 @@ constexpr OutputOptions OUTPUT_OPTIONS[] = {
     {"set", true, false, false, true},      {"watch", true, true, false, true},
     {"faults", true, false, false, false},  {"save", false, false, false, false},
     {"diff", true, false, false, true},     {"restore", true, false, false, true},
+    {"scan", true, false, false, false},    {"info", true, false, false, false},
     {"completion", false, false, false, false}, {"help", false, false, false, false},
     {"links", true, false, false, false},   {"plot", false, false, false, false},
 };
@@ -245,6 +247,19 @@ int main(int argc, char** argv) {
                   "Exit codes: 0 every write verified, 1 a write failed or was interrupted,\n"
                   "2 a bad file, usage, no terminal to confirm (give -y) or a link error; nothing written.");
 
+  zr90::ScanRequest scan_request;
+  CLI::App* scan = app.add_subcommand("scan", "Find drives and cards on the serial ports and at addresses");
+  scan->add_option("--save", scan_request.save_name, "Keep the first find as the named link NAME")->type_name("NAME");
+  scan->footer("Probes the serial ports of this machine, or those of --port (COM1,/dev/ttyUSB0), at the rates of\n"
+               "--baud (115200,9600; eight usual rates by default), and the card addresses of --ip\n"
+               "(192.168.1.20,192.168.1.0/24; at most 256). With --ip alone, no serial port is probed.\n"
+               "Probing sends bytes to whatever is attached to a port.\n"
+               "Exit codes: 0 something was found, 1 nothing was found, 2 usage error.");
+
+  app.add_subcommand("info", "Show the card and the drives at the end of the link: what they are, faults")
+      ->footer("On a card, every channel is started to learn which have a drive; without --axis the drives\n"
+               "shown are those found.");
+
   CLI::App* completion = app.add_subcommand("completion", "Print a completion script");
   completion->add_option("SHELL", shell, "bash or powershell")->required()->check(CLI::IsMember({"bash", "powershell"}));
 
@@ -298,12 +313,14 @@ int main(int argc, char** argv) {
   if (completion->parsed()) return zr90::run_completion(shell);
   if (links->parsed()) return zr90::run_links(options);
   if (plot->parsed()) return zr90::run_plot(plot_csv, plot_svg);
+  if (scan->parsed()) return zr90::run_scan(options, scan_request);
   // Only the commands that open a link read the named one.
   settings.axes_given = app.get_option("--axis")->count() > 0;
   options.axes_given = settings.axes_given;
   if (!zr90::take_named_link(options)) return zr90::EXIT_USAGE;
   if (get->parsed()) return zr90::run_get(options, arguments);
   if (set->parsed()) return zr90::run_set(options, arguments);
+  if (typed_command == "info") return zr90::run_info(options);
   const std::string trace = !options.trace_path.empty() ? options.trace_path : config::process_environment("ZR90_TRACE");
   for (const std::string& file : {settings.file, settings.other}) {
     if (!(save->parsed() || diff->parsed() || restore->parsed()) || !same_file(trace, file)) continue;

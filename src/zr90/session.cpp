@@ -208,7 +208,9 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
     }
     devices.trace = session->trace_.get();
   }
-  const drivelink::StartRequest start{card::StartMode::setup, mask_of(session->axes_), true, true};
+  const bool every_channel = options.every_channel && config::reachable_axes(*settings) > 1;
+  const drivelink::StartRequest start{card::StartMode::setup,
+                                      every_channel ? core::ChannelMask{0xFF} : mask_of(session->axes_), true, true};
   if (!options.interrupt_ends_waits) session->start_write_grace();
   const drivelink::Context context(session->reporter_, platform::system_clock(),
                                    options.interrupt_ends_waits ? platform::console::interrupt_token()
@@ -225,6 +227,13 @@ std::optional<std::unique_ptr<Session>> Session::open(const Options& options, in
     return std::nullopt;
   }
   session->link_ = std::move(*link);
+  if (every_channel && !options.axes_given) {
+    // No channel was asked for: those without a drive are no failure.
+    session->axes_.clear();
+    for (uint8_t channel = 0; channel < core::CHANNEL_COUNT; ++channel) {
+      if (session->axis_started(channel)) session->axes_.push_back(channel);
+    }
+  }
   for (uint8_t axis : session->axes_) {
     if (session->axis_started(axis)) {
       session->live_axes_.push_back(axis);

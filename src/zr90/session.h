@@ -50,6 +50,9 @@ struct Options {
   // Ctrl-C and SIGTERM end the link's waits at once (commands that only read); the
   // others finish the access in progress, so that no write is cut in half.
   bool interrupt_ends_waits = false;
+  // Start every channel of a card, to learn which have a drive; without --axis the
+  // run's axes are then the channels that started.
+  bool every_channel = false;
 };
 
 // "zr90: text" on standard error.

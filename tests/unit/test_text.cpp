@@ -146,4 +146,11 @@ TEST(Failure, FaithfulLinesInEachForm) {
   EXPECT_EQ(faithful_lines(lost), (Lines{"Timeout waiting for done", "Command Port 1004", "", "Connection timed out"}));
 }
 
+TEST(Text, SplitAtKeepsEmptyPieces) {
+  EXPECT_EQ(core::split_at("a,,b", ','), (Lines{"a", "", "b"}));
+  EXPECT_EQ(core::split_at("", ','), (Lines{""}));
+  EXPECT_EQ(core::split_at("a,", ','), (Lines{"a", ""}));
+  EXPECT_EQ(core::split_at("10.0.0.1", '.'), (Lines{"10", "0", "0", "1"}));
+}
+
 }  // namespace
