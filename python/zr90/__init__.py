@@ -393,7 +393,8 @@ class Link:
     What is not given is taken as zr90 takes it: from the environment (INTERFACE,
     PROTOCOL, COMPORT, BAUDRATE, BAUDRATEMUL, IPADDR), else the default; on a card
     the card's protocol. Link(interface="EZAL16", ip="10.0.0.2") reaches a card.
-    channels (card links) is a bit per axis to start; all eight by default.
+    link names a link of the user's links file (as zr90 --link; see zr90 links),
+    which fills in what the other arguments leave out. channels (card links) is a bit per axis to start; all eight by default.
     Threads may share a link: their calls take turns."""
 
     def __init__(self, interface: Optional[str] = None, protocol: Optional[str] = None, port: Optional[str] = None,

@@ -5,6 +5,7 @@
 #include "capi/internal.h"
 #include "config/config.h"
 #include "drive/faults.h"
+#include "drive/links_file.h"
 #include "drive/reading.h"
 #include "drive/writing.h"
 #include "platform/clock.h"
@@ -51,18 +52,34 @@ std::string open_message(const core::Failure& failure, const config::LinkSetting
   return text;
 }
 
+// The named link's values where the caller gave none, as zr90 --link takes them.
+void fill_from(const drive::NamedLink& named, config::GivenSettings& given) {
+  const auto fill = [](std::optional<std::string>& value, const std::optional<std::string>& from) {
+    if (!value) value = from;
+  };
+  fill(given.interface_kind, named.interface_kind);
+  fill(given.protocol, named.protocol);
+  fill(given.comport, named.port);
+  fill(given.baudrate, named.baud);
+  fill(given.baudrate_mul, named.baud_mul);
+  fill(given.ip_address, named.ip);
+}
+
 int open_link(const zr90_options& options, zr90_link* handle, zr90_error* error) {
+  config::GivenSettings given = given_settings(options);
   if (options.link != nullptr) {
-    return failed(error, ZR90_UNSUPPORTED, std::string("named links are not supported yet: ") + options.link);
+    core::Result<drive::NamedLink> named = drive::find_link(drive::default_links_path(), options.link);
+    if (!named) return failed(error, ZR90_CONFIG, named.error().text);
+    fill_from(*named, given);
   }
   // A handle opened again starts afresh.
   handle->link.reset();
   handle->description.clear();
   handle->notices = capi::NoticeCollector();
-  core::Result<config::LinkSettings> settings = config::read_settings(given_settings(options), handle->notices);
+  core::Result<config::LinkSettings> settings = config::read_settings(given, handle->notices);
   if (!settings) return failed(error, ZR90_CONFIG, settings.error().text);
   const drivelink::StartRequest start{card::StartMode::setup,
-                                      options.channels != 0 ? options.channels : core::ChannelMask{0xFF}, true};
+                                      options.channels != 0 ? options.channels : core::ChannelMask{0xFF}, true, true};
   const drivelink::Context context(handle->notices, platform::system_clock(), handle->cancel);
   core::Result<std::unique_ptr<drivelink::Link>> link = drivelink::Link::open(*settings, context, start);
   if (!link) {

@@ -86,7 +86,8 @@ typedef struct zr90_options {
   const char* baud;           /* "115200" */
   const char* baud_mul;       /* "1" */
   const char* ip;             /* the card's IPv4 address */
-  const char* link;           /* a named link: not supported yet (ZR90_UNSUPPORTED) */
+  const char* link;           /* a named link of the user's links file (as zr90 --link):
+                                 it fills in the values above left NULL */
   uint8_t channels;           /* card links: the channels to start, bit k for axis k; 0: all eight */
 } zr90_options;
 

@@ -55,7 +55,7 @@ static void check_refused_opens(void) {
     zr90_options options;
     int code;
   } rows[] = {
-      {{.link = "bench"}, ZR90_UNSUPPORTED},
+      {{.link = "no-such-link-of-the-check"}, ZR90_CONFIG},
       {{.interface_kind = "EZAL16", .ip = "not-an-address"}, ZR90_CONFIG},
       {{.interface_kind = "NOSUCH"}, ZR90_OPEN},
       {{.interface_kind = "OSDEVICE", .protocol = "ZAL", .port = "/nonexistent/tty"}, ZR90_OPEN},

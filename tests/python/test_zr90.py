@@ -50,11 +50,22 @@ def test_a_link_takes_zr90s_defaults_and_the_environment(card, monkeypatch):
         link.get("kqp")
 
 
+def test_a_named_link_comes_from_the_links_file_and_options_win(card, tmp_path, monkeypatch):
+    (tmp_path / "zr90").mkdir()
+    (tmp_path / "zr90" / "links.toml").write_text(
+        f'[rig]\ninterface = "EZAL16"\nip = "{card.address}"\n[elsewhere]\ninterface = "EZAL16"\nip = "127.255.255.254"\n')
+    monkeypatch.setenv("XDG_CONFIG_HOME", str(tmp_path))
+    with zr90.Link(link="rig") as link:
+        assert link.get("kqp", axes=2) == 1200
+    with zr90.Link(link="elsewhere", ip=card.address) as link:
+        assert link.description.startswith(f"card {card.address} ")
+
+
 @pytest.mark.parametrize("options, exception, text", [
     ({"interface": "NOSUCH"}, zr90.LinkError, "Unable to initialize"),
     ({"interface": "EZAL16", "ip": "999.1.1.1"}, zr90.LinkError, "no IP address"),
     ({"interface": "OSDEVICE", "protocol": "ZAL", "port": "/nonexistent/tty"}, zr90.LinkError, "/nonexistent/tty"),
-    ({"link": "bench"}, zr90.LinkError, "not supported yet"),
+    ({"link": "no-such-link-of-the-test"}, zr90.LinkError, "no-such-link-of-the-test"),
 ])
 def test_a_link_that_cannot_open_raises_link_error(options, exception, text):
     with pytest.raises(exception, match=text):
