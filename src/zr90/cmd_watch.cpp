@@ -211,6 +211,9 @@ class Watcher {
     const auto wall = std::chrono::system_clock::now();
     const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     const std::vector<std::vector<drive::AxisValue>> values = read_on_axes(session_, parameters_);
+    // A sample that Ctrl-C or SIGTERM cut short is no sample: the user ended the
+    // watch, and its reads did not fail.
+    if (platform::console::interrupted()) return true;
     std::map<std::pair<const drive::Parameter*, uint8_t>, std::string> cells;
     for (std::size_t p = 0; p < parameters_.size(); ++p) {
       for (const drive::AxisValue& value : values[p])
