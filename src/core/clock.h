@@ -60,4 +60,9 @@ struct Waits {
 // The part of a wait of left ms that blocks before the token is looked at again.
 inline int wait_slice(int left) { return left < WAIT_SLICE_MS ? left : WAIT_SLICE_MS; }
 
+// A system clock's sleep: ms milliseconds measured by the clock, each slice blocking
+// in block(slice_ms), the token looked at between slices; false when it was set
+// before the time was up. A slice cut short (by a signal) only means another one.
+bool sleep_in_slices(const Clock& clock, int ms, const CancelToken& cancel, void (*block)(int slice_ms));
+
 }  // namespace core

@@ -15,15 +15,8 @@ class PosixClock final : public core::Clock {
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
   }
 
-  // A signal only shortens one slice: the sleep goes on until its end or the token.
   bool sleep_ms(int ms, const core::CancelToken& cancel) override {
-    const int64_t deadline = now_ms() + (ms > 0 ? ms : 0);
-    for (;;) {
-      if (cancel.cancelled()) return false;
-      const int64_t left = deadline - now_ms();
-      if (left <= 0) return true;
-      poll(nullptr, 0, core::wait_slice(static_cast<int>(left)));
-    }
+    return core::sleep_in_slices(*this, ms, cancel, [](int slice_ms) { poll(nullptr, 0, slice_ms); });
   }
 };
 

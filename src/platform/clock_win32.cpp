@@ -11,13 +11,7 @@ class Win32Clock final : public core::Clock {
   int64_t now_ms() const override { return static_cast<int64_t>(GetTickCount64()); }
 
   bool sleep_ms(int ms, const core::CancelToken& cancel) override {
-    const int64_t deadline = now_ms() + (ms > 0 ? ms : 0);
-    for (;;) {
-      if (cancel.cancelled()) return false;
-      const int64_t left = deadline - now_ms();
-      if (left <= 0) return true;
-      Sleep(static_cast<DWORD>(core::wait_slice(static_cast<int>(left))));
-    }
+    return core::sleep_in_slices(*this, ms, cancel, [](int slice_ms) { Sleep(static_cast<DWORD>(slice_ms)); });
   }
 };
 

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string_view>
 
+#include "core/text.h"
+
 namespace zr90::plot {
 
 namespace {
@@ -134,17 +136,6 @@ std::string xml_escaped(const std::string& text) {
     }
   }
   return out;
-}
-
-std::vector<std::string> split(std::string_view line, char separator) {
-  std::vector<std::string> cells;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = line.find(separator, start);
-    cells.emplace_back(line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
-    if (end == std::string_view::npos) return cells;
-    start = end + 1;
-  }
 }
 
 // A cell of the CSV: empty for a failed read, decimal, or 0x hexadecimal bits.
@@ -296,13 +287,13 @@ std::string svg_chart(const Recording& recording) {
 }
 
 core::Result<Recording> read_watch_csv(std::string_view text) {
-  std::vector<std::string> lines = split(text, '\n');
+  std::vector<std::string> lines = core::split_at(text, '\n');
   for (std::string& line : lines) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
   }
   while (!lines.empty() && lines.back().empty()) lines.pop_back();
   if (lines.empty()) return refused(1, "empty; expected the header of zr90 watch --csv (ms,NAME,...)");
-  const std::vector<std::string> header = split(lines[0], ',');
+  const std::vector<std::string> header = core::split_at(lines[0], ',');
   const std::size_t ms_column = header.size() > 1 && header[0] == "time" ? 1 : 0;
   if (header[ms_column] != "ms" || header.size() <= ms_column + 1) {
     return refused(1, "not the header of zr90 watch --csv (ms,NAME,... or time,ms,NAME,...)");
@@ -311,7 +302,7 @@ core::Result<Recording> read_watch_csv(std::string_view text) {
   recording.names.assign(header.begin() + static_cast<std::ptrdiff_t>(ms_column + 1), header.end());
   recording.values.resize(recording.names.size());
   for (std::size_t n = 1; n < lines.size(); ++n) {
-    const std::vector<std::string> cells = split(lines[n], ',');
+    const std::vector<std::string> cells = core::split_at(lines[n], ',');
     if (cells.size() != header.size()) {
       return refused(n + 1,
                      std::to_string(cells.size()) + " cells where the header has " + std::to_string(header.size()));
