@@ -8,19 +8,13 @@
 #include "drive/writing.h"
 #include "platform/console.h"
 #include "zr90/axes.h"
+#include "zr90/command_steps.h"
 #include "zr90/commands.h"
 #include "zr90/confirm.h"
 #include "zr90/output.h"
 #include "zr90/reading.h"
 
 namespace zr90 {
-
-namespace {
-
-struct Assignment {
-  drive::Parameter parameter;
-  uint64_t value = 0;
-};
 
 std::optional<std::vector<Assignment>> parse_assignments(const std::vector<std::string>& texts) {
   std::vector<Assignment> assignments;
@@ -53,6 +47,8 @@ std::size_t eeprom_count(const std::vector<Assignment>& assignments) {
   for (const Assignment& a : assignments) count += drive::is_eeprom(a.parameter.type) ? 1 : 0;
   return count;
 }
+
+namespace {
 
 std::string configuration_locations(const std::vector<Assignment>& assignments) {
   std::string names;
@@ -102,9 +98,8 @@ nlohmann::ordered_json change_row(const Options& options, uint8_t axis, const As
   return row;
 }
 
-// One write on one axis, with the old value when it is to be shown and the
-// read-back; true when everything verified. What is to be printed is added to shown
-// (text) or rows (JSON).
+}  // namespace
+
 bool write_one(Session& session, const Options& options, uint8_t axis, const Assignment& assignment, std::string& shown,
                nlohmann::ordered_json& rows) {
   const drive::Parameter& parameter = assignment.parameter;
@@ -129,6 +124,8 @@ bool write_one(Session& session, const Options& options, uint8_t axis, const Ass
   }
   return true;
 }
+
+namespace {
 
 int write_all(Session& session, int exit_code, const Options& options, const std::vector<Assignment>& assignments) {
   std::string shown;
