@@ -133,7 +133,7 @@ LineEditor::Outcome LineEditor::take(const KeyPress& key) {
   if (key.key != Key::tab) choices_.clear();
   switch (key.key) {
     case Key::text:
-      insert(std::string_view(&key.character, 1));
+      insert(key.character);
       break;
     case Key::enter:
       return Outcome::submitted;
@@ -206,9 +206,9 @@ void LineEditor::clear() {
   choices_.clear();
 }
 
-void LineEditor::insert(std::string_view text) {
-  text_.insert(cursor_, text);
-  cursor_ += text.size();
+void LineEditor::insert(char character) {
+  text_.insert(cursor_, 1, character);
+  ++cursor_;
 }
 
 void LineEditor::recall(int step) {
@@ -247,7 +247,7 @@ void LineEditor::complete() {
   if (candidates.size() > 1) {
     choices_ = candidates;
   } else if (!common.ends_with('=')) {
-    insert(" ");
+    insert(' ');
   }
 }
 

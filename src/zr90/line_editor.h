@@ -72,7 +72,7 @@ class LineEditor {
   static constexpr std::size_t HISTORY = 200;
 
  private:
-  void insert(std::string_view text);
+  void insert(char character);
   void complete();
   void recall(int step);
   std::size_t word_start() const;
