@@ -38,18 +38,12 @@ struct CommandInfo {
   std::string_view usage;
 };
 constexpr CommandInfo COMMANDS[] = {
-    {"get", "get NAME...: read on each axis"},
-    {"set", "set NAME=VALUE...: write on each axis, each read back"},
-    {"add", "add NAME...: watch these too"},
-    {"remove", "remove NAME...: watch these no more"},
-    {"axes", "axes LIST: work on these axes (2, 0,2,5, 0-3, all)"},
-    {"interval", "interval MS: milliseconds between samples"},
-    {"plot", "plot on|off: lines over the last samples, or the table"},
-    {"faults", "faults: the fault and status words, decoded"},
-    {"save", "save FILE: every EEPROM setting into a settings file"},
-    {"help", "help: these commands"},
-    {"quit", "quit: end (also Ctrl-D on an empty line, or Ctrl-C twice)"},
+    {"get", "get NAME..."},         {"set", "set NAME=VALUE..."}, {"add", "add NAME..."},
+    {"remove", "remove NAME..."},   {"axes", "axes LIST"},        {"interval", "interval MS"},
+    {"plot", "plot on|off"},        {"faults", "faults"},         {"save", "save FILE"},
+    {"help", "help"},               {"quit", "quit"},
 };
+constexpr char KEYS_HELP[] = "Tab completes, up and down recall, Ctrl-C cancels a command; twice, or Ctrl-D, ends";
 // The commands whose words are parameter names.
 constexpr std::string_view NAME_COMMANDS[] = {"get", "add", "remove", "set"};
 
@@ -283,7 +277,7 @@ class Console {
     if (command == "quit" || command == "exit") {
       ended_ = true;
     } else if (command == "help") {
-      for (const CommandInfo& info : COMMANDS) log(std::string(info.usage));
+      help();
     } else if (command == "get") {
       get(arguments);
     } else if (command == "set") {
@@ -305,6 +299,20 @@ class Console {
     } else {
       log("unknown command \"" + command + "\"; help lists the commands", true);
     }
+  }
+
+  // The commands packed into as few log lines as the screen's width allows.
+  void help() {
+    std::string line;
+    for (const CommandInfo& info : COMMANDS) {
+      if (!line.empty() && screen::text_width(line) + 2 + static_cast<int>(info.usage.size()) > size_.columns) {
+        log(line);
+        line.clear();
+      }
+      line += (line.empty() ? "" : "  ") + std::string(info.usage);
+    }
+    log(line);
+    log(KEYS_HELP);
   }
 
   bool given(const std::vector<std::string>& arguments, std::string_view usage) {

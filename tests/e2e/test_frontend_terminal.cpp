@@ -692,9 +692,10 @@ TEST_F(FrontendTerminal, ConsoleWritesWatchesCompletesAndRecalls) {
   ASSERT_TRUE(run.started());
   ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return value_in_row(ScreenModel(out), "kqp") == 200; }));
   EXPECT_NE(ScreenModel(run.output()).row("zr90 console  OSDEVICE ZAL").find("samples/s"), std::string::npos);
+  const std::string saved = testsupport::temp_path("console-save") + ".json";
 
   const struct {
-    const char* keys;
+    std::string keys;
     std::function<bool(const ScreenModel&)> shown;
   } steps[] = {
       {"se\t", [](const ScreenModel& s) { return command_line(s) == "> set"; }},
@@ -710,9 +711,24 @@ TEST_F(FrontendTerminal, ConsoleWritesWatchesCompletesAndRecalls) {
       {"remove kqp\r", [](const ScreenModel& s) { return value_in_row(s, "busv") >= 0 && s.row("kqp ").empty(); }},
       {"get kqp\r", [](const ScreenModel& s) { return s.shows("kqp 300"); }},
       {"frob\r", [](const ScreenModel& s) { return s.shows("unknown command \"frob\""); }},
+      {"plot o\t", [](const ScreenModel& s) { return command_line(s) == "> plot o" && s.shows("on  off"); }},
+      {"n\t\r", [](const ScreenModel& s) { return s.shows("━━ busv") && command_line(s) == ">"; }},
+      {"plot off\r", [](const ScreenModel& s) { return value_in_row(s, "busv") >= 0; }},
+      {"set nvkqp=900\r", [](const ScreenModel& s) { return s.shows("write 1 EEPROM setting on axes 0? [y/N]"); }},
+      {"y\r", [](const ScreenModel& s) { return s.shows("-> 900, read back") && command_line(s) == ">"; }},
+      {"set nvkqp=950\r", [](const ScreenModel& s) { return s.shows("write 1 EEPROM setting on axes 0? [y/N]"); }},
+      {"\r", [](const ScreenModel& s) { return s.shows("nothing written") && command_line(s) == ">"; }},
+      {"faults\r", [](const ScreenModel& s) { return s.shows("no faults"); }},
+      // Axes the link cannot reach: said, and the console goes on with the ones it had.
+      {"axes 1\r",
+       [](const ScreenModel& s) {
+         return s.shows("axis 1: this link reaches one drive, axis 0 only") && s.shows("axis 0") &&
+                value_in_row(s, "busv") >= 0;
+       }},
+      {"save " + saved + "\r", [&](const ScreenModel& s) { return s.shows("saved to " + saved); }},
   };
   for (const auto& step : steps) {
-    SCOPED_TRACE(testing::PrintToString(std::string(step.keys)));
+    SCOPED_TRACE(testing::PrintToString(step.keys));
     run.type(step.keys);
     EXPECT_TRUE(run.wait_for_output([&](const std::string& text) { return step.shown(ScreenModel(text)); }))
         << command_line(ScreenModel(run.output()));
@@ -720,6 +736,8 @@ TEST_F(FrontendTerminal, ConsoleWritesWatchesCompletesAndRecalls) {
   run.type("quit\r");
   EXPECT_EQ(run.finish(), 0);
   EXPECT_TRUE(restored(run));
+  EXPECT_NE(testsupport::read_file(saved).find("\"nvkqp\": 900"), std::string::npos);
+  std::remove(saved.c_str());
 }
 
 // quit, Ctrl-D on an empty line, Ctrl-C twice and a request to end each end the
@@ -768,12 +786,31 @@ TEST_F(FrontendTerminal, ConsoleCtrlCCancelsTheCommandRunningNotTheConsole) {
   run.send_signal(SIGINT);
   EXPECT_TRUE(run.wait_for_output([](const std::string& out) { return ScreenModel(out).shows("get: cancelled"); }));
   run.type("help\r");
-  EXPECT_TRUE(run.wait_for_output([](const std::string& out) { return ScreenModel(out).shows("quit: end"); }));
+  EXPECT_TRUE(run.wait_for_output([](const std::string& out) { return ScreenModel(out).shows("help  quit"); }));
   EXPECT_TRUE(ScreenModel(run.output()).alternate);
   run.type("quit\r");
   // The module still holds the get's poll; a Ctrl-C cuts the close short.
   ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return !ScreenModel(out).alternate; }));
   run.send_signal(SIGINT);
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_TRUE(restored(run));
+}
+
+// Ctrl-Z shows the shell's screen; fg draws the console again, the line typed kept.
+TEST_F(FrontendTerminal, ConsoleLeavesItsScreenOnCtrlZAndRepaintsAfterFg) {
+  TerminalRun run("zr90", {"-q", "console", "kqp", "--interval", "20"}, direct(), Job::foreground, false, true);
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return value_in_row(ScreenModel(out), "kqp") == 0; }));
+  run.type("get kq");
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return command_line(ScreenModel(out)) == "> get kq"; }));
+  run.suspend();
+  ASSERT_TRUE(run.wait_stopped());
+  ASSERT_TRUE(run.wait_for_output([&](const std::string&) { return restored(run); }));
+  const std::size_t stopped_at = run.output().size();
+  run.resume_in_foreground();
+  EXPECT_TRUE(run.wait_for_output([&](const std::string& out) {
+    return out.find("\x1b[2J", stopped_at) != std::string::npos && command_line(ScreenModel(out)) == "> get kq";
+  })) << "not drawn again after fg";
+  run.type("\x15quit\r");
   EXPECT_EQ(run.finish(), 0);
   EXPECT_TRUE(restored(run));
 }
