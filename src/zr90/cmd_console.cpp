@@ -123,13 +123,28 @@ class Console {
     return true;
   }
 
-  int exit_code() const { return exit_code_; }
+  // Once the screen is the user's again: what is left to say, and the exit code. A
+  // trace with holes would mislead whoever reads it: the run failed.
+  int finish() const {
+    if (!session_) {
+      say("the link did not come up again; the console ended");
+      return EXIT_FAILED;
+    }
+    const std::optional<std::string> trouble = session_->trace_trouble();
+    if (trouble) say(*trouble);
+    return trouble ? EXIT_FAILED : EXIT_DONE;
+  }
   void set_interval(int ms) {
     interval_ms_ = ms;
     due_ = Clock::now();
   }
 
  private:
+  struct LogLine {
+    std::string text;
+    bool error = false;
+  };
+
   bool sampling() const { return !watched_.empty() && !confirming(); }
   bool confirming() const { return !pending_writes_.empty(); }
 
@@ -154,10 +169,10 @@ class Console {
 
   // The log, then the command line with the cursor where the editor has it.
   std::vector<screen::Line> footer() const {
-    std::vector<screen::Line> lines;
-    for (std::size_t i = log_.size() < LOG_LINES ? log_.size() : LOG_LINES; i < LOG_LINES; ++i) lines.emplace_back();
-    for (std::size_t i = log_.size() > LOG_LINES ? log_.size() - LOG_LINES : 0; i < log_.size(); ++i) {
-      lines.push_back({{0, log_[i].text, {.colour = static_cast<uint8_t>(log_[i].error ? RED : 0)}}});
+    // The log fills from the bottom up, next to the command line.
+    std::vector<screen::Line> lines(LOG_LINES - log_.size());
+    for (const LogLine& line : log_) {
+      lines.push_back({{0, line.text, {.colour = static_cast<uint8_t>(line.error ? RED : 0)}}});
     }
     lines.push_back({{0, prompt() + editor_.text(), {}}});
     return lines;
@@ -274,7 +289,7 @@ class Console {
   }
 
   void run_command(const std::string& command, const std::vector<std::string>& arguments) {
-    if (command == "quit" || command == "exit") {
+    if (command == "quit") {
       ended_ = true;
     } else if (command == "help") {
       help();
@@ -420,8 +435,6 @@ class Console {
       options_.axes = before;
       reopened = Session::open(options_, exit_code);
       if (!reopened) {
-        log("the link did not come up again", true);
-        exit_code_ = EXIT_FAILED;
         ended_ = true;
         return;
       }
@@ -471,11 +484,6 @@ class Console {
     if (save_settings(*session_, EXIT_DONE, request) != EXIT_USAGE) log("saved to " + request.file);
   }
 
-  struct LogLine {
-    std::string text;
-    bool error = false;
-  };
-
   Options options_;
   std::unique_ptr<Session> session_;
   std::vector<drive::Parameter> watched_;
@@ -483,7 +491,7 @@ class Console {
   std::unique_ptr<WatchView> view_;
   KeyDecoder decoder_;
   LineEditor editor_;
-  std::deque<LogLine> log_;
+  std::deque<LogLine> log_;  // the last LOG_LINES
   std::set<std::string> failing_;
   std::vector<Assignment> pending_writes_;
   std::string question_;
@@ -494,7 +502,6 @@ class Console {
   bool repaint_ = true;
   bool interrupt_armed_ = false;
   bool ended_ = false;
-  int exit_code_ = EXIT_DONE;
 };
 
 }  // namespace
@@ -524,7 +531,7 @@ int run_console(const Options& given, const std::vector<std::string>& names, boo
     Console console(options, std::move(*session), *parameters, plot);
     console.set_interval(options.interval_ms);
     written = console.run();
-    console_exit = console.exit_code();
+    console_exit = console.finish();
   }
   platform::console::stop_key_poll();
   if (!written) {

@@ -95,6 +95,8 @@ void WatchView::set_status(std::string text) {
 }
 
 void WatchView::set_footer(std::vector<screen::Line> lines) {
+  // Set before every frame: only a change makes one due.
+  if (lines == footer_) return;
   footer_ = std::move(lines);
   changed_ = true;
 }
