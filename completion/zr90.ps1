@@ -30,7 +30,8 @@ $script:Zr90ParameterNames = -split @'
 '@
 # END PARAMETER NAMES
 
-$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'console', 'plot', 'faults', 'save', 'diff', 'restore', 'links', 'completion', 'help'
+$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'console', 'plot', 'faults', 'save', 'diff', 'restore', 'links',
+  'completion', 'help'
 $script:Zr90Options = '-a', '--axis', '--interface', '--protocol', '--port', '--baud', '--baud-mul', '--ip',
   '--trace', '--link', '--links-file', '--json', '--csv', '--value', '--hex', '-q', '--quiet', '-v', '--verbose',
   '-h', '--help', '-V', '--version'

@@ -79,7 +79,8 @@ FaultReport read_fault_report(Session& session) {
 }
 
 int run_faults(const Options& options) {
-  return with_session(options, [&](Session& session, int exit_code) { return show_faults(session, exit_code, options); });
+  return with_session(options,
+                      [&](Session& session, int exit_code) { return show_faults(session, exit_code, options); });
 }
 
 }  // namespace zr90

@@ -49,7 +49,8 @@ int run_save(const Options& options, const SettingsRequest& request) {
       return EXIT_USAGE;
     }
   }
-  return with_session(options, [&](Session& session, int exit_code) { return save_settings(session, exit_code, request); });
+  return with_session(options,
+                      [&](Session& session, int exit_code) { return save_settings(session, exit_code, request); });
 }
 
 }  // namespace zr90

@@ -208,7 +208,8 @@ int main(int argc, char** argv) {
                 "per axis: space pauses, m shows each value's minimum and maximum, r resets them.");
 
   bool console_plot = false;
-  CLI::App* console = app.add_subcommand("console", "Watch parameters and read, write and watch more on a command line");
+  CLI::App* console =
+      app.add_subcommand("console", "Watch parameters and read, write and watch more on a command line");
   console->add_option("NAME", arguments, "NAME or NAME+OFFSET to watch from the start");
   console->add_option("--interval", options.interval_ms, "Milliseconds between samples; 0: as fast as the link allows")
       ->check(CLI::Range(0, 3600000));

@@ -707,7 +707,8 @@ TEST_F(FrontendTerminal, ConsoleWritesWatchesCompletesAndRecalls) {
        }},
       {"\x1b[A", [](const ScreenModel& s) { return command_line(s) == "> set kqp=300"; }},
       {"\x01\x1b[C\x1b[C\x7f\x7fg\x05\x15", [](const ScreenModel& s) { return command_line(s) == ">"; }},
-      {"add busv\r", [](const ScreenModel& s) { return value_in_row(s, "busv") >= 0 && value_in_row(s, "kqp") == 300; }},
+      {"add busv\r",
+       [](const ScreenModel& s) { return value_in_row(s, "busv") >= 0 && value_in_row(s, "kqp") == 300; }},
       {"remove kqp\r", [](const ScreenModel& s) { return value_in_row(s, "busv") >= 0 && s.row("kqp ").empty(); }},
       {"get kqp\r", [](const ScreenModel& s) { return s.shows("kqp 300"); }},
       {"frob\r", [](const ScreenModel& s) { return s.shows("unknown command \"frob\""); }},
@@ -746,14 +747,19 @@ TEST_F(FrontendTerminal, ConsoleEndsEachWayAndGivesTheTerminalBack) {
   const struct {
     std::string keys;
     std::vector<int> signals;
-  } endings[] = {{"quit\r", {}}, {"\x04", {}}, {"", {SIGTERM}}, {"", {SIGINT, SIGINT}}, {"get", {SIGINT, SIGINT, SIGINT}}};
+  } endings[] = {{"quit\r", {}},
+                 {"\x04", {}},
+                 {"", {SIGTERM}},
+                 {"", {SIGINT, SIGINT}},
+                 {"get", {SIGINT, SIGINT, SIGINT}}};
   for (const auto& ending : endings) {
     SCOPED_TRACE(testing::PrintToString(ending.keys) + " " + std::to_string(ending.signals.size()) + " signals");
     TerminalRun run("zr90", {"-q", "console", "kqp", "--interval", "20"}, direct(), Job::alone, false, true);
     ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return value_in_row(ScreenModel(out), "kqp") == 0; }));
     run.type(ending.keys);
     if (ending.keys == "get") {
-      ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return command_line(ScreenModel(out)) == "> get"; }));
+      ASSERT_TRUE(
+          run.wait_for_output([](const std::string& out) { return command_line(ScreenModel(out)) == "> get"; }));
     }
     for (int signal_number : ending.signals) {
       // Each Ctrl-C is seen before the next: the first clears the line, then one warns.
