@@ -363,11 +363,9 @@ class Console {
     if (!given(texts, "set NAME=VALUE...")) return;
     std::optional<std::vector<Assignment>> assignments = parse_assignments(texts);
     if (!assignments) return;
-    const std::size_t eeprom = eeprom_count(*assignments);
-    if (eeprom == 0) return write(*assignments);
+    if (eeprom_count(*assignments) == 0) return write(*assignments);
+    question_ = eeprom_question(*assignments, session_->axes());
     pending_writes_ = std::move(*assignments);
-    question_ = "write " + std::to_string(eeprom) + " EEPROM setting" + (eeprom == 1 ? "" : "s") + " on axes " +
-                axes_text(session_->axes()) + "? [y/N] ";
   }
 
   void answer(const std::string& reply) {

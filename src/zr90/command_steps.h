@@ -25,6 +25,8 @@ struct Assignment {
 std::optional<std::vector<Assignment>> parse_assignments(const std::vector<std::string>& texts);
 // How many of the assignments persist in the drive's EEPROM.
 std::size_t eeprom_count(const std::vector<Assignment>& assignments);
+// "write 2 EEPROM settings on axes 0,2? [y/N] ", naming configuration locations first.
+std::string eeprom_question(const std::vector<Assignment>& assignments, const std::vector<uint8_t>& axes);
 
 // One write on one axis, with the old value when it is to be shown and the
 // read-back; true when everything verified. What is to be printed is added to shown
