@@ -124,7 +124,7 @@ _zr90_complete_links() {
 # zr90 [options] command [arguments]
 _zr90() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} command="" word i
-  local commands="list get set watch plot faults save diff restore links scan info completion help"
+  local commands="list get set watch console plot faults save diff restore links scan info completion help"
   local options="-a --axis --interface --protocol --port --baud --baud-mul --ip --trace --link --links-file
     --json --csv --value --hex -q --quiet -v --verbose -h --help -V --version"
   COMPREPLY=()
@@ -145,6 +145,7 @@ _zr90() {
     case $command in
       set) options="$options -y --yes --no-verify" ;;
       watch) options="$options --interval --count --plot --svg --timestamps" ;;
+      console) options="$options --interval --plot" ;;
       plot) options="$options -o --output" ;;
       save) options="$options --ram" ;;
       restore) options="$options --from --dry-run --no-backup -y --yes" ;;
@@ -155,7 +156,7 @@ _zr90() {
   fi
   case $command in
     "" | help) COMPREPLY=($(compgen -W "$commands" -- "$cur")) ;;
-    get | watch | list) _zr90_complete_name "$cur" ;;
+    get | watch | console | list) _zr90_complete_name "$cur" ;;
     set)
       _zr90_complete_name "$cur"
       # NAME=VALUE: the name comes with its '=' and no space after it.

@@ -30,14 +30,15 @@ $script:Zr90ParameterNames = -split @'
 '@
 # END PARAMETER NAMES
 
-$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'plot', 'faults', 'save', 'diff', 'restore', 'links',
-  'scan', 'info', 'completion', 'help'
+$script:Zr90Commands = 'list', 'get', 'set', 'watch', 'console', 'plot', 'faults', 'save', 'diff', 'restore',
+  'links', 'scan', 'info', 'completion', 'help'
 $script:Zr90Options = '-a', '--axis', '--interface', '--protocol', '--port', '--baud', '--baud-mul', '--ip',
   '--trace', '--link', '--links-file', '--json', '--csv', '--value', '--hex', '-q', '--quiet', '-v', '--verbose',
   '-h', '--help', '-V', '--version'
 $script:Zr90CommandOptions = @{
   'set'     = '-y', '--yes', '--no-verify'
   'watch'   = '--interval', '--count', '--plot', '--svg', '--timestamps'
+  'console' = '--interval', '--plot'
   'plot'    = '-o', '--output'
   'save'    = @('--ram')
   'restore' = '--from', '--dry-run', '--no-backup', '-y', '--yes'
@@ -100,7 +101,7 @@ Register-ArgumentCompleter -Native -CommandName zr90, zr90.exe -ScriptBlock {
   switch ($command) {
     $null { Zr90Offer $script:Zr90Commands $wordToComplete }
     'help' { Zr90Offer $script:Zr90Commands $wordToComplete }
-    { $_ -in 'get', 'watch', 'list' } { Zr90OfferNames $wordToComplete }
+    { $_ -in 'get', 'watch', 'console', 'list' } { Zr90OfferNames $wordToComplete }
     'set' { Zr90OfferNames $wordToComplete '=' }
     { $_ -in 'save', 'diff', 'restore', 'plot' } { Zr90OfferFiles $wordToComplete }
     'completion' { Zr90Offer @('bash', 'powershell') $wordToComplete }

@@ -51,6 +51,10 @@ inline constexpr int NO_KEY = -1;
 // True once Ctrl-C (or a request to end) arrived during the key poll: the state of
 // interrupt_token().
 bool interrupted();
+// True once a request to end the process (SIGTERM, a closed terminal) arrived during
+// the key poll, which Ctrl-C is not: a program that takes Ctrl-C as "stop what runs"
+// still ends on it.
+bool end_requested();
 
 // A view drawn over the whole terminal (zr90 watch on a terminal).
 

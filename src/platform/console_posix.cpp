@@ -25,6 +25,8 @@ namespace {
 
 // Set by Ctrl-C (or a request to end) during the key poll; reset when a poll starts.
 core::CancelToken interrupt;
+// Set with it by a request to end (not Ctrl-C).
+volatile std::sig_atomic_t ending = 0;
 // Read by the signal handlers: set only once saved_terminal is complete.
 volatile std::sig_atomic_t terminal_changed = 0;
 termios saved_terminal{};
@@ -45,6 +47,7 @@ constexpr char LEAVE_SCREEN[] = "\x1b[?25h\x1b[?1049l";
 enum class Catch {
   // Ctrl-C, and the polite requests to end (kill, a closed terminal), end a repeat
   // loop like a key, so that the terminal is given back on the way out.
+  interrupt_key,
   ending,
   // Ctrl-Z gives the terminal back before the process stops; a continued process in
   // the foreground takes it again.
@@ -62,7 +65,7 @@ struct Caught {
 };
 // SIGINT comes first: it is the mark of a running poll (see polling()).
 constexpr Caught CAUGHT[] = {
-    {SIGINT, Catch::ending},   {SIGTERM, Catch::ending}, {SIGHUP, Catch::ending},  {SIGTSTP, Catch::stop},
+    {SIGINT, Catch::interrupt_key},   {SIGTERM, Catch::ending}, {SIGHUP, Catch::ending},  {SIGTSTP, Catch::stop},
     {SIGCONT, Catch::resume},  {SIGQUIT, Catch::fatal},  {SIGPIPE, Catch::fatal},  {SIGUSR1, Catch::fatal},
     {SIGUSR2, Catch::fatal},   {SIGALRM, Catch::fatal},  {SIGVTALRM, Catch::fatal}, {SIGPROF, Catch::fatal},
     {SIGXCPU, Catch::fatal},   {SIGXFSZ, Catch::fatal},  {SIGABRT, Catch::fatal},  {SIGTRAP, Catch::fatal},
@@ -139,6 +142,11 @@ void show_user_screen() {
 
 void on_interrupt(int) { interrupt.cancel(); }
 
+void on_end_request(int) {
+  ending = 1;
+  interrupt.cancel();
+}
+
 void on_resize(int) { repaint = true; }
 
 // Runs with the default action already back in place (SA_RESETHAND) and the
@@ -204,11 +212,12 @@ struct sigaction action_for(Catch what) {
   struct sigaction action {};
   sigemptyset(&action.sa_mask);
   switch (what) {
+    case Catch::interrupt_key:
     case Catch::ending:
       // The run then reaches its normal end: the access in progress completes (or
       // meets its own time limit) first. A write to standard output goes on where it
       // was (a wait in poll() still ends at once).
-      action.sa_handler = on_interrupt;
+      action.sa_handler = what == Catch::ending ? on_end_request : on_interrupt;
       action.sa_flags = SA_RESTART;
       break;
     case Catch::stop:
@@ -295,6 +304,7 @@ void catch_interrupts() {
   if (polling()) return;
   const HoldStops hold;
   interrupt.reset();
+  ending = 0;
   catch_signals();
 }
 
@@ -303,6 +313,7 @@ void start_key_poll() {
   // Within catch_interrupts an interrupt that came already still counts.
   if (!polling()) {
     interrupt.reset();
+    ending = 0;
     catch_signals();
   }
   take_terminal();
@@ -319,6 +330,8 @@ bool key_pressed() {
 bool input_is_terminal() { return isatty(STDIN_FILENO) != 0; }
 
 bool interrupted() { return interrupt.cancelled(); }
+
+bool end_requested() { return ending != 0; }
 
 int wait_key(int timeout_ms) {
   if (interrupt.cancelled()) return NO_KEY;

@@ -149,6 +149,10 @@ bool input_is_terminal() { return input_is_console(); }
 
 bool interrupted() { return interrupt.cancelled(); }
 
+// The console's close and logoff events end the process whatever a handler does:
+// nothing but Ctrl-C and Ctrl-Break reaches the run.
+bool end_requested() { return false; }
+
 int wait_key(int timeout_ms) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms < 0 ? 0 : timeout_ms);
   const bool on_console = input_is_console();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "drive/faults.h"
+#include "zr90/command_steps.h"
 #include "zr90/commands.h"
 #include "zr90/output.h"
 #include "zr90/reading.h"
@@ -31,13 +32,25 @@ std::string word_line(const drive::FaultWord& word, const drive::Parameter& para
   return line;
 }
 
-int show_faults(Session& session, int exit_code, const Options& options, const std::vector<drive::Parameter>& parameters) {
+int show_faults(Session& session, int exit_code, const Options& options) {
+  const FaultReport report = read_fault_report(session);
+  if (!report.read_all) exit_code = EXIT_FAILED;
+  if (!emit(options.json ? report.rows.dump(2) + "\n" : report.text)) {
+    say("cannot write to standard output");
+    return EXIT_USAGE;
+  }
+  return exit_code == EXIT_DONE && report.any_fault ? EXIT_FAILED : exit_code;
+}
+
+}  // namespace
+
+FaultReport read_fault_report(Session& session) {
+  std::vector<drive::Parameter> parameters;
+  for (const drive::FaultWord& word : drive::fault_words()) parameters.push_back(*drive::find_parameter(word.name));
   const std::span<const drive::FaultWord> words = drive::fault_words();
   // Rows by word, then by axis.
   const std::vector<std::vector<drive::AxisValue>> values = read_on_axes(session, parameters);
-  nlohmann::ordered_json rows = nlohmann::ordered_json::array();
-  std::string text;
-  bool any_fault = false;
+  FaultReport report;
   for (std::size_t a = 0; a < session.axes().size(); ++a) {
     const uint8_t axis = values[0][a].axis;
     const std::string prefix = session.several_axes() ? std::to_string(axis) + " " : "";
@@ -48,33 +61,26 @@ int show_faults(Session& session, int exit_code, const Options& options, const s
       const drive::AxisValue& value = values[w][a];
       if (!value.value) {
         read_all = false;
-        exit_code = EXIT_FAILED;
         if (session.axis_started(axis)) say(access_message(session, axis, parameters[w].name, value.value.error()));
         continue;
       }
       const auto word = static_cast<uint16_t>(*value.value);
       faulty = faulty || drive::shows_fault(words[w], word);
-      rows.push_back({{"axis", axis}, {"name", words[w].name}, {"value", word},
-                      {"bits", drive::set_bit_names(word, words[w].bits)}});
+      report.rows.push_back({{"axis", axis}, {"name", words[w].name}, {"value", word},
+                             {"bits", drive::set_bit_names(word, words[w].bits)}});
       lines += prefix + word_line(words[w], parameters[w], word) + "\n";
     }
-    any_fault = any_fault || faulty;
+    report.any_fault = report.any_fault || faulty;
+    report.read_all = report.read_all && read_all;
     // A drive that is well is one line; one with a fault shows every word.
-    text += read_all && !faulty ? prefix + "no faults\n" : lines;
+    report.text += read_all && !faulty ? prefix + "no faults\n" : lines;
   }
-  if (!emit(options.json ? rows.dump(2) + "\n" : text)) {
-    say("cannot write to standard output");
-    return EXIT_USAGE;
-  }
-  return exit_code == EXIT_DONE && any_fault ? EXIT_FAILED : exit_code;
+  return report;
 }
 
-}  // namespace
-
 int run_faults(const Options& options) {
-  std::vector<drive::Parameter> parameters;
-  for (const drive::FaultWord& word : drive::fault_words()) parameters.push_back(*drive::find_parameter(word.name));
-  return with_session(options, [&](Session& session, int exit_code) { return show_faults(session, exit_code, options, parameters); });
+  return with_session(options,
+                      [&](Session& session, int exit_code) { return show_faults(session, exit_code, options); });
 }
 
 }  // namespace zr90

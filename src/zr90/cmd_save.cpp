@@ -3,6 +3,7 @@
 
 #include "drive/atomic_file.h"
 #include "drive/settings_file.h"
+#include "zr90/command_steps.h"
 #include "zr90/commands.h"
 #include "zr90/output.h"
 #include "zr90/reading.h"
@@ -10,9 +11,7 @@
 
 namespace zr90 {
 
-namespace {
-
-int save_live(Session& session, int exit_code, const SettingsRequest& request) {
+int save_settings(Session& session, int exit_code, const SettingsRequest& request) {
   drive::SettingsFile file;
   file.saved_at = drive::utc_timestamp();
   file.saved_by = std::string("zr90 ") + ZR90_VERSION;
@@ -42,8 +41,6 @@ int save_live(Session& session, int exit_code, const SettingsRequest& request) {
   return exit_code;
 }
 
-}  // namespace
-
 int run_save(const Options& options, const SettingsRequest& request) {
   // A file that cannot be written is said before the drives are read for it.
   if (!request.file.empty()) {
@@ -52,7 +49,8 @@ int run_save(const Options& options, const SettingsRequest& request) {
       return EXIT_USAGE;
     }
   }
-  return with_session(options, [&](Session& session, int exit_code) { return save_live(session, exit_code, request); });
+  return with_session(options,
+                      [&](Session& session, int exit_code) { return save_settings(session, exit_code, request); });
 }
 
 }  // namespace zr90

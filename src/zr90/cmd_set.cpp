@@ -8,19 +8,13 @@
 #include "drive/writing.h"
 #include "platform/console.h"
 #include "zr90/axes.h"
+#include "zr90/command_steps.h"
 #include "zr90/commands.h"
 #include "zr90/confirm.h"
 #include "zr90/output.h"
 #include "zr90/reading.h"
 
 namespace zr90 {
-
-namespace {
-
-struct Assignment {
-  drive::Parameter parameter;
-  uint64_t value = 0;
-};
 
 std::optional<std::vector<Assignment>> parse_assignments(const std::vector<std::string>& texts) {
   std::vector<Assignment> assignments;
@@ -54,6 +48,8 @@ std::size_t eeprom_count(const std::vector<Assignment>& assignments) {
   return count;
 }
 
+namespace {
+
 std::string configuration_locations(const std::vector<Assignment>& assignments) {
   std::string names;
   for (const Assignment& a : assignments) {
@@ -62,21 +58,28 @@ std::string configuration_locations(const std::vector<Assignment>& assignments) 
   return names;
 }
 
-// An EEPROM value persists in the drive: a person confirms it once for the run, or
-// a script says -y. Without either nothing of the run is written. A configuration
-// location is not a setting: the question names it as what it is.
-int confirm_eeprom_writes(const Options& options, const std::vector<Assignment>& assignments) {
+}  // namespace
+
+// A configuration location is not a setting: the question names it as what it is.
+std::string eeprom_question(const std::vector<Assignment>& assignments, const std::vector<uint8_t>& axes) {
   const std::size_t count = eeprom_count(assignments);
-  if (count == 0 || options.yes) return EXIT_DONE;
-  if (!can_confirm(options)) return EXIT_USAGE;
-  const std::optional<std::vector<uint8_t>> axes = axes_option(options);
-  if (!axes) return EXIT_USAGE;
   const std::string configuration = configuration_locations(assignments);
   const std::string warning = configuration.empty() ? "" : configuration +
       " are the device's configuration locations, outside the EEPROM settings; ";
-  const std::string question = warning + "write " + std::to_string(count) + " EEPROM setting" + (count == 1 ? "" : "s") +
-                               " on axes " + axes_text(*axes) + "? [y/N] ";
-  return confirmed(options, question) ? EXIT_DONE : EXIT_FAILED;
+  return warning + "write " + std::to_string(count) + " EEPROM setting" + (count == 1 ? "" : "s") + " on axes " +
+         axes_text(axes) + "? [y/N] ";
+}
+
+namespace {
+
+// An EEPROM value persists in the drive: a person confirms it once for the run, or
+// a script says -y. Without either nothing of the run is written.
+int confirm_eeprom_writes(const Options& options, const std::vector<Assignment>& assignments) {
+  if (eeprom_count(assignments) == 0 || options.yes) return EXIT_DONE;
+  if (!can_confirm(options)) return EXIT_USAGE;
+  const std::optional<std::vector<uint8_t>> axes = axes_option(options);
+  if (!axes) return EXIT_USAGE;
+  return confirmed(options, eeprom_question(assignments, *axes)) ? EXIT_DONE : EXIT_FAILED;
 }
 
 // What one write came to, for --json: the change and its outcome.
@@ -102,9 +105,8 @@ nlohmann::ordered_json change_row(const Options& options, uint8_t axis, const As
   return row;
 }
 
-// One write on one axis, with the old value when it is to be shown and the
-// read-back; true when everything verified. What is to be printed is added to shown
-// (text) or rows (JSON).
+}  // namespace
+
 bool write_one(Session& session, const Options& options, uint8_t axis, const Assignment& assignment, std::string& shown,
                nlohmann::ordered_json& rows) {
   const drive::Parameter& parameter = assignment.parameter;
@@ -129,6 +131,8 @@ bool write_one(Session& session, const Options& options, uint8_t axis, const Ass
   }
   return true;
 }
+
+namespace {
 
 int write_all(Session& session, int exit_code, const Options& options, const std::vector<Assignment>& assignments) {
   std::string shown;

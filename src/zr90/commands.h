@@ -23,6 +23,8 @@ int run_watch(const Options& options, const std::vector<std::string>& names, Wat
 // A CSV of watch turned into an SVG chart, to svg (standard output when empty).
 int run_plot(const std::string& csv, const std::string& svg);
 int run_faults(const Options& options);
+// The live table (or with plot the chart) of names above a command line, on a terminal.
+int run_console(const Options& options, const std::vector<std::string>& names, bool plot);
 int run_completion(const std::string& shell);
 int run_links(const Options& options);
 int run_info(const Options& options);

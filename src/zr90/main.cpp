@@ -38,7 +38,7 @@ constexpr std::string_view COMMANDS[] = {"list", "get", "set", "watch", "faults"
                                          "completion", "help"};
 // Known as well, but left out of the short reminder when no command is given (the
 // help lists them).
-constexpr std::string_view MORE_COMMANDS[] = {"links", "plot", "scan", "info"};
+constexpr std::string_view MORE_COMMANDS[] = {"links", "plot", "scan", "info", "console"};
 // The options before a command that take a value of their own (as "--ip X"; not "--ip=X").
 constexpr std::string_view VALUE_OPTIONS[] = {"-a", "--axis", "--interface", "--protocol", "--port",
                                               "--baud", "--baud-mul", "--ip", "--trace", "--link", "--links-file"};
@@ -90,6 +90,7 @@ constexpr OutputOptions OUTPUT_OPTIONS[] = {
     {"scan", true, false, false, false},    {"info", true, false, false, false},
     {"completion", false, false, false, false}, {"help", false, false, false, false},
     {"links", true, false, false, false},   {"plot", false, false, false, false},
+    {"console", false, false, false, true},
 };
 
 // Nothing when the output options given fit the command; the message otherwise.
@@ -207,6 +208,17 @@ int main(int argc, char** argv) {
   watch->add_flag("--timestamps", watching.timestamps, "Text, CSV and JSON: the UTC time of each sample first");
   watch->footer("On a terminal (without --csv and --json) a table drawn in place, a row per parameter and a column\n"
                 "per axis: space pauses, m shows each value's minimum and maximum, r resets them.");
+
+  bool console_plot = false;
+  CLI::App* console =
+      app.add_subcommand("console", "Watch parameters and read, write and watch more on a command line");
+  console->add_option("NAME", arguments, "NAME or NAME+OFFSET to watch from the start");
+  console->add_option("--interval", options.interval_ms, "Milliseconds between samples; 0: as fast as the link allows")
+      ->check(CLI::Range(0, 3600000));
+  console->add_flag("--plot", console_plot, "Lines over the last samples instead of the table");
+  console->footer("On a terminal only: the table (or chart) of the watched values, a log and a command line\n"
+                  "(get, set, add, remove, axes, interval, plot, faults, save, help, quit). Tab completes,\n"
+                  "up and down recall; Ctrl-C cancels the command running, twice on an empty line ends.");
 
   std::string plot_csv;
   std::string plot_svg;
@@ -334,6 +346,7 @@ int main(int argc, char** argv) {
     return zr90::EXIT_USAGE;
   }
   if (watch->parsed()) return zr90::run_watch(options, arguments, watching);
+  if (console->parsed()) return zr90::run_console(options, arguments, console_plot);
   if (save->parsed()) return zr90::run_save(options, settings);
   if (diff->parsed()) return zr90::run_diff(options, settings);
   if (restore->parsed()) return zr90::run_restore(options, settings);

@@ -14,6 +14,9 @@ namespace zr90 {
 
 namespace {
 
+// Where say() goes while a full-screen view holds the terminal; SaidTo is its one owner.
+std::function<void(const std::string&)> listener;
+
 // The link options as values that win over the environment's variables.
 config::GivenSettings given_settings(const Options& options) {
   config::GivenSettings given;
@@ -122,7 +125,15 @@ bool take_named_link(Options& options) {
   return true;
 }
 
+SaidTo::SaidTo(std::function<void(const std::string&)> to) : before_(std::move(listener)) { listener = std::move(to); }
+
+SaidTo::~SaidTo() { listener = std::move(before_); }
+
 void say(const std::string& text) {
+  if (listener) {
+    listener(core::escaped_controls(text));
+    return;
+  }
   // Messages carry names and values from files and the wire: none may reach the
   // terminal as a control sequence.
   const std::string line = "zr90: " + core::escaped_controls(text) + "\n";

@@ -55,8 +55,21 @@ struct Options {
   bool every_channel = false;
 };
 
-// "zr90: text" on standard error.
+// "zr90: text" on standard error, or the text to the listener while one is in place.
 void say(const std::string& text);
+
+// While it lives, what is said goes to listener instead of standard error: a view
+// that holds the screen shows it in its own place.
+class SaidTo {
+ public:
+  explicit SaidTo(std::function<void(const std::string&)> listener);
+  ~SaidTo();
+  SaidTo(const SaidTo&) = delete;
+  SaidTo& operator=(const SaidTo&) = delete;
+
+ private:
+  std::function<void(const std::string&)> before_;
+};
 
 // Notices of the library on standard error, or nowhere with --quiet.
 class StderrReporter final : public core::Reporter {

@@ -94,6 +94,13 @@ void WatchView::set_status(std::string text) {
   changed_ = true;
 }
 
+void WatchView::set_footer(std::vector<screen::Line> lines) {
+  // Set before every frame: only a change makes one due.
+  if (lines == footer_) return;
+  footer_ = std::move(lines);
+  changed_ = true;
+}
+
 void WatchView::reset_extremes() {
   for (Value& value : values_) {
     value.ever_read = value.bits.has_value();
@@ -153,7 +160,7 @@ std::string WatchView::shown(const Value& value, uint64_t bits) const {
 
 screen::Line WatchView::header(Clock::time_point now) const {
   screen::Line line{{0,
-                     "zr90 watch  " + setup_.link + "  " + one_decimal(paused_ ? 0 : rate_) + " samples/s  " +
+                     setup_.title + "  " + setup_.link + "  " + one_decimal(paused_ ? 0 : rate_) + " samples/s  " +
                          running_time(now - start_),
                      {.bold = true}}};
   if (paused_) line.push_back({screen::text_width(line[0].text) + 2, "paused", {.reverse = true}});
@@ -216,16 +223,26 @@ std::vector<screen::Line> WatchView::chart(int columns, int rows) const {
 }
 
 screen::Frame WatchView::compose(Clock::time_point now, int columns, int rows) {
+  // A footer of several lines takes rows from the chart, and keeps to the bottom.
+  const int footer_rows = footer_.empty() ? 1 : static_cast<int>(footer_.size());
   screen::Frame frame{header(now), {}};
   if (setup_.mode == Mode::table) {
     for (screen::Line& line : layout_.lines(table(now))) frame.push_back(std::move(line));
   } else {
     frame.push_back(legend());
-    for (screen::Line& line : chart(columns, std::max(2, rows - LINES_AROUND - 1))) frame.push_back(std::move(line));
+    for (screen::Line& line : chart(columns, std::max(2, rows - LINES_AROUND - footer_rows))) {
+      frame.push_back(std::move(line));
+    }
   }
   frame.emplace_back();
   frame.push_back(status_.empty() ? screen::Line{} : screen::Line{{0, status_, {.colour = RED}}});
-  frame.push_back({{0, KEYS_HELP, {.dim = true}}});
+  if (footer_.empty()) {
+    frame.push_back({{0, KEYS_HELP, {.dim = true}}});
+    return frame;
+  }
+  // A table taller than the screen gives up its last rows, never the command line.
+  frame.resize(static_cast<std::size_t>(std::max(1, rows - footer_rows)));
+  for (const screen::Line& line : footer_) frame.push_back(line);
   return frame;
 }
 

@@ -29,6 +29,7 @@ class WatchView {
     std::string link;  // "OSDEVICE ZAL COM1"
     Mode mode = Mode::table;
     bool hex = false;  // every value in hexadecimal, not only the fault and status words
+    std::string title = "zr90 watch";
   };
 
   WatchView(const Setup& setup, Clock::time_point start);
@@ -37,6 +38,11 @@ class WatchView {
   void record(Clock::time_point at, const std::vector<std::vector<drive::AxisValue>>& values);
   // The reason of the last failed read, for the status line.
   void set_status(std::string text);
+  // Lines kept at the bottom of the screen in place of the keys (a log and a command
+  // line below the view); none: the keys.
+  void set_footer(std::vector<screen::Line> lines);
+  // Something outside the values changed: the next frame is due as after a sample.
+  void touch() { changed_ = true; }
 
   // Space pauses and resumes, m shows the minimum and maximum, r resets them. False
   // for a key the view does not take.
@@ -90,6 +96,7 @@ class WatchView {
   Clock::time_point mark_;
   double rate_ = 0;
   std::string status_;
+  std::vector<screen::Line> footer_;
   bool paused_ = false;
   bool extremes_ = false;
   bool changed_ = true;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "support/harness.h"
+#include "test_card_fixture.h"
 
 namespace {
 
@@ -677,6 +678,154 @@ TEST_F(FrontendTerminal, WatchPlotDrawsEachSeries) {
   run.type("q");
   EXPECT_EQ(run.finish(), 0);
   EXPECT_TRUE(restored(run));
+}
+
+// The console's command line as the terminal shows it ("> set kqp=").
+std::string command_line(const ScreenModel& screen) { return screen.row(">"); }
+
+// One console session typed key by key: completion, a write read back into the table
+// and the log, the history, and the watched set changed.
+TEST_F(FrontendTerminal, ConsoleWritesWatchesCompletesAndRecalls) {
+  MovingDrive drive;
+  ASSERT_TRUE(drive.ready());
+  TerminalRun run("zr90", {"-q", "console", "kqp", "--interval", "20"}, drive.env_, Job::alone, false, true);
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return value_in_row(ScreenModel(out), "kqp") == 200; }));
+  EXPECT_NE(ScreenModel(run.output()).row("zr90 console  OSDEVICE ZAL").find("samples/s"), std::string::npos);
+  const std::string saved = testsupport::temp_path("console-save") + ".json";
+
+  const struct {
+    std::string keys;
+    std::function<bool(const ScreenModel&)> shown;
+  } steps[] = {
+      {"se\t", [](const ScreenModel& s) { return command_line(s) == "> set"; }},
+      {"kq\t", [](const ScreenModel& s) { return command_line(s) == "> set kq" && s.shows("kqp=  kqi="); }},
+      {"p\t", [](const ScreenModel& s) { return command_line(s) == "> set kqp="; }},
+      {"300\r",
+       [](const ScreenModel& s) {
+         return s.shows("set kqp 200 -> 300, read back") && value_in_row(s, "kqp") == 300 && command_line(s) == ">";
+       }},
+      {"\x1b[A", [](const ScreenModel& s) { return command_line(s) == "> set kqp=300"; }},
+      {"\x01\x1b[C\x1b[C\x7f\x7fg\x05\x15", [](const ScreenModel& s) { return command_line(s) == ">"; }},
+      {"add busv\r",
+       [](const ScreenModel& s) { return value_in_row(s, "busv") >= 0 && value_in_row(s, "kqp") == 300; }},
+      {"remove kqp\r", [](const ScreenModel& s) { return value_in_row(s, "busv") >= 0 && s.row("kqp ").empty(); }},
+      {"get kqp\r", [](const ScreenModel& s) { return s.shows("kqp 300"); }},
+      {"frob\r", [](const ScreenModel& s) { return s.shows("unknown command \"frob\""); }},
+      {"plot o\t", [](const ScreenModel& s) { return command_line(s) == "> plot o" && s.shows("on  off"); }},
+      {"n\t\r", [](const ScreenModel& s) { return s.shows("━━ busv") && command_line(s) == ">"; }},
+      {"plot off\r", [](const ScreenModel& s) { return value_in_row(s, "busv") >= 0; }},
+      {"set nvkqp=900\r", [](const ScreenModel& s) { return s.shows("write 1 EEPROM setting on axes 0? [y/N]"); }},
+      {"y\r", [](const ScreenModel& s) { return s.shows("-> 900, read back") && command_line(s) == ">"; }},
+      {"set nvkqp=950\r", [](const ScreenModel& s) { return s.shows("write 1 EEPROM setting on axes 0? [y/N]"); }},
+      {"\r", [](const ScreenModel& s) { return s.shows("nothing written") && command_line(s) == ">"; }},
+      {"faults\r", [](const ScreenModel& s) { return s.shows("no faults"); }},
+      // Axes the link cannot reach: said, and the console goes on with the ones it had.
+      {"axes 1\r",
+       [](const ScreenModel& s) {
+         return s.shows("axis 1: this link reaches one drive, axis 0 only") && s.shows("axis 0") &&
+                value_in_row(s, "busv") >= 0;
+       }},
+      {"save " + saved + "\r", [&](const ScreenModel& s) { return s.shows("saved to " + saved); }},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(testing::PrintToString(step.keys));
+    run.type(step.keys);
+    EXPECT_TRUE(run.wait_for_output([&](const std::string& text) { return step.shown(ScreenModel(text)); }))
+        << command_line(ScreenModel(run.output()));
+  }
+  run.type("quit\r");
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_TRUE(restored(run));
+  EXPECT_NE(testsupport::read_file(saved).find("\"nvkqp\": 900"), std::string::npos);
+  std::remove(saved.c_str());
+}
+
+// quit, Ctrl-D on an empty line, Ctrl-C twice and a request to end each end the
+// console and give the terminal back.
+TEST_F(FrontendTerminal, ConsoleEndsEachWayAndGivesTheTerminalBack) {
+  const struct {
+    std::string keys;
+    std::vector<int> signals;
+  } endings[] = {{"quit\r", {}},
+                 {"\x04", {}},
+                 {"", {SIGTERM}},
+                 {"", {SIGINT, SIGINT}},
+                 {"get", {SIGINT, SIGINT, SIGINT}}};
+  for (const auto& ending : endings) {
+    SCOPED_TRACE(testing::PrintToString(ending.keys) + " " + std::to_string(ending.signals.size()) + " signals");
+    TerminalRun run("zr90", {"-q", "console", "kqp", "--interval", "20"}, direct(), Job::alone, false, true);
+    ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return value_in_row(ScreenModel(out), "kqp") == 0; }));
+    run.type(ending.keys);
+    if (ending.keys == "get") {
+      ASSERT_TRUE(
+          run.wait_for_output([](const std::string& out) { return command_line(ScreenModel(out)) == "> get"; }));
+    }
+    for (int signal_number : ending.signals) {
+      // Each Ctrl-C is seen before the next: the first clears the line, then one warns.
+      const std::size_t before = run.output().size();
+      run.send_signal(signal_number);
+      if (signal_number == SIGINT && &signal_number != &ending.signals.back()) {
+        EXPECT_TRUE(run.wait_for_output([&](const std::string& out) { return out.size() > before; }));
+      }
+    }
+    EXPECT_EQ(run.finish(), 0);
+    EXPECT_TRUE(restored(run));
+    EXPECT_EQ(run.unread_input(), "");
+  }
+}
+
+// A get stuck on a module that stays busy: Ctrl-C cancels it, and the console goes on.
+// The setup gives ten commands; the get's first waits for the module forever.
+TEST_F(FrontendTerminal, ConsoleCtrlCCancelsTheCommandRunningNotTheConsole) {
+  auto card = cardtest::udp_card({"--fault", "busy-after=10", "--fault", "busy-slow=300"});
+  ASSERT_TRUE(card->sim->started());
+  TerminalRun run("zr90", {"-q", "console"}, card->env, Job::alone, false, true);
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return command_line(ScreenModel(out)) == ">"; }));
+  run.type("get kqp\r");
+  const auto polled_twice = [](const std::string& text) {
+    std::size_t held = 0;
+    for (std::size_t at = text.find("held back"); at != std::string::npos; at = text.find("held back", at + 1)) ++held;
+    return held >= 2;
+  };
+  ASSERT_TRUE(testsupport::wait_for_file(card->trace_path, polled_twice, 20000));
+  run.send_signal(SIGINT);
+  EXPECT_TRUE(run.wait_for_output([](const std::string& out) { return ScreenModel(out).shows("get: cancelled"); }));
+  run.type("help\r");
+  EXPECT_TRUE(run.wait_for_output([](const std::string& out) { return ScreenModel(out).shows("help  quit"); }));
+  EXPECT_TRUE(ScreenModel(run.output()).alternate);
+  run.type("quit\r");
+  // The module still holds the get's poll; a Ctrl-C cuts the close short.
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return !ScreenModel(out).alternate; }));
+  run.send_signal(SIGINT);
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_TRUE(restored(run));
+}
+
+// Ctrl-Z shows the shell's screen; fg draws the console again, the line typed kept.
+TEST_F(FrontendTerminal, ConsoleLeavesItsScreenOnCtrlZAndRepaintsAfterFg) {
+  TerminalRun run("zr90", {"-q", "console", "kqp", "--interval", "20"}, direct(), Job::foreground, false, true);
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return value_in_row(ScreenModel(out), "kqp") == 0; }));
+  run.type("get kq");
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return command_line(ScreenModel(out)) == "> get kq"; }));
+  run.suspend();
+  ASSERT_TRUE(run.wait_stopped());
+  ASSERT_TRUE(run.wait_for_output([&](const std::string&) { return restored(run); }));
+  const std::size_t stopped_at = run.output().size();
+  run.resume_in_foreground();
+  EXPECT_TRUE(run.wait_for_output([&](const std::string& out) {
+    return out.find("\x1b[2J", stopped_at) != std::string::npos && command_line(ScreenModel(out)) == "> get kq";
+  })) << "not drawn again after fg";
+  run.type("\x15quit\r");
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_TRUE(restored(run));
+}
+
+TEST_F(FrontendTerminal, ConsoleRefusesToStartWithoutATerminal) {
+  const testsupport::RunResult r = testsupport::run_tool("zr90", {"console", "kqp"}, direct());
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, "zr90: console needs a terminal on standard input and output; use get, set or watch in scripts\n");
+  EXPECT_EQ(r.out, "");
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "drive/parameter.h"
 #include "zr90/plot.h"
 #include "zr90/screen.h"
 #include "zr90/table_view.h"
+#include "zr90/watch_view.h"
 
 namespace {
 
@@ -174,6 +176,34 @@ TEST(WatchCsv, ReadsWhatWatchWrites) {
   ASSERT_TRUE(read);
   EXPECT_EQ(read->values[0][0], 4);
   EXPECT_TRUE(std::isnan(read->values[1][0])) << "a failed read is a gap";
+}
+
+// The console's log and command line stay on the last rows, whatever the table's
+// height: a table too tall for the window gives up its last rows, never the prompt.
+TEST(WatchView, AFooterKeepsToTheBottomRows) {
+  std::vector<drive::Parameter> parameters;
+  for (const char* name : {"kqp", "kqi", "busv", "iq", "fault"}) parameters.push_back(*drive::find_parameter(name));
+  const struct {
+    int rows;
+    std::size_t parameters_shown;  // the first ones; the header, a blank line and the headings come first
+  } cases[] = {{24, 5}, {9, 4}, {5, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rows);
+    const auto start = zr90::WatchView::Clock::now();
+    zr90::WatchView view({parameters, {0}, "OSDEVICE ZAL COM1", zr90::WatchView::Mode::table, false, "zr90 console"},
+                         start);
+    view.set_footer({{{0, "set kqp 1 -> 2, read back", {}}}, {{0, "> get kq", {}}}});
+    ASSERT_TRUE(view.frame(start, 80, c.rows, true));
+    const std::string text = view.plain_text();
+    EXPECT_EQ(count(text, "\n"), static_cast<std::size_t>(c.rows));
+    EXPECT_TRUE(text.ends_with("set kqp 1 -> 2, read back\n> get kq\n")) << text;
+    EXPECT_EQ(text.rfind("zr90 console  OSDEVICE ZAL COM1", 0), 0u) << text;
+    for (std::size_t p = 0; p < parameters.size(); ++p) {
+      // Not sampled yet: the row is its label alone.
+      const bool shown = text.find("\n" + parameters[p].name + "\n") != std::string::npos;
+      EXPECT_EQ(shown, p < c.parameters_shown) << parameters[p].name;
+    }
+  }
 }
 
 }  // namespace
