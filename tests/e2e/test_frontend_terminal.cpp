@@ -589,7 +589,11 @@ TEST_F(FrontendTerminal, WatchDrawsATableInPlaceAndTakesItsKeys) {
   ASSERT_TRUE(drive.ready());
   TerminalRun run("zr90", {"-q", "watch", "iq", "busv", "--interval", "20"}, drive.env_, Job::alone, false, true);
   ASSERT_TRUE(run.started());
-  ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return value_in_row(ScreenModel(out), "iq") > 300; }));
+  // Past the first samples: the iq row written again in place, a changed value marked.
+  ASSERT_TRUE(run.wait_for_output([](const std::string& out) {
+    return value_in_row(ScreenModel(out), "iq") > 300 && out.find("\x1b[4;") != out.rfind("\x1b[4;") &&
+           out.find("\x1b[0;7m") != std::string::npos;
+  }));
   const ScreenModel screen(run.output());
   EXPECT_TRUE(screen.alternate && !screen.cursor_shown);
   EXPECT_NE(screen.row("zr90 watch  OSDEVICE ZAL").find("samples/s"), std::string::npos);
@@ -798,7 +802,10 @@ TEST_F(FrontendTerminal, ConsoleCtrlCCancelsTheCommandRunningNotTheConsole) {
   // The module still holds the get's poll; a Ctrl-C cuts the close short.
   ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return !ScreenModel(out).alternate; }));
   run.send_signal(SIGINT);
-  EXPECT_EQ(run.finish(), 0);
+  // Exit 0; or, when the Ctrl-C comes after the console gave the terminal and the
+  // signal back (a slow exit), the ending by that Ctrl-C.
+  const int code = run.finish();
+  EXPECT_TRUE(code == 0 || run.ending_signal() == SIGINT) << code;
   EXPECT_TRUE(restored(run));
 }
 
