@@ -74,6 +74,14 @@ ScreenSize screen_size();
 // process stops (Ctrl-Z) or a signal ends it; fg takes the view's screen again.
 void enter_screen();
 void leave_screen();
+// The view's screen while this lives, the user's again on every way out.
+class ScreenTaken {
+ public:
+  ScreenTaken() { enter_screen(); }
+  ~ScreenTaken() { leave_screen(); }
+  ScreenTaken(const ScreenTaken&) = delete;
+  ScreenTaken& operator=(const ScreenTaken&) = delete;
+};
 // True, once, when what the view's screen shows was lost or no longer fits: after
 // fg, or when the window changed size. The view then draws everything again.
 bool screen_needs_repaint();

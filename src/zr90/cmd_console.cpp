@@ -81,15 +81,6 @@ std::vector<std::string> completions(const std::vector<std::string>& before, std
   return found;
 }
 
-// The screen is the console's while this lives, and the user's again on every way out.
-class ScreenTaken {
- public:
-  ScreenTaken() { platform::console::enter_screen(); }
-  ~ScreenTaken() { platform::console::leave_screen(); }
-  ScreenTaken(const ScreenTaken&) = delete;
-  ScreenTaken& operator=(const ScreenTaken&) = delete;
-};
-
 class Console {
  public:
   Console(const Options& options, std::unique_ptr<Session> session, std::vector<drive::Parameter> watched, bool plot)
@@ -106,7 +97,7 @@ class Console {
   // output failed.
   bool run() {
     const SaidTo said([this](const std::string& text) { log(text, true); });
-    const ScreenTaken screen;
+    const platform::console::ScreenTaken screen;
     size_ = platform::console::screen_size();
     due_ = Clock::now();
     while (!ended_) {

@@ -94,15 +94,6 @@ class Table {
   bool csv_;
 };
 
-// The screen is the view's while this lives, and the user's again on every way out.
-class ScreenTaken {
- public:
-  ScreenTaken() { platform::console::enter_screen(); }
-  ~ScreenTaken() { platform::console::leave_screen(); }
-  ScreenTaken(const ScreenTaken&) = delete;
-  ScreenTaken& operator=(const ScreenTaken&) = delete;
-};
-
 class Watcher {
  public:
   Watcher(Session& session, const Options& options, const WatchRequest& request,
@@ -119,7 +110,7 @@ class Watcher {
 
   int run() {
     const Clock::time_point start = Clock::now();
-    std::unique_ptr<ScreenTaken> screen;
+    std::unique_ptr<platform::console::ScreenTaken> screen;
     if (request_.live) {
       screen = start_view(start);
     } else if (!options_.json && !emit(table_.header())) {
@@ -137,7 +128,7 @@ class Watcher {
   const plot::Recording& recording() const { return recording_; }
 
  private:
-  std::unique_ptr<ScreenTaken> start_view(Clock::time_point start) {
+  std::unique_ptr<platform::console::ScreenTaken> start_view(Clock::time_point start) {
     const WatchView::Mode mode = request_.plot ? WatchView::Mode::plot : WatchView::Mode::table;
     const drive::LinkDescription link = drive::link_description(session_.link().settings());
     const std::string link_text =
@@ -145,7 +136,7 @@ class Watcher {
     view_ = std::make_unique<WatchView>(WatchView::Setup{parameters_, session_.axes(), link_text, mode, options_.hex},
                                         start);
     size_ = platform::console::screen_size();
-    return std::make_unique<ScreenTaken>();
+    return std::make_unique<platform::console::ScreenTaken>();
   }
 
   // The samples on their schedule until the count, a key or a signal ends them; how
@@ -165,7 +156,7 @@ class Watcher {
 
   // The user's screen back, with the last picture when asked; the failed reads said
   // where they stay. False when standard output failed.
-  bool end_view(std::unique_ptr<ScreenTaken> screen, bool keep_picture) {
+  bool end_view(std::unique_ptr<platform::console::ScreenTaken> screen, bool keep_picture) {
     if (keep_picture && !draw(Clock::now(), true)) return false;
     screen.reset();
     if (keep_picture && !emit(view_->plain_text())) return false;

@@ -582,6 +582,19 @@ bool restored(TerminalRun& run) {
   return !screen.alternate && screen.cursor_shown && run.local_modes() == run.local_modes_before();
 }
 
+// Ctrl-Z gives the user's screen back before the stop; after fg the view's screen is
+// cleared and drawn again until shown(screen) holds.
+void suspend_and_resume(TerminalRun& run, const std::function<bool(const ScreenModel&)>& shown) {
+  run.suspend();
+  ASSERT_TRUE(run.wait_stopped());
+  ASSERT_TRUE(run.wait_for_output([&](const std::string&) { return restored(run); }));
+  const std::size_t stopped_at = run.output().size();
+  run.resume_in_foreground();
+  EXPECT_TRUE(run.wait_for_output([&](const std::string& out) {
+    return out.find("\x1b[2J", stopped_at) != std::string::npos && shown(ScreenModel(out));
+  })) << "not drawn again after fg";
+}
+
 // The table on the terminal: the heading drawn once, the values in place, and the
 // keys: space pauses, m shows the minimum and maximum, r resets them, q ends.
 TEST_F(FrontendTerminal, WatchDrawsATableInPlaceAndTakesItsKeys) {
@@ -654,14 +667,8 @@ TEST_F(FrontendTerminal, WatchOnTheTerminalGivesEverythingBackOnEachEnding) {
 TEST_F(FrontendTerminal, WatchOnTheTerminalLeavesItsScreenOnCtrlZAndRepaintsAfterFg) {
   TerminalRun run("zr90", {"-q", "watch", "kqp", "--interval", "20"}, direct(), Job::foreground, false, true);
   ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return ScreenModel(out).shows("kqp"); }));
-  run.suspend();
-  ASSERT_TRUE(run.wait_stopped());
-  ASSERT_TRUE(run.wait_for_output([&](const std::string&) { return restored(run); }));
-  const std::size_t stopped_at = run.output().size();
-  run.resume_in_foreground();
-  EXPECT_TRUE(run.wait_for_output([&](const std::string& out) {
-    return out.find("\x1b[2J", stopped_at) != std::string::npos && ScreenModel(out).shows("kqp");
-  })) << "not drawn again after fg";
+  suspend_and_resume(run, [](const ScreenModel& screen) { return screen.shows("kqp"); });
+  if (HasFatalFailure()) return;
   EXPECT_TRUE(ScreenModel(run.output()).alternate);
   run.type("q");
   EXPECT_EQ(run.finish(), 0);
@@ -815,14 +822,8 @@ TEST_F(FrontendTerminal, ConsoleLeavesItsScreenOnCtrlZAndRepaintsAfterFg) {
   ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return value_in_row(ScreenModel(out), "kqp") == 0; }));
   run.type("get kq");
   ASSERT_TRUE(run.wait_for_output([](const std::string& out) { return command_line(ScreenModel(out)) == "> get kq"; }));
-  run.suspend();
-  ASSERT_TRUE(run.wait_stopped());
-  ASSERT_TRUE(run.wait_for_output([&](const std::string&) { return restored(run); }));
-  const std::size_t stopped_at = run.output().size();
-  run.resume_in_foreground();
-  EXPECT_TRUE(run.wait_for_output([&](const std::string& out) {
-    return out.find("\x1b[2J", stopped_at) != std::string::npos && command_line(ScreenModel(out)) == "> get kq";
-  })) << "not drawn again after fg";
+  suspend_and_resume(run, [](const ScreenModel& screen) { return command_line(screen) == "> get kq"; });
+  if (HasFatalFailure()) return;
   run.type("\x15quit\r");
   EXPECT_EQ(run.finish(), 0);
   EXPECT_TRUE(restored(run));
